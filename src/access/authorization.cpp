@@ -1,0 +1,89 @@
+// Access authorization: the status texts, the permission request and its guard.
+#include "access/authorization.h"
+
+#include <atomic>
+#include <memory>
+#include <semaphore>
+
+#include "cli/messages.h"
+#include "cli/process.h"
+
+namespace tembra {
+namespace {
+
+constexpr int kNotDetermined = 0;
+constexpr int kRestricted = 1;
+constexpr int kDenied = 2;
+constexpr int kFullAccess = 3;
+constexpr int kWriteOnly = 4;
+
+// Shared by the waiting caller and the completion, which may outlive the wait.
+struct PendingAnswer {
+  std::atomic<bool> granted{false};
+  std::counting_semaphore<> answered{0};
+};
+
+}  // namespace
+
+bool runningMacOS14OrLater() {
+  return true;
+}
+
+std::string authorizationStatusString(int code, bool macOS14OrLater) {
+  switch (code) {
+    case kNotDetermined:
+      return "notDetermined";
+    case kRestricted:
+      return "restricted";
+    case kDenied:
+      return "denied";
+    case kFullAccess:
+      return macOS14OrLater ? "fullAccess" : "authorized";
+    case kWriteOnly:
+      return macOS14OrLater ? "writeOnly" : "unknown";
+    default:
+      return "unknown";
+  }
+}
+
+AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater,
+                               std::chrono::milliseconds deadline) {
+  const int code = store.authorizationStatus(EntityType::event);
+  const std::string text = authorizationStatusString(code, macOS14OrLater);
+  if (code == kRestricted || code == kDenied)
+    return {false, text};
+  if (code == kFullAccess)
+    return {true, text};
+
+  auto pending = std::make_shared<PendingAnswer>();
+  AccessCompletion completion = [pending](bool granted, std::optional<StoreError>) {
+    pending->granted.store(granted);
+    pending->answered.release();
+  };
+  if (macOS14OrLater) {
+    store.requestFullAccessToEvents(std::move(completion));
+  } else {
+    store.requestAccess(EntityType::event, std::move(completion));
+  }
+  pending->answered.try_acquire_until(std::chrono::steady_clock::now() + deadline);
+  const bool granted = pending->granted.load();
+
+  if (macOS14OrLater) {
+    return {granted, authorizationStatusString(store.authorizationStatus(EntityType::event), true)};
+  }
+  return {granted, granted ? "authorized" : "denied"};
+}
+
+std::string accessDeniedMessage(const std::string& status) {
+  return std::string(messages::kAccessDeniedBefore) + status +
+         std::string(messages::kAccessDeniedAfter);
+}
+
+AccessResult requireAccess(Process& process) {
+  AccessResult result = requestFullAccess(*process.store);
+  if (!result.granted)
+    fail(process.output, accessDeniedMessage(result.status), kExitAccessDenied);
+  return result;
+}
+
+}  // namespace tembra

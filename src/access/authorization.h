@@ -1,0 +1,41 @@
+// Whether the program may use the calendar, asking the user where the state is still open.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "access/calendar_store.h"
+
+namespace tembra {
+
+struct Process;
+
+// The outcome of an access check.
+struct AccessResult {
+  bool granted;
+  std::string status;  // the authorizationStatusString that explains granted
+};
+
+inline constexpr std::chrono::milliseconds kAccessRequestDeadline = std::chrono::seconds(120);
+
+// True on macOS 14 and later, where full access replaced plain access; asked anew at each call.
+// Off macOS the program follows the rules of macOS 14 and later.
+bool runningMacOS14OrLater();
+
+// "notDetermined", "restricted", "denied", "fullAccess" (or "authorized" before macOS 14),
+// "writeOnly" (or "unknown" before macOS 14), and "unknown" for any other code.
+std::string authorizationStatusString(int code, bool macOS14OrLater = runningMacOS14OrLater());
+
+// Reads the status and, for codes other than 1, 2 and 3, asks the store and waits at most
+// `deadline` for the answer. Never ends the process; an answer that comes after the deadline
+// counts as a refusal and touches nothing the caller has released.
+AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater = runningMacOS14OrLater(),
+                               std::chrono::milliseconds deadline = kAccessRequestDeadline);
+
+// Returns only when access is granted; otherwise fails with the access message and status 2.
+AccessResult requireAccess(Process& process);
+
+// The message of a refused access for the status text.
+std::string accessDeniedMessage(const std::string& status);
+
+}  // namespace tembra

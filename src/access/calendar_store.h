@@ -1,0 +1,127 @@
+// The calendar store as the commands see it: value types and the one store interface.
+#pragma once
+
+#include <compare>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tembra {
+
+// A point on the UTC time line, in seconds since 1970-01-01T00:00:00Z; may hold fractions of
+// a millisecond.
+struct Instant {
+  double seconds = 0;
+  friend auto operator<=>(const Instant&, const Instant&) = default;
+};
+
+inline Instant operator+(Instant instant, double seconds) {
+  return Instant{instant.seconds + seconds};
+}
+
+// The only entity type the program asks for.
+enum class EntityType { event = 0 };
+
+// How far a save or removal reaches in a repeating event.
+enum class Span {
+  thisEvent = 0,     // this occurrence only
+  futureEvents = 1,  // this occurrence and those after it
+};
+
+// Why the store refused a write; the description is shown to the user as the store words it.
+struct StoreError {
+  std::string description;
+};
+
+// The account that holds calendars.
+struct Source {
+  std::string title;
+};
+
+struct Calendar {
+  std::string calendarIdentifier;
+  std::optional<std::string> title;
+  std::optional<Source> source;
+  // Colour components in their colour space's order, alpha last; absent when there is no colour.
+  std::optional<std::vector<double>> color;
+  bool allowsContentModifications = true;
+};
+
+struct Alarm {
+  std::optional<Instant> absoluteDate;
+  double relativeOffset = 0;  // seconds from the event's start; negative fires before it
+
+  static Alarm withAbsoluteDate(Instant date) { return Alarm{date, 0}; }
+  static Alarm withRelativeOffset(double seconds) { return Alarm{std::nullopt, seconds}; }
+  friend bool operator==(const Alarm&, const Alarm&) = default;
+};
+
+// One event, or one occurrence of a repeating event. Changes made here last only once the store
+// has saved the event.
+struct Event {
+  std::optional<std::string> eventIdentifier;  // absent until the event is saved
+  std::optional<Calendar> calendar;
+  std::optional<std::string> title;
+  std::optional<std::string> notes;
+  std::optional<std::string> location;
+  std::optional<Instant> startDate;  // a stored event always has both dates
+  std::optional<Instant> endDate;
+  bool isAllDay = false;
+  std::vector<Alarm> alarms;
+  std::optional<Instant> lastModifiedDate;
+  std::optional<std::string> calendarItemExternalIdentifier;
+  bool hasRecurrenceRules = false;
+  bool isDetached = false;  // an occurrence changed on its own, apart from its series
+  // Where this occurrence stands in its series when the rule alone places it; absent for an event
+  // that does not repeat and for a new event.
+  std::optional<Instant> occurrenceDate;
+};
+
+using AccessCompletion = std::function<void(bool granted, std::optional<StoreError> error)>;
+
+// A window over the events of some calendars (all of them when the list is absent).
+struct EventPredicate {
+  Instant startDate;
+  Instant endDate;
+  std::optional<std::vector<Calendar>> calendars;
+};
+
+// The operations the commands use. A back-end never ends the process: refusals come back as
+// StoreError values, and anything it cannot find is simply absent.
+class CalendarStore {
+ public:
+  virtual ~CalendarStore() = default;
+
+  // The authorization code for events (0 not determined, 1 restricted, 2 denied, 3 full access,
+  // 4 write-only; other values are possible). Asks the user nothing.
+  virtual int authorizationStatus(EntityType type) = 0;
+  // Ask for full access to events. The completion runs once, on a thread other than the caller's,
+  // possibly after the caller has stopped waiting.
+  virtual void requestFullAccessToEvents(AccessCompletion completion) = 0;
+  // The same question as asked before full access existed.
+  virtual void requestAccess(EntityType type, AccessCompletion completion) = 0;
+
+  // Every calendar of the type, writable or not, in the store's order.
+  virtual std::vector<Calendar> calendars(EntityType type) = 0;
+  virtual std::optional<Calendar> defaultCalendarForNewEvents() = 0;
+  virtual std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) = 0;
+  // The event, or for a repeating event its first occurrence.
+  virtual std::optional<Event> eventWithIdentifier(const std::string& identifier) = 0;
+
+  EventPredicate predicateForEvents(Instant start, Instant end,
+                                    std::optional<std::vector<Calendar>> calendars) const {
+    return EventPredicate{start, end, std::move(calendars)};
+  }
+  // Every event and every occurrence that overlaps the window, in the store's order.
+  virtual std::vector<Event> eventsMatching(const EventPredicate& predicate) = 0;
+
+  // A new, unsaved event bound to this store.
+  virtual Event newEvent() = 0;
+  // On success the event carries its identifier, calendar and modification time as stored.
+  [[nodiscard]] virtual std::optional<StoreError> saveEvent(Event& event, Span span) = 0;
+  [[nodiscard]] virtual std::optional<StoreError> removeEvent(const Event& event, Span span) = 0;
+};
+
+}  // namespace tembra

@@ -1,0 +1,40 @@
+// Administration of a local store: creating it and changing what its settings hold. Used by
+// tembra-store and, for the creation on first use, by the store itself. Each operation takes the
+// store lock and returns an error text on failure.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tembra::local {
+
+// The calendar a new store starts with.
+inline constexpr const char* kStarterSourceFolder = "local";
+inline constexpr const char* kStarterSourceTitle = "本地";
+inline constexpr const char* kStarterCalendarFolder = "calendar";
+inline constexpr const char* kStarterCalendarTitle = "日历";
+inline constexpr const char* kStarterCalendarColor = "#1BADF8";
+
+// Creates the store when the folder is missing or empty: with the starter calendar as the default
+// calendar, or with no calendar at all when `empty`. A store that exists is left as it is.
+std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root, bool empty);
+
+struct NewCalendar {
+  std::string title;
+  std::optional<std::string> source;  // absent: the calendar has no source
+  std::optional<std::string> color;   // "#RRGGBB"
+  bool readOnly = false;
+};
+// Adds a calendar folder and returns its identifier, or an error text.
+std::optional<std::string> addCalendar(const std::filesystem::path& root, const NewCalendar& spec,
+                                       std::string& id);
+
+std::optional<std::string> setAuthorization(const std::filesystem::path& root, int code);
+std::optional<std::string> setAnswer(const std::filesystem::path& root, bool grant);
+// An identifier of an existing calendar, or absent for no default calendar.
+std::optional<std::string> setDefaultCalendar(const std::filesystem::path& root,
+                                              const std::optional<std::string>& id);
+
+}  // namespace tembra::local

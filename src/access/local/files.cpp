@@ -1,0 +1,133 @@
+// Descriptors, the store lock and atomic writes.
+#include "access/local/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace tembra::local {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0)
+      ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+UniqueFd::~UniqueFd() {
+  if (fd_ >= 0)
+    ::close(fd_);
+}
+
+std::string systemError(std::string_view what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, std::string& error) {
+  UniqueFd fd(
+      ::open((root / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!fd) {
+    error = systemError("cannot open the store lock");
+    return std::nullopt;
+  }
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      error = systemError("cannot lock the store");
+      return std::nullopt;
+    }
+  }
+  return StoreLock(std::move(fd));
+}
+
+void syncFolder(const std::filesystem::path& dir) {
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd)
+    ::fsync(fd.get());
+}
+
+namespace {
+
+std::string temporaryName(const std::string& name) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(random());
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
+                                               const std::string& name, std::string_view bytes) {
+  const std::filesystem::path temporary = dir / temporaryName(name);
+  {
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd)
+      return systemError("cannot create " + temporary.string());
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+      std::string error = systemError("cannot write " + temporary.string());
+      ::unlink(temporary.c_str());
+      return error;
+    }
+  }
+  if (::rename(temporary.c_str(), (dir / name).c_str()) != 0) {
+    std::string error = systemError("cannot replace " + (dir / name).string());
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  syncFolder(dir);
+  return std::nullopt;
+}
+
+std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name) {
+  if (::unlink((dir / name).c_str()) != 0)
+    return systemError("cannot remove " + (dir / name).string());
+  syncFolder(dir);
+  return std::nullopt;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd)
+    return std::nullopt;
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  std::string content;
+  content.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == content.size())
+      content.resize(content.size() * 2 + 4096);
+    const ssize_t got = ::read(fd.get(), content.data() + filled, content.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      return std::nullopt;
+    }
+    if (got == 0)
+      break;
+    filled += static_cast<std::size_t>(got);
+  }
+  content.resize(filled);
+  return content;
+}
+
+}  // namespace tembra::local

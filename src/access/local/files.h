@@ -1,0 +1,62 @@
+// File-system primitives of the local store: owned descriptors, the store lock and atomic writes.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tembra::local {
+
+// Owns one file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd();
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// An exclusive lock on the store, held by writers while they read, change and write. Readers take
+// none: every file they read is replaced whole, by rename.
+class StoreLock {
+ public:
+  // Blocks until the lock is held; an error text when the lock file cannot be opened.
+  static std::optional<StoreLock> acquire(const std::filesystem::path& root, std::string& error);
+
+ private:
+  explicit StoreLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;  // closing it releases the lock
+};
+
+inline constexpr std::string_view kLockFileName = ".lock";
+
+// Writes bytes to dir/name through a temporary file beside it: written, flushed to disk, then
+// renamed over the target, and the folder flushed, so a reader sees the old or the new file and
+// never a part. An error text on failure, with the temporary file removed.
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
+                                               const std::string& name, std::string_view bytes);
+
+// Removes dir/name and flushes the folder; an error text on failure.
+std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name);
+
+// The whole content of a regular file that is not a symbolic link; absent when it cannot be read.
+std::optional<std::string> readFile(const std::filesystem::path& path);
+
+// Flushes a folder's entries to disk.
+void syncFolder(const std::filesystem::path& dir);
+
+// The text of errno for a failed operation.
+std::string systemError(std::string_view what);
+
+}  // namespace tembra::local

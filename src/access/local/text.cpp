@@ -1,0 +1,71 @@
+// UTF-8 validation and repair.
+#include "access/local/text.h"
+
+namespace tembra::local {
+namespace {
+
+// The length of the well-formed sequence at the start of text, or 0 when it is ill-formed.
+std::size_t sequenceLength(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80)
+    return 1;
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0)
+      low = 0xA0;
+    if (lead == 0xED)
+      high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0)
+      low = 0x90;
+    if (lead == 0xF4)
+      high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length)
+    return 0;
+  if (byte(1) < low || byte(1) > high)
+    return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF)
+      return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t length = sequenceLength(text);
+    if (length == 0)
+      return false;
+    text.remove_prefix(length);
+  }
+  return true;
+}
+
+std::string repairUtf8(std::string_view text) {
+  std::string repaired;
+  repaired.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t length = sequenceLength(text);
+    if (length == 0) {
+      repaired += "\xEF\xBF\xBD";
+      text.remove_prefix(1);
+    } else {
+      repaired.append(text.substr(0, length));
+      text.remove_prefix(length);
+    }
+  }
+  return repaired;
+}
+
+}  // namespace tembra::local

@@ -1,0 +1,71 @@
+// Start-up and the command table.
+#include "cli/entry/entry.h"
+
+#include <algorithm>
+#include <array>
+
+#include "access/status_command.h"
+#include "cli/messages.h"
+#include "cli/process.h"
+#include "commands/calendars.h"
+#include "commands/create.h"
+#include "commands/default_calendar.h"
+#include "commands/delete.h"
+#include "commands/get.h"
+#include "commands/list.h"
+#include "commands/resolve_calendar.h"
+#include "commands/update.h"
+
+namespace tembra {
+namespace {
+
+constexpr std::array<CommandRow, 9> kCommands = {{
+    {"status", runStatus},
+    {"calendars", runCalendars},
+    {"default-calendar", runDefaultCalendar},
+    {"resolve-calendar", runResolveCalendar},
+    {"list", runList},
+    {"get", runGet},
+    {"create", runCreate},
+    {"update", runUpdate},
+    {"delete", runDelete},
+}};
+
+consteval bool wordsAreDistinct() {
+  for (std::size_t i = 0; i < kCommands.size(); ++i) {
+    for (std::size_t j = i + 1; j < kCommands.size(); ++j) {
+      if (kCommands[i].word == kCommands[j].word)
+        return false;
+    }
+  }
+  return true;
+}
+static_assert(wordsAreDistinct(), "each command word selects one body");
+
+}  // namespace
+
+std::span<const CommandRow> commandTable() {
+  return kCommands;
+}
+
+int runTembra(std::vector<std::string> args, Output& output, const StoreFactory& makeStore) {
+  Process process{
+      .formatters = Formatters{},
+      .store = makeStore(),
+      .args = std::move(args),
+      .command = {},
+      .output = output,
+  };
+  if (process.args.size() < 2)
+    fail(output, messages::kUsage, kExitUsage);
+  process.command = process.args[1];
+  const auto row = std::find_if(kCommands.begin(), kCommands.end(),
+                                [&](const CommandRow& row) { return row.word == process.command; });
+  if (row == kCommands.end()) {
+    fail(output, std::string(messages::kUnknownCommand) + process.command, kExitUsage);
+  }
+  row->run(process);
+  return kExitSuccess;
+}
+
+}  // namespace tembra

@@ -1,0 +1,34 @@
+// The program's entry point: start-up in its fixed order, then the one command the arguments
+// name.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "access/calendar_store.h"
+#include "cli/output.h"
+
+namespace tembra {
+
+struct Process;
+
+// A command word and the body it runs.
+struct CommandRow {
+  std::string_view word;
+  void (*run)(Process&);
+};
+
+// The nine command words, in the order they are compared.
+std::span<const CommandRow> commandTable();
+
+using StoreFactory = std::function<std::unique_ptr<CalendarStore>()>;
+
+// Creates the formatters, then the store, then copies the arguments; runs the command they name
+// and returns 0 when its body returns. Every refusal ends the run through output.exit.
+int runTembra(std::vector<std::string> args, Output& output, const StoreFactory& makeStore);
+
+}  // namespace tembra

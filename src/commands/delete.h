@@ -1,0 +1,10 @@
+// The delete command.
+#pragma once
+
+namespace tembra {
+
+struct Process;
+
+void runDelete(Process& process);
+
+}  // namespace tembra

@@ -1,0 +1,10 @@
+// The list command.
+#pragma once
+
+namespace tembra {
+
+struct Process;
+
+void runList(Process& process);
+
+}  // namespace tembra

@@ -1,0 +1,10 @@
+// The resolve-calendar command.
+#pragma once
+
+namespace tembra {
+
+struct Process;
+
+void runResolveCalendar(Process& process);
+
+}  // namespace tembra

@@ -1,0 +1,203 @@
+// ISO 8601 date text and epoch milliseconds.
+#include "records/dates.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tembra {
+namespace {
+
+constexpr std::int64_t kMillisPerDay = 86'400'000;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+constexpr std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct CivilDate {
+  std::int64_t year;
+  unsigned month;
+  unsigned day;
+};
+
+constexpr CivilDate civilFromDays(std::int64_t z) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return {era * 400 + yoe + (m <= 2), m, d};
+}
+
+constexpr bool isLeap(std::int64_t y) {
+  return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+}
+
+constexpr unsigned daysInMonth(std::int64_t y, unsigned m) {
+  constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
+}
+
+// A cursor over date text that reads fixed-width digit fields and literal characters.
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  bool digits(std::size_t count, unsigned& value) {
+    if (text_.size() - pos_ < count)
+      return false;
+    value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const char c = text_[pos_ + i];
+      if (c < '0' || c > '9')
+        return false;
+      value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    pos_ += count;
+    return true;
+  }
+
+  bool literal(char c) {
+    if (pos_ >= text_.size() || text_[pos_] != c)
+      return false;
+    ++pos_;
+    return true;
+  }
+
+  // One or more digits, at most nine, as a fraction of one.
+  bool fraction(double& value) {
+    unsigned long long numerator = 0;
+    double denominator = 1;
+    std::size_t count = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
+      if (++count > 9)
+        return false;
+      numerator = numerator * 10 + static_cast<unsigned>(text_[pos_++] - '0');
+      denominator *= 10;
+    }
+    value = static_cast<double>(numerator) / denominator;
+    return count > 0;
+  }
+
+  bool atEnd() const { return pos_ == text_.size(); }
+
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::int64_t roundHalfAwayFromZero(double value) {
+  if (std::isnan(value))
+    return 0;
+  // std::round rounds halves away from zero and is exact for every double.
+  const double rounded = std::round(value);
+  // 2^63 is exactly representable; anything at or beyond it does not fit.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (rounded >= kLimit)
+    return std::numeric_limits<std::int64_t>::max();
+  if (rounded < -kLimit)
+    return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(rounded);
+}
+
+std::int64_t epochMillis(Instant instant) {
+  return roundHalfAwayFromZero(instant.seconds * 1000);
+}
+
+std::optional<Instant> IsoFormatter::read(std::string_view text) const {
+  Scanner scan(text);
+  unsigned year, month, day, hour, minute, second;
+  if (!scan.digits(4, year) || !scan.literal('-') || !scan.digits(2, month) || !scan.literal('-') ||
+      !scan.digits(2, day) || !scan.literal('T') || !scan.digits(2, hour) || !scan.literal(':') ||
+      !scan.digits(2, minute) || !scan.literal(':') || !scan.digits(2, second)) {
+    return std::nullopt;
+  }
+  double fraction = 0;
+  if (options_ & kIsoFractionalSeconds) {
+    if (!scan.literal('.') || !scan.fraction(fraction))
+      return std::nullopt;
+  }
+  int offsetMinutes = 0;
+  if (!scan.literal('Z')) {
+    int sign;
+    if (scan.literal('+')) {
+      sign = 1;
+    } else if (scan.literal('-')) {
+      sign = -1;
+    } else {
+      return std::nullopt;
+    }
+    unsigned offsetHours, offsetMins;
+    if (!scan.digits(2, offsetHours) || !scan.literal(':') || !scan.digits(2, offsetMins) ||
+        offsetHours > 23 || offsetMins > 59) {
+      return std::nullopt;
+    }
+    offsetMinutes = sign * static_cast<int>(offsetHours * 60 + offsetMins);
+  }
+  if (!scan.atEnd())
+    return std::nullopt;
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
+      minute > 59 || second > 59) {
+    return std::nullopt;
+  }
+  const std::int64_t whole = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+                             second - offsetMinutes * 60;
+  return Instant{static_cast<double>(whole) + fraction};
+}
+
+std::string IsoFormatter::write(Instant instant) const {
+  const bool withFraction = options_ & kIsoFractionalSeconds;
+  std::int64_t millis = epochMillis(instant);
+  if (!withFraction)
+    millis = roundHalfAwayFromZero(static_cast<double>(millis) / 1000) * 1000;
+  std::int64_t days = millis / kMillisPerDay;
+  std::int64_t ofDay = millis % kMillisPerDay;
+  if (ofDay < 0) {
+    ofDay += kMillisPerDay;
+    --days;
+  }
+  const CivilDate date = civilFromDays(days);
+  const auto msec = static_cast<int>(ofDay % 1000);
+  const auto sec = static_cast<int>(ofDay / 1000 % 60);
+  const auto min = static_cast<int>(ofDay / 60000 % 60);
+  const auto hr = static_cast<int>(ofDay / 3600000);
+
+  char yearText[32];
+  if (date.year >= 0 && date.year <= 9999) {
+    std::snprintf(yearText, sizeof yearText, "%04lld", static_cast<long long>(date.year));
+  } else {
+    std::snprintf(yearText, sizeof yearText, "%+05lld", static_cast<long long>(date.year));
+  }
+  char text[96];
+  if (withFraction) {
+    std::snprintf(text, sizeof text, "%s-%02u-%02uT%02d:%02d:%02d.%03dZ", yearText, date.month,
+                  date.day, hr, min, sec, msec);
+  } else {
+    std::snprintf(text, sizeof text, "%s-%02u-%02uT%02d:%02d:%02dZ", yearText, date.month, date.day,
+                  hr, min, sec);
+  }
+  return text;
+}
+
+std::optional<Instant> parseDate(const Formatters& formatters, std::string_view text) {
+  if (auto instant = formatters.isoFormatter.read(text))
+    return instant;
+  return formatters.isoFormatterNoFraction.read(text);
+}
+
+std::string formatDate(const Formatters& formatters, Instant instant) {
+  return formatters.isoFormatter.write(instant);
+}
+
+}  // namespace tembra

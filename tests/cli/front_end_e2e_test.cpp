@@ -1,0 +1,160 @@
+// The real tembra binary: command words, exact output bytes and exit statuses.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/black_box.h"
+
+namespace tembra {
+namespace {
+
+using testing::ProcessResult;
+using testing::TempStore;
+
+const std::string kUsage =
+    "{\"error\":\"用法: tembra <status|calendars|default-calendar|resolve-calendar|list|create|"
+    "update|delete> [参数]\"}\n";
+
+struct WordCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+};
+
+class CommandWordTest : public ::testing::TestWithParam<WordCase> {};
+
+TEST_P(CommandWordTest, GivesTheExactErrorRecord) {
+  TempStore store;
+  const ProcessResult result = store.tembra(GetParam().args);
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_EQ(result.out, GetParam().out);
+  EXPECT_EQ(result.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, CommandWordTest,
+    ::testing::Values(
+        WordCase{"no_word", {}, 64, kUsage},
+        WordCase{"empty_word", {""}, 64, "{\"error\":\"未知命令: \"}\n"},
+        WordCase{"wrong_case", {"Status"}, 64, "{\"error\":\"未知命令: Status\"}\n"},
+        WordCase{"trailing_space", {"status "}, 64, "{\"error\":\"未知命令: status \"}\n"},
+        WordCase{"leading_space", {" list"}, 64, "{\"error\":\"未知命令:  list\"}\n"},
+        WordCase{"option_first", {"--id", "get"}, 64, "{\"error\":\"未知命令: --id\"}\n"},
+        WordCase{"slash", {"a/b"}, 64, "{\"error\":\"未知命令: a\\/b\"}\n"},
+        WordCase{"non_ascii", {"日历"}, 64, "{\"error\":\"未知命令: 日历\"}\n"},
+        WordCase{"not_utf8", {"\xff"}, 1, "{\"error\":\"json encode failed\"}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct StatusCase {
+  const char* state;
+  std::string out;
+};
+
+TEST(StatusCommand, ReportsEachStateWithoutAsking) {
+  const StatusCase cases[] = {
+      {"notDetermined", "{\"granted\":false,\"status\":\"notDetermined\"}\n"},
+      {"restricted", "{\"granted\":false,\"status\":\"restricted\"}\n"},
+      {"denied", "{\"granted\":false,\"status\":\"denied\"}\n"},
+      {"fullAccess", "{\"granted\":true,\"status\":\"fullAccess\"}\n"},
+      {"writeOnly", "{\"granted\":false,\"status\":\"writeOnly\"}\n"},
+  };
+  for (const StatusCase& c : cases) {
+    TempStore store;
+    store.adminOk({"set-access", c.state});
+    const ProcessResult first = store.tembra({"status", "--ignored", "x"});
+    EXPECT_EQ(first.status, 0) << c.state;
+    EXPECT_EQ(first.out, c.out) << c.state;
+    // Asking nothing means the state is the same on the next run.
+    EXPECT_EQ(store.tembra({"status"}).out, c.out) << c.state;
+  }
+}
+
+TEST(StatusCommand, AFreshStoreIsNotDetermined) {
+  TempStore store;
+  const ProcessResult result = store.tembra({"status"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "{\"granted\":false,\"status\":\"notDetermined\"}\n");
+}
+
+std::string accessMessage(const std::string& status) {
+  return "{\"error\":\"日历访问未授权（" + status +
+         "）。请在 系统设置 → 隐私与安全性 → 日历 中允许本应用访问。\"}\n";
+}
+
+TEST(RequireAccess, RefusesRestrictedAndDeniedWithStatusTwo) {
+  for (const std::string state : {"restricted", "denied"}) {
+    TempStore store;
+    store.adminOk({"set-access", state});
+    // Access is checked before any option, so the missing options are never reported.
+    for (const std::string word : {"calendars", "default-calendar", "resolve-calendar", "list",
+                                   "get", "create", "update", "delete"}) {
+      const ProcessResult result = store.tembra({word});
+      EXPECT_EQ(result.status, 2) << word;
+      EXPECT_EQ(result.out, accessMessage(state)) << word;
+    }
+    EXPECT_EQ(store.tembra({"status"}).status, 0);
+  }
+}
+
+TEST(RequireAccess, AsksWhenNotDeterminedAndRemembersAGrant) {
+  TempStore store;
+  store.adminOk({"set-answer", "grant"});
+  const ProcessResult result = store.tembra({"calendars"});
+  EXPECT_NE(result.status, 2) << result.out;
+  EXPECT_EQ(store.tembra({"status"}).out, "{\"granted\":true,\"status\":\"fullAccess\"}\n");
+}
+
+TEST(RequireAccess, AsksWhenNotDeterminedAndRemembersARefusal) {
+  TempStore store;
+  store.adminOk({"set-answer", "deny"});
+  const ProcessResult result = store.tembra({"list", "--from", "x"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, accessMessage("denied"));
+  EXPECT_EQ(store.tembra({"status"}).out, "{\"granted\":false,\"status\":\"denied\"}\n");
+}
+
+TEST(RequireAccess, AsksWhenWriteOnly) {
+  TempStore store;
+  store.adminOk({"set-access", "writeOnly"});
+  store.adminOk({"set-answer", "deny"});
+  EXPECT_EQ(store.tembra({"get", "--id", "x"}).out, accessMessage("denied"));
+}
+
+// Runs tembra status with its standard output on fd and returns how it ended.
+int statusWithStdout(int fd, const std::string& storePath) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fd, 1);
+    ::setenv("TEMBRA_STORE", storePath.c_str(), 1);
+    ::execl(TEMBRA_BINARY, TEMBRA_BINARY, "status", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(Output, AClosedPipeEndsTheRunWithStatusOneNotASignal) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  EXPECT_EQ(statusWithStdout(fds[1], store.path().string()), 1);
+  ::close(fds[1]);
+}
+
+TEST(Output, AFullDeviceEndsTheRunWithStatusOne) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  const int fd = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(statusWithStdout(fd, store.path().string()), 1);
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace tembra

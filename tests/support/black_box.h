@@ -1,0 +1,45 @@
+// Runs the real executables over a temporary store and reports their exit status and output.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tembra::testing {
+
+struct ProcessResult {
+  int status = -1;  // the exit status, or 128 + signal for a process killed by a signal
+  std::string out;
+  std::string err;
+};
+
+// Runs program with args (element 0 excluded) and the environment entries added to this one's.
+ProcessResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {},
+                         const std::string& input = "");
+
+// A store folder under the system's temporary folder, removed with its contents at the end.
+class TempStore {
+ public:
+  TempStore();
+  ~TempStore();
+  TempStore(const TempStore&) = delete;
+  TempStore& operator=(const TempStore&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+  // tembra with TEMBRA_STORE set to this store and TZ to `zone`.
+  ProcessResult tembra(const std::vector<std::string>& args) const;
+  // tembra-store --store <this store> args...
+  ProcessResult admin(const std::vector<std::string>& args) const;
+  // admin, expecting success; returns its standard output without the final line feed.
+  std::string adminOk(const std::vector<std::string>& args) const;
+
+  std::string zone = "UTC";
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tembra::testing

@@ -1,0 +1,172 @@
+// An in-memory calendar store for command tests, able to reach states the local store cannot
+// easily reach: a calendar without a source, a grey colour, a refused save, a late answer.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "access/calendar_store.h"
+
+namespace tembra::testing {
+
+enum class FakeAnswer { grant, deny, late, never };
+
+// What the fake holds and what it was asked; shared by every copy of a FakeStore.
+struct FakeData {
+  int authorization = 3;
+  int authorizationAfterGrant = 3;
+  int authorizationAfterDeny = 2;
+  FakeAnswer answer = FakeAnswer::grant;
+  std::chrono::milliseconds lateBy{200};
+
+  std::vector<Calendar> calendars;
+  std::optional<std::string> defaultCalendarId;
+  // Stored events in the store's order; an occurrence of a series shares its identifier.
+  std::vector<Event> events;
+  std::optional<std::string> refuseSave;    // description of a refused save
+  std::optional<std::string> refuseRemove;  // description of a refused removal
+
+  int accessRequests = 0;
+  int storeReads = 0;  // calendar and event reads of every kind
+  std::vector<Event> saved;
+  std::vector<Event> removed;
+  std::vector<AccessCompletion> unanswered;
+  int nextId = 1;
+};
+
+class FakeStore final : public CalendarStore {
+ public:
+  FakeStore() : data_(std::make_shared<FakeData>()) {}
+  FakeData& data() const { return *data_; }
+
+  int authorizationStatus(EntityType) override { return data_->authorization; }
+  void requestFullAccessToEvents(AccessCompletion completion) override {
+    answer(std::move(completion));
+  }
+  void requestAccess(EntityType, AccessCompletion completion) override {
+    answer(std::move(completion));
+  }
+
+  std::vector<Calendar> calendars(EntityType) override {
+    ++data_->storeReads;
+    return data_->calendars;
+  }
+  std::optional<Calendar> defaultCalendarForNewEvents() override {
+    ++data_->storeReads;
+    if (!data_->defaultCalendarId)
+      return std::nullopt;
+    return findCalendar(*data_->defaultCalendarId);
+  }
+  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
+    ++data_->storeReads;
+    return findCalendar(identifier);
+  }
+  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
+    ++data_->storeReads;
+    for (const Event& event : data_->events) {
+      if (event.eventIdentifier == identifier)
+        return event;
+    }
+    return std::nullopt;
+  }
+  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    ++data_->storeReads;
+    std::vector<Event> found;
+    for (const Event& event : data_->events) {
+      if (*event.startDate >= predicate.endDate || *event.endDate < predicate.startDate)
+        continue;
+      if (predicate.calendars) {
+        const auto& list = *predicate.calendars;
+        const bool listed =
+            event.calendar && std::any_of(list.begin(), list.end(), [&](const Calendar& calendar) {
+              return calendar.calendarIdentifier == event.calendar->calendarIdentifier;
+            });
+        if (!listed)
+          continue;
+      }
+      found.push_back(event);
+    }
+    return found;
+  }
+
+  Event newEvent() override { return Event{}; }
+
+  std::optional<StoreError> saveEvent(Event& event, Span) override {
+    if (data_->refuseSave)
+      return StoreError{*data_->refuseSave};
+    if (!event.eventIdentifier)
+      event.eventIdentifier = "event-" + std::to_string(data_->nextId++);
+    event.lastModifiedDate = Instant{1'700'000'000.25};
+    data_->saved.push_back(event);
+    auto stored = std::find_if(data_->events.begin(), data_->events.end(), [&](const Event& e) {
+      return e.eventIdentifier == event.eventIdentifier;
+    });
+    if (stored == data_->events.end()) {
+      data_->events.push_back(event);
+    } else {
+      *stored = event;
+    }
+    return std::nullopt;
+  }
+
+  std::optional<StoreError> removeEvent(const Event& event, Span) override {
+    if (data_->refuseRemove)
+      return StoreError{*data_->refuseRemove};
+    data_->removed.push_back(event);
+    std::erase_if(data_->events,
+                  [&](const Event& e) { return e.eventIdentifier == event.eventIdentifier; });
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<Calendar> findCalendar(const std::string& identifier) const {
+    for (const Calendar& calendar : data_->calendars) {
+      if (calendar.calendarIdentifier == identifier)
+        return calendar;
+    }
+    return std::nullopt;
+  }
+
+  void answer(AccessCompletion completion) {
+    ++data_->accessRequests;
+    const auto data = data_;
+    switch (data->answer) {
+      case FakeAnswer::grant:
+      case FakeAnswer::deny: {
+        const bool granted = data->answer == FakeAnswer::grant;
+        data->authorization =
+            granted ? data->authorizationAfterGrant : data->authorizationAfterDeny;
+        std::thread([completion = std::move(completion), granted] {
+          completion(granted, std::nullopt);
+        }).join();
+        break;
+      }
+      case FakeAnswer::late:
+        std::thread([completion = std::move(completion), data] {
+          std::this_thread::sleep_for(data->lateBy);
+          completion(true, std::nullopt);
+        }).detach();
+        break;
+      case FakeAnswer::never:
+        data->unanswered.push_back(std::move(completion));
+        break;
+    }
+  }
+
+  std::shared_ptr<FakeData> data_;
+};
+
+// A writable calendar with a source and a colour.
+inline Calendar fakeCalendar(std::string id, std::string title, bool writable = true) {
+  Calendar calendar;
+  calendar.calendarIdentifier = std::move(id);
+  calendar.title = std::move(title);
+  calendar.source = Source{"iCloud"};
+  calendar.color = std::vector<double>{1, 0.5, 0, 1};
+  calendar.allowsContentModifications = writable;
+  return calendar;
+}
+
+}  // namespace tembra::testing
