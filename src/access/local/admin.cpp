@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <map>
+#include <set>
 
+#include "access/local/event_files.h"
 #include "access/local/files.h"
+#include "access/local/ical.h"
 #include "access/local/layout.h"
+#include "access/local/series.h"
 #include "access/local/settings.h"
 
 namespace tembra::local {
@@ -146,6 +151,115 @@ std::optional<std::string> setDefaultCalendar(const std::filesystem::path& root,
     settings.defaultCalendar = id;
     return std::nullopt;
   });
+}
+
+namespace {
+
+// The TZIDs the component and its children use.
+void collectTzids(icalcomponent* component, std::set<std::string>& tzids) {
+  for (icalproperty* property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
+       property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
+    if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER))
+      tzids.insert(*tzid);
+  }
+  for (icalcomponent* child : ical::children(component, ICAL_ANY_COMPONENT)) {
+    collectTzids(child, tzids);
+  }
+}
+
+// One file's text for the events of one UID, with the calendar's properties (but METHOD, which
+// stored objects must not carry) and the VTIMEZONEs the events use.
+std::string seriesText(icalcomponent* source, const std::vector<icalcomponent*>& events) {
+  ical::Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
+  for (icalproperty* property = icalcomponent_get_first_property(source, ICAL_ANY_PROPERTY);
+       property; property = icalcomponent_get_next_property(source, ICAL_ANY_PROPERTY)) {
+    if (icalproperty_isa(property) == ICAL_METHOD_PROPERTY)
+      continue;
+    icalcomponent_add_property(calendar.get(), icalproperty_new_clone(property));
+  }
+  if (!icalcomponent_get_first_property(calendar.get(), ICAL_VERSION_PROPERTY)) {
+    icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
+  }
+  if (!icalcomponent_get_first_property(calendar.get(), ICAL_PRODID_PROPERTY)) {
+    icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//tembra//tembra//EN"));
+  }
+  std::set<std::string> tzids;
+  for (icalcomponent* event : events)
+    collectTzids(event, tzids);
+  for (icalcomponent* zone : ical::children(source, ICAL_VTIMEZONE_COMPONENT)) {
+    const char* tzid =
+        icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY)
+            ? icalproperty_get_tzid(icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY))
+            : nullptr;
+    if (tzid && tzids.count(tzid)) {
+      icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(zone));
+    }
+  }
+  for (icalcomponent* event : events) {
+    icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(event));
+  }
+  return ical::serialize(calendar.get());
+}
+
+}  // namespace
+
+std::optional<std::string> importEvents(const std::filesystem::path& root,
+                                        const std::string& calendarId, std::string_view text,
+                                        std::vector<std::string>& ids) {
+  if (auto error = createStoreIfAbsent(root, false))
+    return error;
+  const auto path = parseCalendarId(calendarId);
+  if (!path || !isCalendarFolder(root, *path))
+    return "no calendar with identifier " + calendarId;
+  ical::Component source = ical::parse(text);
+  if (!source)
+    return std::string("the file is not iCalendar text");
+  if (ical::hasParseErrors(source.get()))
+    return std::string("the file has iCalendar errors");
+
+  std::map<std::string, std::vector<icalcomponent*>> byUid;
+  std::vector<std::string> order;
+  for (icalcomponent* event : ical::children(source.get(), ICAL_VEVENT_COMPONENT)) {
+    const char* uid = icalcomponent_get_uid(event);
+    std::string key = uid && *uid ? uid : "";
+    if (key.empty()) {
+      key = newUuid();
+      icalcomponent_set_uid(event, key.c_str());
+    }
+    if (!byUid.count(key))
+      order.push_back(key);
+    byUid[key].push_back(event);
+  }
+  if (order.empty())
+    return std::string("the file holds no event");
+
+  std::vector<std::pair<std::string, std::string>> files;  // UID, text
+  for (const std::string& uid : order) {
+    std::string fileText = seriesText(source.get(), byUid[uid]);
+    if (!Series::parse(fileText))
+      return "the event " + uid + " cannot be stored: it lacks a start";
+    files.emplace_back(uid, std::move(fileText));
+  }
+
+  std::string lockError;
+  auto lock = StoreLock::acquire(root, lockError);
+  if (!lock)
+    return lockError;
+  const std::filesystem::path dir = root / path->source / path->calendar;
+  std::map<std::string, std::string> existing;  // UID to file name
+  for (const std::string& name : eventFileNames(dir)) {
+    if (auto series = readSeries(dir / name))
+      existing.emplace(series->uid(), name);
+  }
+  for (const auto& [uid, fileText] : files) {
+    const auto known = existing.find(uid);
+    const std::string name = known != existing.end() ? known->second : fileNameForUid(uid, dir);
+    if (auto error = writeFileAtomically(dir, name, fileText))
+      return error;
+    existing[uid] = name;
+    ids.push_back(path->id() + "/" + name);
+  }
+  return std::nullopt;
 }
 
 }  // namespace tembra::local

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tembra::local {
@@ -36,5 +37,13 @@ std::optional<std::string> setAnswer(const std::filesystem::path& root, bool gra
 // An identifier of an existing calendar, or absent for no default calendar.
 std::optional<std::string> setDefaultCalendar(const std::filesystem::path& root,
                                               const std::optional<std::string>& id);
+
+// Adds the events of iCalendar text to a calendar, read-only or not, as a sync filling it would:
+// one file per UID holding its VEVENTs and the VTIMEZONEs they use, every property kept as given
+// (an event without a UID gets one). A UID the calendar already holds replaces that file. Nothing
+// is written when any part of the text cannot be stored. `ids` receives the event identifiers.
+std::optional<std::string> importEvents(const std::filesystem::path& root,
+                                        const std::string& calendarId, std::string_view text,
+                                        std::vector<std::string>& ids);
 
 }  // namespace tembra::local

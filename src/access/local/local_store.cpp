@@ -1,10 +1,14 @@
 // The local store's answers to the store interface.
 #include "access/local/local_store.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 #include "access/local/admin.h"
+#include "access/local/event_files.h"
 #include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/settings.h"
@@ -12,6 +16,15 @@
 
 namespace tembra::local {
 namespace {
+
+// The store's descriptions of refused writes, shown to the user after the command's own words.
+const std::string kNoSuchEvent = "事件不存在或已删除";
+const std::string kNoSuchCalendar = "日历不存在或已删除";
+const std::string kUnreadableFile = "事件文件无法解析，未作更改: ";
+const std::string kWriteFailed = "无法写入本地日历库: ";
+const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMBRA_STORE 或 HOME）";
+const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
+const std::string kOnlyThisEvent = "本地日历库只能更改单次事件";
 
 constexpr int kRestricted = 1;
 constexpr int kDenied = 2;
@@ -63,21 +76,203 @@ class LocalStore final : public CalendarStore {
     return calendarFrom(*folder, settings_);
   }
 
-  std::optional<Event> eventWithIdentifier(const std::string&) override { return std::nullopt; }
+  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
+    if (!open())
+      return std::nullopt;
+    const auto path = parseEventId(identifier);
+    if (!path)
+      return std::nullopt;
+    const auto calendar = calendarWithIdentifier(path->calendar.id());
+    if (!calendar)
+      return std::nullopt;
+    const auto series = readSeries(fileOf(*path));
+    if (!series)
+      return std::nullopt;
+    const auto first = series->first();
+    if (!first)
+      return std::nullopt;
+    return eventFrom(*series, *first, path->id(), *calendar);
+  }
 
-  std::vector<Event> eventsMatching(const EventPredicate&) override { return {}; }
+  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    if (!open())
+      return {};
+    const std::vector<Calendar> calendars =
+        predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
+    return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
+  }
 
   Event newEvent() override { return Event{}; }
 
-  std::optional<StoreError> saveEvent(Event&, Span) override {
-    return StoreError{"本地日历库尚不能保存事件"};
+  std::optional<StoreError> saveEvent(Event& event, Span span) override {
+    if (span != Span::thisEvent)
+      return StoreError{kOnlyThisEvent};
+    std::optional<StoreLock> lock;
+    if (auto error = lockForWriting(lock))
+      return error;
+    if (!event.calendar)
+      return StoreError{kNoSuchCalendar};
+    const auto target = calendarWithIdentifier(event.calendar->calendarIdentifier);
+    if (!target)
+      return StoreError{kNoSuchCalendar};
+    if (!target->allowsContentModifications)
+      return StoreError{readOnlyMessage(*target)};
+    const Instant now = currentSecond();
+    const CalendarPath targetPath = *parseCalendarId(target->calendarIdentifier);
+
+    if (!event.eventIdentifier) {
+      Series series = Series::create(newUuid());
+      const Occurrence saved = series.apply(event, std::nullopt, now);
+      const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
+      if (auto error = writeSeries(targetPath, name, series))
+        return error;
+      event = eventFrom(series, saved, targetPath.id() + "/" + name, *target);
+      return std::nullopt;
+    }
+
+    const auto path = parseEventId(*event.eventIdentifier);
+    if (!path)
+      return StoreError{kNoSuchEvent};
+    const auto source = calendarWithIdentifier(path->calendar.id());
+    if (!source)
+      return StoreError{kNoSuchEvent};
+    if (!source->allowsContentModifications)
+      return StoreError{readOnlyMessage(*source)};
+    std::optional<Series> series;
+    if (auto error = readForChange(*path, series))
+      return error;
+    const auto occurrence = occurrenceOf(*series, event);
+    if (!occurrence)
+      return StoreError{kNoSuchEvent};
+
+    if (targetPath.id() == path->calendar.id()) {
+      const Occurrence saved = series->apply(event, occurrence, now);
+      if (auto error = writeSeries(targetPath, path->file, *series))
+        return error;
+      event = eventFrom(*series, saved, path->id(), *target);
+      return std::nullopt;
+    }
+
+    // Moving to another calendar. One occurrence of a repeating event leaves its series and
+    // becomes an event of its own there; anything else moves whole, keeping its UID.
+    if (series->repeats()) {
+      Series moved = Series::create(newUuid());
+      const Occurrence saved = moved.apply(event, std::nullopt, now);
+      const std::string name = fileNameForUid(moved.uid(), folderOf(targetPath));
+      if (auto error = writeSeries(targetPath, name, moved))
+        return error;
+      series->exclude(*occurrence);
+      if (auto error = storeOrRemove(*path, *series))
+        return error;
+      event = eventFrom(moved, saved, targetPath.id() + "/" + name, *target);
+      return std::nullopt;
+    }
+    const Occurrence saved = series->apply(event, occurrence, now);
+    const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
+    if (auto error = writeSeries(targetPath, name, *series))
+      return error;
+    if (auto error = removeFile(folderOf(path->calendar), path->file))
+      return StoreError{kWriteFailed + *error};
+    event = eventFrom(*series, saved, targetPath.id() + "/" + name, *target);
+    return std::nullopt;
   }
 
-  std::optional<StoreError> removeEvent(const Event&, Span) override {
-    return StoreError{"本地日历库尚不能删除事件"};
+  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+    if (span != Span::thisEvent)
+      return StoreError{kOnlyThisEvent};
+    std::optional<StoreLock> lock;
+    if (auto error = lockForWriting(lock))
+      return error;
+    const auto path = event.eventIdentifier ? parseEventId(*event.eventIdentifier) : std::nullopt;
+    if (!path)
+      return StoreError{kNoSuchEvent};
+    const auto calendar = calendarWithIdentifier(path->calendar.id());
+    if (!calendar)
+      return std::nullopt;  // gone with its calendar: nothing left to remove
+    if (!calendar->allowsContentModifications)
+      return StoreError{readOnlyMessage(*calendar)};
+    struct stat info;
+    if (::lstat(fileOf(*path).c_str(), &info) != 0)
+      return std::nullopt;  // already gone
+    std::optional<Series> series;
+    if (auto error = readForChange(*path, series))
+      return error;
+    if (!series->repeats()) {
+      if (auto error = removeFile(folderOf(path->calendar), path->file)) {
+        return StoreError{kWriteFailed + *error};
+      }
+      return std::nullopt;
+    }
+    const auto occurrence = occurrenceOf(*series, event);
+    if (!occurrence)
+      return std::nullopt;
+    series->exclude(*occurrence);
+    return storeOrRemove(*path, *series);
   }
 
  private:
+  std::filesystem::path folderOf(const CalendarPath& path) const {
+    return root_ / path.source / path.calendar;
+  }
+  std::filesystem::path fileOf(const EventPath& path) const {
+    return folderOf(path.calendar) / path.file;
+  }
+
+  // Takes the store lock and reads the settings afresh under it, since another process may have
+  // changed them since this one started.
+  std::optional<StoreError> lockForWriting(std::optional<StoreLock>& lock) {
+    if (!open())
+      return StoreError{kStoreUnavailable};
+    std::string error;
+    lock = StoreLock::acquire(root_, error);
+    if (!lock)
+      return StoreError{kWriteFailed + error};
+    settings_ = loadSettings(root_);
+    return std::nullopt;
+  }
+
+  // The file as it is now, under the lock; a file that cannot be read is never rewritten.
+  std::optional<StoreError> readForChange(const EventPath& path, std::optional<Series>& series) {
+    const auto text = readFile(fileOf(path));
+    if (!text)
+      return StoreError{kNoSuchEvent};
+    series = Series::parse(*text);
+    if (!series)
+      return StoreError{kUnreadableFile + path.id()};
+    return std::nullopt;
+  }
+
+  // The occurrence an event stands for: its place in a repeating series, else the one event.
+  static std::optional<Occurrence> occurrenceOf(const Series& series, const Event& event) {
+    if (series.repeats() && event.occurrenceDate)
+      return series.occurrenceAt(*event.occurrenceDate);
+    return series.first();
+  }
+
+  std::optional<StoreError> writeSeries(const CalendarPath& calendar, const std::string& name,
+                                        const Series& series) {
+    if (auto error = writeFileAtomically(folderOf(calendar), name, series.text())) {
+      return StoreError{kWriteFailed + *error};
+    }
+    return std::nullopt;
+  }
+
+  // A series with no occurrence left has no reason to keep its file.
+  std::optional<StoreError> storeOrRemove(const EventPath& path, const Series& series) {
+    if (series.first())
+      return writeSeries(path.calendar, path.file, series);
+    if (auto error = removeFile(folderOf(path.calendar), path.file)) {
+      return StoreError{kWriteFailed + *error};
+    }
+    return std::nullopt;
+  }
+
+  static Instant currentSecond() { return Instant{static_cast<double>(std::time(nullptr))}; }
+
+  static std::string readOnlyMessage(const Calendar& calendar) {
+    return "日历「" + calendar.title.value_or("") + "」是只读的，不能更改其中的事件";
+  }
+
   // Creates the store on first use and reads its settings once.
   bool open() {
     if (opened_)
@@ -102,9 +297,12 @@ class LocalStore final : public CalendarStore {
       if (!lock) {
         error = StoreError{lockError};
       } else {
-        Settings current = loadSettings(root_);
+        SettingsState state;
+        Settings current = loadSettings(root_, &state);
         current.authorization = code;
-        if (auto saveError = saveSettings(root_, current)) {
+        if (state == SettingsState::unreadable) {
+          error = StoreError{kUnreadableSettings};
+        } else if (auto saveError = saveSettings(root_, current)) {
           error = StoreError{*saveError};
         } else {
           settings_ = std::move(current);

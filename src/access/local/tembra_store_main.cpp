@@ -1,6 +1,8 @@
 // tembra-store: administers a local calendar store for people and tests.
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@ constexpr const char* kUsage =
     "  set-answer grant|deny\n"
     "  add-calendar --title T [--source S] [--color #RRGGBB] [--read-only]\n"
     "  set-default ID | --none\n"
+    "  import ID FILE.ics\n"
     "The store is DIR, else $TEMBRA_STORE, else $XDG_DATA_HOME/tembra, else "
     "~/.local/share/tembra.\n";
 
@@ -108,6 +111,21 @@ int main(int argc, char** argv) {
       return usage("set-default ID | --none");
     return report(tembra::local::setDefaultCalendar(
         *root, rest[0] == "--none" ? std::nullopt : std::optional<std::string>(rest[0])));
+  }
+  if (verb == "import") {
+    if (rest.size() != 2)
+      return usage("import ID FILE.ics");
+    std::ifstream file(rest[1], std::ios::binary);
+    if (!file)
+      return report("cannot read " + rest[1]);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    std::vector<std::string> ids;
+    if (int status = report(tembra::local::importEvents(*root, rest[0], text, ids)))
+      return status;
+    for (const std::string& id : ids)
+      std::cout << id << "\n";
+    return 0;
   }
   return usage("unknown verb " + verb);
 }

@@ -1,0 +1,138 @@
+// Owning helpers over libical.
+#include "access/local/ical.h"
+
+#include <cstdlib>
+
+#include "access/local/text.h"
+
+namespace tembra::local::ical {
+namespace {
+
+struct StringFree {
+  void operator()(char* text) const { std::free(text); }
+};
+using OwnedString = std::unique_ptr<char, StringFree>;
+
+}  // namespace
+
+Component parse(std::string_view text) {
+  const std::string terminated(text);
+  Component parsed(icalparser_parse_string(terminated.c_str()));
+  if (!parsed)
+    return nullptr;
+  if (icalcomponent_isa(parsed.get()) == ICAL_VCALENDAR_COMPONENT)
+    return parsed;
+  // A text with several top-level components comes back wrapped in an XROOT.
+  if (icalcomponent_isa(parsed.get()) == ICAL_XROOT_COMPONENT) {
+    std::vector<icalcomponent*> calendars = children(parsed.get(), ICAL_VCALENDAR_COMPONENT);
+    if (calendars.size() == 1) {
+      icalcomponent_remove_component(parsed.get(), calendars.front());
+      return Component(calendars.front());
+    }
+  }
+  return nullptr;
+}
+
+bool hasParseErrors(icalcomponent* component) {
+  if (icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY))
+    return true;
+  for (icalcomponent* child = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
+       child; child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
+    if (hasParseErrors(child))
+      return true;
+  }
+  return false;
+}
+
+std::string serialize(icalcomponent* component) {
+  OwnedString text(icalcomponent_as_ical_string_r(component));
+  return text ? std::string(text.get()) : std::string();
+}
+
+std::vector<icalcomponent*> children(icalcomponent* parent, icalcomponent_kind kind) {
+  std::vector<icalcomponent*> found;
+  for (icalcomponent* child = icalcomponent_get_first_component(parent, kind); child;
+       child = icalcomponent_get_next_component(parent, kind)) {
+    found.push_back(child);
+  }
+  return found;
+}
+
+std::vector<icalproperty*> properties(icalcomponent* component, icalproperty_kind kind) {
+  std::vector<icalproperty*> found;
+  for (icalproperty* property = icalcomponent_get_first_property(component, kind); property;
+       property = icalcomponent_get_next_property(component, kind)) {
+    found.push_back(property);
+  }
+  return found;
+}
+
+std::optional<std::string> parameterText(icalproperty* property, icalparameter_kind kind) {
+  icalparameter* parameter = icalproperty_get_first_parameter(property, kind);
+  if (!parameter)
+    return std::nullopt;
+  if (kind == ICAL_TZID_PARAMETER) {
+    const char* value = icalparameter_get_tzid(parameter);
+    if (!value)
+      return std::nullopt;
+    return std::string(value);
+  }
+  OwnedString value(icalparameter_as_ical_string_r(parameter));
+  if (!value)
+    return std::nullopt;
+  return std::string(value.get());
+}
+
+std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind) {
+  icalproperty* property = icalcomponent_get_first_property(component, kind);
+  if (!property)
+    return std::nullopt;
+  const icalvalue* value = icalproperty_get_value(property);
+  if (!value || icalvalue_isa(value) != ICAL_TEXT_VALUE) {
+    OwnedString raw(icalproperty_get_value_as_string_r(property));
+    return raw ? std::optional<std::string>(repairUtf8(raw.get())) : std::nullopt;
+  }
+  const char* content = icalvalue_get_text(value);
+  if (!content)
+    return std::nullopt;
+  return repairUtf8(content);
+}
+
+void removeAll(icalcomponent* component, icalproperty_kind kind) {
+  for (icalproperty* property : properties(component, kind)) {
+    icalcomponent_remove_property(component, property);
+    icalproperty_free(property);
+  }
+}
+
+std::string cleanText(std::string_view value) {
+  std::string clean;
+  clean.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    if (c == '\r') {
+      if (i + 1 < value.size() && value[i + 1] == '\n')
+        continue;
+      clean += '\n';
+    } else if (c >= 0x20 || c == '\t' || c == '\n') {
+      if (c != 0x7F)
+        clean += static_cast<char>(c);
+    }
+  }
+  return clean;
+}
+
+void setText(icalcomponent* component, icalproperty_kind kind,
+             const std::optional<std::string>& value) {
+  removeAll(component, kind);
+  if (!value || value->empty())
+    return;
+  const std::string clean = cleanText(*value);
+  if (clean.empty())
+    return;
+  icalproperty* property = icalproperty_new(kind);
+  icalproperty_set_value(property, icalvalue_new_text(clean.c_str()));
+  icalcomponent_add_property(component, property);
+}
+
+}  // namespace tembra::local::ical

@@ -1,0 +1,56 @@
+// A thin owning layer over libical: components, strings and recurrence iterators are freed by
+// their owners, and only the reentrant (_r) string calls are used.
+#pragma once
+
+#include <libical/ical.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tembra::local::ical {
+
+struct ComponentFree {
+  void operator()(icalcomponent* component) const { icalcomponent_free(component); }
+};
+using Component = std::unique_ptr<icalcomponent, ComponentFree>;
+
+struct RecurIteratorFree {
+  void operator()(icalrecur_iterator* iterator) const { icalrecur_iterator_free(iterator); }
+};
+using RecurIterator = std::unique_ptr<icalrecur_iterator, RecurIteratorFree>;
+
+// Parses iCalendar text into its VCALENDAR; null when the text holds none. Errors inside the
+// calendar show as X-LIC-ERROR properties (see hasParseErrors).
+Component parse(std::string_view text);
+
+// True when libical reported any error while parsing the component or one of its children.
+bool hasParseErrors(icalcomponent* component);
+
+// The component as iCalendar text, lines folded and ended with CRLF.
+std::string serialize(icalcomponent* component);
+
+// The children of a component of one kind, in order.
+std::vector<icalcomponent*> children(icalcomponent* parent, icalcomponent_kind kind);
+std::vector<icalproperty*> properties(icalcomponent* component, icalproperty_kind kind);
+
+// A parameter's text, e.g. TZID; absent when the property has none.
+std::optional<std::string> parameterText(icalproperty* property, icalparameter_kind kind);
+
+// Text of a TEXT-valued property (SUMMARY, DESCRIPTION, ...), unescaped, repaired to UTF-8.
+std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind);
+
+// Replaces every property of the kind with one holding `value`, or removes them when absent or
+// empty. Control characters other than tab and line feed are dropped, and CR LF or a lone CR
+// becomes a line feed, since iCalendar text cannot carry them.
+void setText(icalcomponent* component, icalproperty_kind kind,
+             const std::optional<std::string>& value);
+
+void removeAll(icalcomponent* component, icalproperty_kind kind);
+
+// The text as iCalendar TEXT may hold it (see setText).
+std::string cleanText(std::string_view value);
+
+}  // namespace tembra::local::ical

@@ -1,0 +1,545 @@
+// Reading and changing one event series file.
+#include "access/local/series.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "access/local/text.h"
+#include "records/dates.h"
+
+namespace tembra::local {
+namespace {
+
+// Upper bound on the occurrences walked for one question, so that a rule with no end, or one
+// that libical cannot satisfy, never keeps a reader busy for long.
+constexpr std::size_t kWalkLimit = 200'000;
+
+using Key = std::int64_t;
+Key keyOf(Instant instant) {
+  return static_cast<Key>(std::llround(instant.seconds));
+}
+
+int dayNumber(icaltimetype date) {
+  return date.year * 10000 + date.month * 100 + date.day;
+}
+
+bool overlaps(Instant start, Instant end, Instant from, Instant to) {
+  if (start >= to)
+    return false;
+  return end > from || (start == end && start >= from);
+}
+
+std::optional<TimeValue> timeOf(icalcomponent* component, icalproperty_kind kind) {
+  icalproperty* property = icalcomponent_get_first_property(component, kind);
+  if (!property)
+    return std::nullopt;
+  return TimeReader(icalcomponent_get_parent(component)).read(property);
+}
+
+// The span of a component: DTSTART to DTEND, or DTSTART plus DURATION; an all-day event lasts
+// at least one day and ends one second before the midnight that follows its last day.
+struct Span {
+  TimeValue start;
+  bool allDay = false;
+  int days = 0;        // for all-day events
+  double seconds = 0;  // for timed events
+};
+
+std::optional<Span> spanOf(icalcomponent* component) {
+  auto start = timeOf(component, ICAL_DTSTART_PROPERTY);
+  if (!start)
+    return std::nullopt;
+  Span span{*start, start->form == TimeForm::date};
+  const auto end = timeOf(component, ICAL_DTEND_PROPERTY);
+  icalproperty* duration = icalcomponent_get_first_property(component, ICAL_DURATION_PROPERTY);
+  if (span.allDay) {
+    if (end && end->form == TimeForm::date) {
+      span.days = daysBetween(start->time, end->time);
+    } else if (duration) {
+      span.days = icaldurationtype_as_int(icalproperty_get_duration(duration)) / 86400;
+    }
+    span.days = std::max(span.days, 1);
+  } else {
+    if (end) {
+      span.seconds = instantOf(*end).seconds - instantOf(*start).seconds;
+    } else if (duration) {
+      span.seconds = icaldurationtype_as_int(icalproperty_get_duration(duration));
+    }
+    span.seconds = std::max(span.seconds, 0.0);
+  }
+  return span;
+}
+
+Instant endOf(const Span& span, Instant start) {
+  if (!span.allDay)
+    return start + span.seconds;
+  return localMidnight(addDays(localDate(start), span.days)) + -1.0;
+}
+
+std::optional<Instant> recurrenceIdOf(icalcomponent* component) {
+  auto value = timeOf(component, ICAL_RECURRENCEID_PROPERTY);
+  if (!value)
+    return std::nullopt;
+  return instantOf(*value);
+}
+
+// The time as libical's recurrence iterator wants it: the wall-clock value with its zone.
+icaltimetype iteratorTime(const TimeValue& value) {
+  icaltimetype time = value.time;
+  time.zone =
+      value.form == TimeForm::floating || value.form == TimeForm::date ? nullptr : value.zone;
+  return time;
+}
+
+icalproperty* newTrigger(const Alarm& alarm) {
+  icaltriggertype trigger{};
+  trigger.time = icaltime_null_time();
+  trigger.duration = icaldurationtype_null_duration();
+  if (alarm.absoluteDate) {
+    trigger.time = utcValue(*alarm.absoluteDate).time;
+    icalproperty* property = icalproperty_new_trigger(trigger);
+    icalproperty_add_parameter(property, icalparameter_new_value(ICAL_VALUE_DATETIME));
+    return property;
+  }
+  const std::int64_t seconds = roundHalfAwayFromZero(alarm.relativeOffset);
+  // Offsets beyond an int are not alarms anyone set; keep them in range rather than wrap.
+  const auto clamped =
+      static_cast<int>(std::clamp<std::int64_t>(seconds, -2'000'000'000, 2'000'000'000));
+  trigger.duration = icaldurationtype_from_int(clamped);
+  return icalproperty_new_trigger(trigger);
+}
+
+icalcomponent* newAlarm(const Alarm& alarm, const std::optional<std::string>& title) {
+  icalcomponent* component = icalcomponent_new(ICAL_VALARM_COMPONENT);
+  icalcomponent_add_property(component, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+  icalcomponent_add_property(component, newTrigger(alarm));
+  // DISPLAY alarms must carry a DESCRIPTION.
+  const std::string text = title && !title->empty() ? ical::cleanText(*title) : "Reminder";
+  icalcomponent_add_property(component, icalproperty_new_description(text.c_str()));
+  return component;
+}
+
+void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) {
+  ical::removeAll(component, kind);
+  icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
+}
+
+void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
+  ical::removeAll(component, kind);
+  icalcomponent_add_property(component, timeProperty(kind, value));
+}
+
+}  // namespace
+
+std::optional<Series> Series::parse(std::string_view text) {
+  ical::Component calendar = ical::parse(text);
+  if (!calendar || ical::hasParseErrors(calendar.get()))
+    return std::nullopt;
+  Series series;
+  for (icalcomponent* event : ical::children(calendar.get(), ICAL_VEVENT_COMPONENT)) {
+    const char* uid = icalcomponent_get_uid(event);
+    const std::string eventUid = uid ? uid : "";
+    if (series.master_ || !series.overrides_.empty()) {
+      if (eventUid != series.uid_)
+        return std::nullopt;
+    } else {
+      series.uid_ = eventUid;
+    }
+    if (!spanOf(event))
+      return std::nullopt;
+    if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) {
+      if (!recurrenceIdOf(event))
+        return std::nullopt;
+      series.overrides_.push_back(event);
+    } else {
+      if (series.master_)
+        return std::nullopt;  // two masters: not one series
+      series.master_ = event;
+    }
+  }
+  if (!series.master_ && series.overrides_.empty())
+    return std::nullopt;
+  series.calendar_ = std::move(calendar);
+  return series;
+}
+
+Series Series::create(const std::string& uid) {
+  Series series;
+  series.calendar_.reset(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
+  icalcomponent_add_property(series.calendar_.get(), icalproperty_new_version("2.0"));
+  icalcomponent_add_property(series.calendar_.get(),
+                             icalproperty_new_prodid("-//tembra//tembra//EN"));
+  series.master_ = icalcomponent_new(ICAL_VEVENT_COMPONENT);
+  icalcomponent_add_property(series.master_, icalproperty_new_uid(uid.c_str()));
+  icalcomponent_add_component(series.calendar_.get(), series.master_);
+  series.uid_ = uid;
+  return series;
+}
+
+bool Series::repeats() const {
+  if (!master_)
+    return true;
+  return icalcomponent_get_first_property(master_, ICAL_RRULE_PROPERTY) ||
+         icalcomponent_get_first_property(master_, ICAL_RDATE_PROPERTY);
+}
+
+double Series::masterDuration() const {
+  const auto span = spanOf(master_);
+  if (!span)
+    return 0;
+  return span->allDay ? span->days * 86400.0 : span->seconds;
+}
+
+Series::Exclusions Series::exclusions() const {
+  Exclusions found;
+  if (!master_)
+    return found;
+  const TimeReader reader(calendar_.get());
+  for (icalproperty* property : ical::properties(master_, ICAL_EXDATE_PROPERTY)) {
+    const auto value = reader.read(property);
+    if (!value)
+      continue;
+    if (value->form == TimeForm::date) {
+      found.days.insert(dayNumber(value->time));
+    } else {
+      found.instants.insert(keyOf(instantOf(*value)));
+    }
+  }
+  return found;
+}
+
+bool Series::Exclusions::contains(Instant originalStart) const {
+  if (instants.count(keyOf(originalStart)))
+    return true;
+  // An EXDATE given as a date removes the occurrence on that day.
+  return !days.empty() && days.count(dayNumber(localDate(originalStart)));
+}
+
+std::map<std::int64_t, icalcomponent*> Series::overridesByStart() const {
+  std::map<std::int64_t, icalcomponent*> found;
+  for (icalcomponent* override : overrides_)
+    found.emplace(keyOf(*recurrenceIdOf(override)), override);
+  return found;
+}
+
+icalcomponent* Series::overrideAt(Instant originalStart) const {
+  const auto found = overridesByStart();
+  const auto it = found.find(keyOf(originalStart));
+  return it == found.end() ? nullptr : it->second;
+}
+
+Occurrence Series::occurrenceFor(Instant originalStart, icalcomponent* override) const {
+  if (override) {
+    const Span span = *spanOf(override);
+    const Instant start = instantOf(span.start);
+    return Occurrence{override, start, endOf(span, start), originalStart, true};
+  }
+  const Span span = *spanOf(master_);
+  return Occurrence{master_, originalStart, endOf(span, originalStart), originalStart, false};
+}
+
+std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
+  std::set<Key> keys;
+  const Span span = *spanOf(master_);
+  const Instant dtstart = instantOf(span.start);
+  if (dtstart < to)
+    keys.insert(keyOf(dtstart));
+
+  for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
+    const icalrecurrencetype rule = icalproperty_get_rrule(property);
+    if (!icaltime_is_null_time(rule.until)) {
+      TimeValue until = span.start;
+      until.time = rule.until;
+      if (icaltime_is_utc(rule.until)) {
+        until.form = TimeForm::utc;
+        until.zone = icaltimezone_get_utc_timezone();
+      }
+      until.time.zone = nullptr;
+      // A rule that ended before the window gives nothing in it (a day of slack for dates).
+      if (instantOf(until) + 86400.0 < from)
+        continue;
+    }
+    ical::RecurIterator iterator(icalrecur_iterator_new(rule, iteratorTime(span.start)));
+    if (!iterator)
+      continue;
+    // Jump close to the window when the rule allows it (not with COUNT, which counts from the
+    // start); a day of slack covers zone offsets and the longest event is subtracted as well.
+    const Instant skipTo = from + -(masterDuration() + 86400.0 * 2);
+    if (rule.count == 0 && skipTo > dtstart) {
+      icalrecur_iterator_set_start(iterator.get(), iteratorTime(timeLike(span.start, skipTo)));
+    }
+    for (std::size_t walked = 0; walked < kWalkLimit && keys.size() < limit; ++walked) {
+      const icaltimetype next = icalrecur_iterator_next(iterator.get());
+      if (icaltime_is_null_time(next))
+        break;
+      TimeValue value = span.start;
+      value.time = next;
+      value.time.zone = nullptr;
+      value.time.is_date = span.start.time.is_date;
+      const Instant start = instantOf(value);
+      if (start >= to)
+        break;
+      if (start >= from)
+        keys.insert(keyOf(start));
+    }
+  }
+  const TimeReader reader(calendar_.get());
+  for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
+    if (const auto value = reader.read(property)) {
+      const Instant start = instantOf(*value);
+      if (start >= from && start < to)
+        keys.insert(keyOf(start));
+    }
+  }
+  std::vector<Instant> starts;
+  for (const Key key : keys)
+    starts.push_back(Instant{static_cast<double>(key)});
+  return starts;
+}
+
+std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
+  std::vector<Occurrence> found;
+  std::set<Key> seen;
+  if (master_ && !repeats()) {
+    const Occurrence only = occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
+    if (overlaps(only.start, only.end, from, to))
+      found.push_back(only);
+    return found;
+  }
+  const Exclusions excluded = exclusions();
+  const auto overrides = overridesByStart();
+  if (master_) {
+    const Instant earliest = from + -(masterDuration() + 1.0);
+    for (const Instant original : ruleStarts(earliest, to, kWalkLimit)) {
+      if (excluded.contains(original))
+        continue;
+      const auto override = overrides.find(keyOf(original));
+      const Occurrence occurrence =
+          occurrenceFor(original, override == overrides.end() ? nullptr : override->second);
+      seen.insert(keyOf(original));
+      if (overlaps(occurrence.start, occurrence.end, from, to))
+        found.push_back(occurrence);
+    }
+  }
+  // An override may have moved its occurrence into the window from far outside it.
+  for (const auto& [key, override] : overrides) {
+    const Instant original{static_cast<double>(key)};
+    if (seen.count(key) || excluded.contains(original))
+      continue;
+    const Occurrence occurrence = occurrenceFor(original, override);
+    if (overlaps(occurrence.start, occurrence.end, from, to))
+      found.push_back(occurrence);
+  }
+  std::sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) {
+    return a.start < b.start || (a.start == b.start && a.originalStart < b.originalStart);
+  });
+  return found;
+}
+
+std::optional<Occurrence> Series::first() const {
+  const Exclusions excluded = exclusions();
+  std::optional<Instant> earliest;
+  if (master_) {
+    if (!repeats())
+      return occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
+    const Instant start = instantOf(spanOf(master_)->start);
+    // Walk forward in growing windows until an occurrence survives the EXDATEs.
+    for (double reach = 366 * 86400.0; reach < 1e10 && !earliest; reach *= 8) {
+      for (const Instant original : ruleStarts(start, start + reach, kWalkLimit)) {
+        if (!excluded.contains(original)) {
+          earliest = original;
+          break;
+        }
+      }
+    }
+  }
+  for (const auto& [key, override] : overridesByStart()) {
+    const Instant original{static_cast<double>(key)};
+    if (!excluded.contains(original) && (!earliest || original < *earliest))
+      earliest = original;
+  }
+  if (!earliest)
+    return std::nullopt;
+  return occurrenceFor(*earliest, overrideAt(*earliest));
+}
+
+std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
+  if (exclusions().contains(originalStart))
+    return std::nullopt;
+  if (icalcomponent* override = overrideAt(originalStart))
+    return occurrenceFor(originalStart, override);
+  if (!master_)
+    return std::nullopt;
+  return occurrenceFor(originalStart, nullptr);
+}
+
+std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) {
+  std::vector<Alarm> alarms;
+  for (icalcomponent* alarm : ical::children(component, ICAL_VALARM_COMPONENT)) {
+    icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+    if (!property)
+      continue;
+    const icaltriggertype trigger = icalproperty_get_trigger(property);
+    if (!icaltime_is_null_time(trigger.time)) {
+      icaltimetype time = trigger.time;
+      icaltimezone* zone = icaltime_is_utc(time) ? icaltimezone_get_utc_timezone() : localZone();
+      time.zone = nullptr;
+      alarms.push_back(Alarm::withAbsoluteDate(
+          Instant{static_cast<double>(icaltime_as_timet_with_zone(time, zone))}));
+      continue;
+    }
+    double offset = icaldurationtype_as_int(trigger.duration);
+    icalparameter* related = icalproperty_get_first_parameter(property, ICAL_RELATED_PARAMETER);
+    if (related && icalparameter_get_related(related) == ICAL_RELATED_END)
+      offset += duration;
+    alarms.push_back(Alarm::withRelativeOffset(offset));
+  }
+  return alarms;
+}
+
+Event Series::eventAt(const Occurrence& occurrence) const {
+  icalcomponent* component = occurrence.component;
+  Event event;
+  event.title = ical::text(component, ICAL_SUMMARY_PROPERTY);
+  event.notes = ical::text(component, ICAL_DESCRIPTION_PROPERTY);
+  event.location = ical::text(component, ICAL_LOCATION_PROPERTY);
+  event.startDate = occurrence.start;
+  event.endDate = occurrence.end;
+  event.isAllDay = spanOf(component)->allDay;
+  event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds);
+  if (const auto modified = timeOf(component, ICAL_LASTMODIFIED_PROPERTY)) {
+    event.lastModifiedDate = instantOf(*modified);
+  }
+  if (!uid_.empty())
+    event.calendarItemExternalIdentifier = repairUtf8(uid_);
+  event.hasRecurrenceRules = repeats();
+  event.isDetached = occurrence.detached;
+  if (repeats())
+    event.occurrenceDate = occurrence.originalStart;
+  return event;
+}
+
+Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& occurrence,
+                         Instant now) {
+  icalcomponent* target = master_;
+  std::optional<Event> stored;
+  if (occurrence) {
+    stored = eventAt(*occurrence);
+    target = occurrence->component;
+    if (repeats() && !occurrence->detached) {
+      // The first change to one occurrence makes an override of it, keyed by its original start.
+      target = icalcomponent_new_clone(master_);
+      for (const icalproperty_kind kind :
+           {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY,
+            ICAL_RECURRENCEID_PROPERTY}) {
+        ical::removeAll(target, kind);
+      }
+      icalcomponent_add_property(
+          target, timeProperty(ICAL_RECURRENCEID_PROPERTY,
+                               timeLike(spanOf(master_)->start, occurrence->originalStart)));
+      icalcomponent_add_component(calendar_.get(), target);
+      overrides_.push_back(target);
+      stored->startDate.reset();  // the override's times must be written out
+    }
+  }
+
+  if (!stored || event.title != stored->title)
+    ical::setText(target, ICAL_SUMMARY_PROPERTY, event.title);
+  if (!stored || event.notes != stored->notes)
+    ical::setText(target, ICAL_DESCRIPTION_PROPERTY, event.notes);
+  if (!stored || event.location != stored->location) {
+    ical::setText(target, ICAL_LOCATION_PROPERTY, event.location);
+  }
+
+  const Instant start = event.startDate.value_or(now);
+  const Instant end = std::max(event.endDate.value_or(start), start);
+  if (!stored || stored->startDate != start || stored->endDate != end ||
+      stored->isAllDay != event.isAllDay) {
+    ical::removeAll(target, ICAL_DURATION_PROPERTY);
+    if (event.isAllDay) {
+      const icaltimetype firstDay = localDate(start);
+      icaltimetype endDay = localDate(end);
+      // An end at midnight closes the day before it; any other end includes its own day.
+      if (localMidnight(endDay) != end)
+        endDay = addDays(endDay, 1);
+      if (daysBetween(firstDay, endDay) < 1)
+        endDay = addDays(firstDay, 1);
+      setTime(target, ICAL_DTSTART_PROPERTY, dateValue(firstDay));
+      setTime(target, ICAL_DTEND_PROPERTY, dateValue(endDay));
+    } else {
+      // Keep the zone the event was written in; new and formerly all-day events are in UTC.
+      const auto current = timeOf(target, ICAL_DTSTART_PROPERTY);
+      const TimeValue form =
+          current && current->form != TimeForm::date ? *current : utcValue(start);
+      setTime(target, ICAL_DTSTART_PROPERTY, timeLike(form, start));
+      setTime(target, ICAL_DTEND_PROPERTY, timeLike(form, end));
+    }
+  }
+
+  if (!stored || event.alarms != stored->alarms) {
+    for (icalcomponent* alarm : ical::children(target, ICAL_VALARM_COMPONENT)) {
+      icalcomponent_remove_component(target, alarm);
+      icalcomponent_free(alarm);
+    }
+    for (const Alarm& alarm : event.alarms) {
+      icalcomponent_add_component(target, newAlarm(alarm, event.title));
+    }
+  }
+
+  if (!icalcomponent_get_first_property(target, ICAL_CREATED_PROPERTY) && !stored) {
+    setUtcStamp(target, ICAL_CREATED_PROPERTY, now);
+  }
+  setUtcStamp(target, ICAL_DTSTAMP_PROPERTY, now);
+  setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
+  addMissingTimeZones();
+
+  if (target == master_ && !repeats())
+    return occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
+  return occurrenceFor(*recurrenceIdOf(target), target);
+}
+
+void Series::exclude(const Occurrence& occurrence) {
+  if (icalcomponent* override = overrideAt(occurrence.originalStart)) {
+    std::erase(overrides_, override);
+    icalcomponent_remove_component(calendar_.get(), override);
+    icalcomponent_free(override);
+  }
+  if (master_) {
+    icalcomponent_add_property(
+        master_, timeProperty(ICAL_EXDATE_PROPERTY,
+                              timeLike(spanOf(master_)->start, occurrence.originalStart)));
+  }
+}
+
+void Series::addMissingTimeZones() {
+  std::set<std::string> used;
+  for (icalcomponent* event : ical::children(calendar_.get(), ICAL_VEVENT_COMPONENT)) {
+    for (icalproperty* property = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY);
+         property; property = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY)) {
+      if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER))
+        used.insert(*tzid);
+    }
+  }
+  for (const std::string& tzid : used) {
+    if (icalcomponent_get_timezone(calendar_.get(), tzid.c_str()))
+      continue;
+    icaltimezone* zone = systemZone(tzid);
+    if (!zone || zone == icaltimezone_get_utc_timezone())
+      continue;
+    icalcomponent* definition = icaltimezone_get_component(zone);
+    if (!definition)
+      continue;
+    icalcomponent* copy = icalcomponent_new_clone(definition);
+    // The copy must carry the TZID the events use, not libical's prefixed one.
+    ical::removeAll(copy, ICAL_TZID_PROPERTY);
+    icalcomponent_add_property(copy, icalproperty_new_tzid(tzid.c_str()));
+    icalcomponent_add_component(calendar_.get(), copy);
+  }
+}
+
+std::string Series::text() const {
+  return ical::serialize(calendar_.get());
+}
+
+}  // namespace tembra::local

@@ -1,0 +1,91 @@
+// One event series as one iCalendar file holds it: a VEVENT, for a repeating event its
+// RECURRENCE-ID overrides, and the VTIMEZONEs they use. Reads occurrences out of it and writes
+// changes into it, keeping every property it does not model as it was.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "access/calendar_store.h"
+#include "access/local/ical.h"
+#include "access/local/times.h"
+
+namespace tembra::local {
+
+// One occurrence of the series, or the one event of a series that does not repeat.
+struct Occurrence {
+  icalcomponent* component = nullptr;  // the master or the override it comes from
+  Instant start;
+  Instant end;
+  Instant originalStart;  // where the series alone places it; what its override is keyed by
+  bool detached = false;
+};
+
+class Series {
+ public:
+  // None for text that does not parse, parses with errors, holds no VEVENT, holds VEVENTs of
+  // more than one UID, or whose VEVENTs lack a readable DTSTART.
+  static std::optional<Series> parse(std::string_view text);
+  // A new series of one event with the UID.
+  static Series create(const std::string& uid);
+
+  Series(Series&&) = default;
+  Series& operator=(Series&&) = default;
+
+  const std::string& uid() const { return uid_; }
+  bool repeats() const;
+
+  // Occurrences that overlap [from, to): start before `to`, end after `from` (a zero-length one
+  // at or after `from`), ordered by start. EXDATEs are left out; overrides replace theirs.
+  std::vector<Occurrence> occurrences(Instant from, Instant to) const;
+  // The earliest occurrence by its original start; none when every one is excluded.
+  std::optional<Occurrence> first() const;
+  // The occurrence whose original start is `originalStart`, as it stands.
+  std::optional<Occurrence> occurrenceAt(Instant originalStart) const;
+
+  // What the store reports of an occurrence, without identifier and calendar.
+  Event eventAt(const Occurrence& occurrence) const;
+
+  // Writes the event's texts, times, all-day flag and alarms into the occurrence's component:
+  // for an occurrence of a repeating series an override (made when there is none), else the
+  // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
+  // DTSTAMP are set to now. Returns the occurrence as it now stands.
+  Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
+  // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one.
+  void exclude(const Occurrence& occurrence);
+
+  // Adds a VTIMEZONE from the system's zone data for each TZID the file uses but does not define.
+  void addMissingTimeZones();
+  std::string text() const;
+
+  // The alarms of a component; relative ones are offsets from the start, `duration` being the
+  // occurrence's length (for triggers related to its end).
+  static std::vector<Alarm> alarmsOf(icalcomponent* component, double duration);
+
+ private:
+  Series() = default;
+  Occurrence occurrenceFor(Instant originalStart, icalcomponent* override) const;
+  std::vector<Instant> ruleStarts(Instant from, Instant to, std::size_t limit) const;
+  // The EXDATEs of the series, as instants and as whole local days.
+  struct Exclusions {
+    std::set<std::int64_t> instants;
+    std::set<int> days;
+    bool contains(Instant originalStart) const;
+  };
+  Exclusions exclusions() const;
+  std::map<std::int64_t, icalcomponent*> overridesByStart() const;
+  icalcomponent* overrideAt(Instant originalStart) const;
+  double masterDuration() const;
+
+  ical::Component calendar_;
+  icalcomponent* master_ = nullptr;
+  std::vector<icalcomponent*> overrides_;
+  std::string uid_;
+};
+
+}  // namespace tembra::local
