@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <thread>
 
 #include "access/local/admin.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"
+#include "access/local/index.h"
 #include "access/local/layout.h"
 #include "access/local/settings.h"
 #include "access/store_factory.h"
@@ -99,7 +101,12 @@ class LocalStore final : public CalendarStore {
       return {};
     const std::vector<Calendar> calendars =
         predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
-    return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
+    std::map<std::string, Calendar> byId;
+    for (const Calendar& calendar : calendars)
+      byId.emplace(calendar.calendarIdentifier, calendar);
+    return fromIndex(
+        [&](Index& index) { return index.window(byId, predicate.startDate, predicate.endDate); },
+        [&] { return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate); });
   }
 
   Event newEvent() override { return Event{}; }
@@ -198,10 +205,7 @@ class LocalStore final : public CalendarStore {
     if (auto error = readForChange(*path, series))
       return error;
     if (!series->repeats()) {
-      if (auto error = removeFile(folderOf(path->calendar), path->file)) {
-        return StoreError{kWriteFailed + *error};
-      }
-      return std::nullopt;
+      return deleteEventFile(path->calendar, path->file);
     }
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
@@ -254,6 +258,7 @@ class LocalStore final : public CalendarStore {
     if (auto error = writeFileAtomically(folderOf(calendar), name, series.text())) {
       return StoreError{kWriteFailed + *error};
     }
+    recordInIndex(calendar, name, &series);
     return std::nullopt;
   }
 
@@ -261,10 +266,69 @@ class LocalStore final : public CalendarStore {
   std::optional<StoreError> storeOrRemove(const EventPath& path, const Series& series) {
     if (series.first())
       return writeSeries(path.calendar, path.file, series);
-    if (auto error = removeFile(folderOf(path.calendar), path.file)) {
+    return deleteEventFile(path.calendar, path.file);
+  }
+
+  std::optional<StoreError> deleteEventFile(const CalendarPath& calendar, const std::string& name) {
+    if (auto error = removeFile(folderOf(calendar), name))
       return StoreError{kWriteFailed + *error};
-    }
+    recordInIndex(calendar, name, nullptr);
     return std::nullopt;
+  }
+
+  // The index learns of the store's own writes at once, so that the next run need not scan the
+  // folder. Should that fail, the index is dropped: the next run rebuilds it from the files.
+  void recordInIndex(const CalendarPath& calendar, const std::string& name, const Series* series) {
+    if (!index_)
+      return;
+    try {
+      index_->record(calendar, name, series);
+      index_->recordFolder(calendar);
+    } catch (const sql::IndexFailure& failure) {
+      // The index keeps the folder's time from before this write, so the next run scans it.
+      dropIndex(failure);
+    }
+  }
+
+  // Stops using the index; a damaged one is deleted so that the next use builds it anew. Other
+  // failures (the index busy for too long, a full disk) leave the file to the next run.
+  void dropIndex(const sql::IndexFailure& failure) {
+    index_.reset();
+    if (failure.damaged())
+      Index::remove(root_);
+  }
+
+  // The index, opened once and brought up to date at each use; none when SQLite cannot serve it,
+  // in which case the files are read directly. A damaged index is deleted and built again.
+  Index* index() {
+    std::vector<CalendarPath> paths;
+    for (const CalendarFolder& folder : listCalendarFolders(root_, settings_)) {
+      paths.push_back(folder.path);
+    }
+    for (int attempt = 0; attempt < 2 && !indexFailed_; ++attempt) {
+      try {
+        if (!index_)
+          index_ = std::make_unique<Index>(root_);
+        index_->refresh(paths);
+        return index_.get();
+      } catch (const sql::IndexFailure& failure) {
+        dropIndex(failure);
+      }
+    }
+    indexFailed_ = true;
+    return nullptr;
+  }
+
+  template <typename Read, typename Fallback>
+  auto fromIndex(Read read, Fallback fallback) -> decltype(fallback()) {
+    if (Index* current = index()) {
+      try {
+        return read(*current);
+      } catch (const sql::IndexFailure& failure) {
+        dropIndex(failure);
+      }
+    }
+    return fallback();
   }
 
   static Instant currentSecond() { return Instant{static_cast<double>(std::time(nullptr))}; }
@@ -317,6 +381,8 @@ class LocalStore final : public CalendarStore {
   }
 
   std::filesystem::path root_;
+  std::unique_ptr<Index> index_;
+  bool indexFailed_ = false;
   bool opened_ = false;
   bool usable_ = false;
   Settings settings_;

@@ -184,6 +184,17 @@ bool Series::repeats() const {
          icalcomponent_get_first_property(master_, ICAL_RDATE_PROPERTY);
 }
 
+bool Series::bounded() const {
+  if (!master_)
+    return true;
+  for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
+    const icalrecurrencetype rule = icalproperty_get_rrule(property);
+    if (rule.count == 0 && icaltime_is_null_time(rule.until))
+      return false;
+  }
+  return true;
+}
+
 double Series::masterDuration() const {
   const auto span = spanOf(master_);
   if (!span)

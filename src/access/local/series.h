@@ -39,6 +39,9 @@ class Series {
 
   const std::string& uid() const { return uid_; }
   bool repeats() const;
+  // True when the series has a last occurrence: it does not repeat, or every RRULE has a COUNT or
+  // an UNTIL.
+  bool bounded() const;
 
   // Occurrences that overlap [from, to): start before `to`, end after `from` (a zero-length one
   // at or after `from`), ordered by start. EXDATEs are left out; overrides replace theirs.

@@ -11,7 +11,7 @@
 namespace tembra::local {
 namespace {
 
-std::string localZoneName() {
+std::string zoneNameFromSystem() {
   if (const char* tz = std::getenv("TZ"); tz && *tz) {
     std::string name = tz;
     if (name.front() == ':')
@@ -40,10 +40,14 @@ bool isUtcName(const std::string& name) {
 
 }  // namespace
 
+std::string localZoneName() {
+  return zoneNameFromSystem();
+}
+
 icaltimezone* localZone() {
   // The machine's zone does not change while the process runs.
   static icaltimezone* const zone = [] {
-    const std::string name = localZoneName();
+    const std::string name = zoneNameFromSystem();
     if (isUtcName(name))
       return icaltimezone_get_utc_timezone();
     icaltimezone* found = systemZone(name);
@@ -74,11 +78,13 @@ icaltimezone* systemZone(const std::string& tzid) {
 }
 
 icaltimezone* TimeReader::zoneFor(const std::string& tzid) const {
-  // libical looks the TZID up among the VTIMEZONEs of this calendar only.
-  if (icaltimezone* own = icalcomponent_get_timezone(calendar_, tzid.c_str()))
-    return own;
+  // A TZID that names a zone of the system's zone data is read with that zone: its rules are the
+  // current ones, and libical works out a zone's transitions once per process instead of once
+  // per file. Other TZIDs are looked up among the VTIMEZONEs of this calendar.
   if (icaltimezone* system = systemZone(tzid))
     return system;
+  if (icaltimezone* own = icalcomponent_get_timezone(calendar_, tzid.c_str()))
+    return own;
   return localZone();
 }
 

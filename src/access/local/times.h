@@ -14,6 +14,8 @@ namespace tembra::local {
 // The zone of the machine the store lives on ($TZ, else /etc/localtime), or UTC. Floating times,
 // all-day dates and TZIDs that name no known zone are read in it.
 icaltimezone* localZone();
+// The name of that zone as the machine gives it ("UTC" when it gives none).
+std::string localZoneName();
 
 // The system zone a TZID names: an Olson name ("Europe/Berlin"), also behind a prefix such as
 // "/mozilla.org/20050126_1/Europe/Berlin"; null when none is known.

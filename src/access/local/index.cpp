@@ -1,0 +1,428 @@
+// The SQLite index of the local store.
+#include "access/local/index.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <set>
+
+#include "access/local/event_files.h"
+#include "access/local/files.h"
+
+namespace tembra::local {
+namespace {
+
+// Bump when the schema or what is stored changes; an index of another version is rebuilt.
+constexpr std::int64_t kIndexVersion = 1;
+
+// Repeating series without end are held this far ahead of the time they were indexed; windows
+// beyond that read those series from their files.
+constexpr double kHorizonAhead = 2 * 366 * 86400.0;
+// At most this many occurrences of one series are held.
+constexpr std::size_t kMostOccurrences = 20'000;
+// Occurrences longer than this are found by a separate, small query; the others by their start.
+constexpr double kLongEvent = 8 * 86400.0;
+
+constexpr Instant kBeginningOfTime{-1e13};
+constexpr Instant kEndOfTime{1e13};
+
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS folders(calendar TEXT PRIMARY KEY, modified INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS files(
+  id INTEGER PRIMARY KEY,
+  calendar TEXT NOT NULL,
+  name TEXT NOT NULL,
+  modified INTEGER NOT NULL,
+  size INTEGER NOT NULL,
+  inode INTEGER NOT NULL,
+  readable INTEGER NOT NULL,
+  uid TEXT,
+  repeats INTEGER NOT NULL DEFAULT 0,
+  horizon REAL,
+  UNIQUE(calendar, name));
+CREATE INDEX IF NOT EXISTS files_open ON files(horizon) WHERE horizon IS NOT NULL;
+CREATE TABLE IF NOT EXISTS components(
+  id INTEGER PRIMARY KEY,
+  file INTEGER NOT NULL,
+  title TEXT, notes TEXT, location TEXT,
+  all_day INTEGER NOT NULL,
+  alarms TEXT NOT NULL,
+  last_modified REAL);
+CREATE INDEX IF NOT EXISTS components_file ON components(file);
+CREATE TABLE IF NOT EXISTS occurrences(
+  file INTEGER NOT NULL,
+  component INTEGER NOT NULL,
+  start REAL NOT NULL,
+  end REAL NOT NULL,
+  original REAL NOT NULL,
+  detached INTEGER NOT NULL,
+  long INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS occurrences_start ON occurrences(start);
+CREATE INDEX IF NOT EXISTS occurrences_long ON occurrences(end) WHERE long = 1;
+CREATE INDEX IF NOT EXISTS occurrences_file ON occurrences(file, original);
+)";
+
+// The columns eventFromRow reads, in its order.
+constexpr const char* kEventColumns =
+    "f.calendar, f.name, f.uid, f.repeats, c.title, c.notes, c.location, c.all_day, c.alarms, "
+    "c.last_modified, o.start, o.end, o.original, o.detached";
+
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+std::optional<std::int64_t> folderModified(const std::filesystem::path& dir) {
+  struct stat info;
+  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    return std::nullopt;
+  return nanoseconds(info.st_mtim);
+}
+
+std::string encodeAlarms(const std::vector<Alarm>& alarms) {
+  std::string text;
+  char buffer[64];
+  for (const Alarm& alarm : alarms) {
+    if (alarm.absoluteDate) {
+      std::snprintf(buffer, sizeof buffer, "a%.17g;", alarm.absoluteDate->seconds);
+    } else {
+      std::snprintf(buffer, sizeof buffer, "r%.17g;", alarm.relativeOffset);
+    }
+    text += buffer;
+  }
+  return text;
+}
+
+std::vector<Alarm> decodeAlarms(const std::string& text) {
+  std::vector<Alarm> alarms;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find(';', at);
+    if (end == std::string::npos)
+      break;
+    const double value = std::strtod(text.c_str() + at + 1, nullptr);
+    alarms.push_back(text[at] == 'a' ? Alarm::withAbsoluteDate(Instant{value})
+                                     : Alarm::withRelativeOffset(value));
+    at = end + 1;
+  }
+  return alarms;
+}
+
+bool before(const Event& a, const Event& b) {
+  if (a.startDate != b.startDate)
+    return a.startDate < b.startDate;
+  if (a.endDate != b.endDate)
+    return a.endDate < b.endDate;
+  return a.eventIdentifier < b.eventIdentifier;
+}
+
+}  // namespace
+
+Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndexFileName) {
+  db_.exec("PRAGMA journal_mode=WAL");
+  // The index is a cache of durable files: after a power loss it may miss its last changes,
+  // which the folder times then reveal, but it stays consistent.
+  db_.exec("PRAGMA synchronous=NORMAL");
+  db_.exec(kSchema);
+  const std::string version = std::to_string(kIndexVersion);
+  const std::string zone = localZoneName();
+  auto read = db_.prepare("SELECT value FROM meta WHERE key = ?");
+  const auto valueOf = [&](const char* key) -> std::optional<std::string> {
+    read.bind(1, std::string_view(key));
+    std::optional<std::string> value;
+    if (read.step())
+      value = read.text(0);
+    read.reset();
+    return value;
+  };
+  if (valueOf("version") == version && valueOf("zone") == zone)
+    return;
+  // All-day and floating times are held as instants of the local zone, so a new zone means new
+  // instants.
+  sql::Transaction transaction(db_);
+  db_.exec(
+      "DELETE FROM occurrences; DELETE FROM components; DELETE FROM files; DELETE FROM folders");
+  auto write = db_.prepare("INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
+  write.bind(1, std::string_view("version")).bind(2, std::string_view(version)).run();
+  write.bind(1, std::string_view("zone")).bind(2, std::string_view(zone)).run();
+  transaction.commit();
+}
+
+void Index::remove(const std::filesystem::path& root) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::filesystem::remove(root / (std::string(kIndexFileName) + suffix), ignored);
+  }
+}
+
+void Index::refresh(const std::vector<CalendarPath>& calendars) {
+  std::map<std::string, std::int64_t> known;
+  auto folders = db_.prepare("SELECT calendar, modified FROM folders");
+  while (folders.step())
+    known.emplace(folders.text(0), folders.integer(1));
+
+  std::vector<std::pair<CalendarPath, std::int64_t>> changed;
+  for (const CalendarPath& calendar : calendars) {
+    const auto modified = folderModified(root_ / calendar.source / calendar.calendar);
+    if (!modified)
+      continue;
+    const auto found = known.find(calendar.id());
+    if (found == known.end() || found->second != *modified)
+      changed.emplace_back(calendar, *modified);
+    if (found != known.end())
+      known.erase(found);
+  }
+  if (changed.empty() && known.empty())
+    return;
+
+  sql::Transaction transaction(db_);
+  for (const auto& [gone, modified] : known) {
+    auto files = db_.prepare("SELECT id FROM files WHERE calendar = ?");
+    files.bind(1, std::string_view(gone));
+    std::vector<std::int64_t> ids;
+    while (files.step())
+      ids.push_back(files.integer(0));
+    for (const std::int64_t id : ids)
+      dropFile(id);
+    db_.prepare("DELETE FROM folders WHERE calendar = ?").bind(1, std::string_view(gone)).run();
+  }
+  for (const auto& [calendar, modified] : changed)
+    scanFolder(calendar, modified);
+  transaction.commit();
+}
+
+void Index::scanFolder(const CalendarPath& calendar, std::int64_t modified) {
+  // The folder's time was read before its entries, so a change made meanwhile shows next time.
+  const std::filesystem::path dir = root_ / calendar.source / calendar.calendar;
+  struct Known {
+    std::int64_t id, modified, size, inode;
+  };
+  std::map<std::string, Known> known;
+  auto rows = db_.prepare("SELECT name, id, modified, size, inode FROM files WHERE calendar = ?");
+  rows.bind(1, std::string_view(calendar.id()));
+  while (rows.step()) {
+    known.emplace(rows.text(0),
+                  Known{rows.integer(1), rows.integer(2), rows.integer(3), rows.integer(4)});
+  }
+  for (const std::string& name : eventFileNames(dir)) {
+    struct stat info;
+    if (::lstat((dir / name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+      continue;
+    const auto found = known.find(name);
+    if (found != known.end()) {
+      const Known row = found->second;
+      const bool same = row.modified == nanoseconds(info.st_mtim) && row.size == info.st_size &&
+                        row.inode == static_cast<std::int64_t>(info.st_ino);
+      known.erase(found);
+      if (same)
+        continue;
+      dropFile(row.id);
+    }
+    const std::optional<Series> series = readSeries(dir / name);
+    insertFile(calendar, name, dir / name, series ? &*series : nullptr);
+  }
+  for (const auto& [name, row] : known)
+    dropFile(row.id);
+  db_.prepare("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
+      .bind(1, std::string_view(calendar.id()))
+      .bind(2, modified)
+      .run();
+}
+
+void Index::dropFile(std::int64_t id) {
+  db_.prepare("DELETE FROM occurrences WHERE file = ?").bind(1, id).run();
+  db_.prepare("DELETE FROM components WHERE file = ?").bind(1, id).run();
+  db_.prepare("DELETE FROM files WHERE id = ?").bind(1, id).run();
+}
+
+void Index::insertFile(const CalendarPath& calendar, const std::string& name,
+                       const std::filesystem::path& file, const Series* series) {
+  struct stat info;
+  if (::lstat(file.c_str(), &info) != 0)
+    return;
+  std::vector<Occurrence> occurrences;
+  std::optional<double> horizon;
+  if (series) {
+    const Instant end = series->bounded()
+                            ? kEndOfTime
+                            : Instant{static_cast<double>(std::time(nullptr)) + kHorizonAhead};
+    occurrences = series->occurrences(kBeginningOfTime, end);
+    if (!series->bounded())
+      horizon = end.seconds;
+    if (occurrences.size() > kMostOccurrences) {
+      horizon = occurrences[kMostOccurrences].start.seconds;
+      occurrences.resize(kMostOccurrences);
+    }
+  }
+  auto insert = db_.prepare(
+      "INSERT INTO files(calendar, name, modified, size, inode, readable, uid, repeats, horizon) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, std::string_view(calendar.id()))
+      .bind(2, std::string_view(name))
+      .bind(3, nanoseconds(info.st_mtim))
+      .bind(4, static_cast<std::int64_t>(info.st_size))
+      .bind(5, static_cast<std::int64_t>(info.st_ino))
+      .bind(6, std::int64_t{series ? 1 : 0});
+  if (series) {
+    insert.bind(7, std::string_view(series->uid())).bind(8, std::int64_t{series->repeats()});
+  } else {
+    insert.bindNull(7).bind(8, std::int64_t{0});
+  }
+  if (horizon) {
+    insert.bind(9, *horizon);
+  } else {
+    insert.bindNull(9);
+  }
+  insert.run();
+  if (!series)
+    return;
+  const std::int64_t fileId = db_.lastInsertId();
+
+  auto component = db_.prepare(
+      "INSERT INTO components(file, title, notes, location, all_day, alarms, last_modified) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?)");
+  auto occurrence = db_.prepare(
+      "INSERT INTO occurrences(file, component, start, end, original, detached, long) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?)");
+  std::map<icalcomponent*, std::int64_t> components;
+  for (const Occurrence& each : occurrences) {
+    auto found = components.find(each.component);
+    if (found == components.end()) {
+      const Event event = series->eventAt(each);
+      component.bind(1, fileId)
+          .bind(2, event.title)
+          .bind(3, event.notes)
+          .bind(4, event.location)
+          .bind(5, std::int64_t{event.isAllDay})
+          .bind(6, std::string_view(encodeAlarms(event.alarms)));
+      if (event.lastModifiedDate) {
+        component.bind(7, event.lastModifiedDate->seconds);
+      } else {
+        component.bindNull(7);
+      }
+      component.run();
+      found = components.emplace(each.component, db_.lastInsertId()).first;
+    }
+    occurrence.bind(1, fileId)
+        .bind(2, found->second)
+        .bind(3, each.start.seconds)
+        .bind(4, each.end.seconds)
+        .bind(5, each.originalStart.seconds)
+        .bind(6, std::int64_t{each.detached})
+        .bind(7, std::int64_t{each.end.seconds - each.start.seconds > kLongEvent})
+        .run();
+  }
+}
+
+Event Index::eventFromRow(sql::Statement& row, const Calendar& calendar) const {
+  Event event;
+  event.eventIdentifier = row.text(0) + "/" + row.text(1);
+  event.calendar = calendar;
+  const auto uid = row.optionalText(2);
+  if (uid && !uid->empty())
+    event.calendarItemExternalIdentifier = uid;
+  event.hasRecurrenceRules = row.integer(3) != 0;
+  event.title = row.optionalText(4);
+  event.notes = row.optionalText(5);
+  event.location = row.optionalText(6);
+  event.isAllDay = row.integer(7) != 0;
+  event.alarms = decodeAlarms(row.text(8));
+  if (!row.isNull(9))
+    event.lastModifiedDate = Instant{row.real(9)};
+  event.startDate = Instant{row.real(10)};
+  event.endDate = Instant{row.real(11)};
+  if (event.hasRecurrenceRules)
+    event.occurrenceDate = Instant{row.real(12)};
+  event.isDetached = row.integer(13) != 0;
+  return event;
+}
+
+std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
+                                 Instant to) {
+  std::vector<Event> events;
+  const std::string select = std::string("SELECT ") + kEventColumns +
+                             " FROM occurrences o JOIN files f ON f.id = o.file"
+                             " JOIN components c ON c.id = o.component WHERE ";
+  const std::string open = " AND (f.horizon IS NULL OR f.horizon >= :to)";
+  // Most occurrences are found by their start; the few long ones by their end.
+  auto rows = db_.prepare(
+      select + "o.start < :to AND o.start >= :lower AND (o.end > :from OR o.start >= :from)" +
+      open + " UNION ALL " + select + "o.long = 1 AND o.end > :from AND o.start < :lower" + open);
+  rows.bind(1, to.seconds).bind(2, from.seconds - kLongEvent).bind(3, from.seconds);
+  while (rows.step()) {
+    const auto calendar = calendars.find(rows.text(0));
+    if (calendar == calendars.end())
+      continue;
+    events.push_back(eventFromRow(rows, calendar->second));
+  }
+
+  auto files =
+      db_.prepare("SELECT calendar, name FROM files WHERE horizon IS NOT NULL AND horizon < ?");
+  files.bind(1, to.seconds);
+  while (files.step()) {
+    const auto calendar = calendars.find(files.text(0));
+    if (calendar == calendars.end())
+      continue;
+    const std::string name = files.text(1);
+    const auto path = parseCalendarId(calendar->first);
+    const auto series = readSeries(root_ / path->source / path->calendar / name);
+    if (!series)
+      continue;
+    for (const Occurrence& occurrence : series->occurrences(from, to)) {
+      events.push_back(
+          eventFrom(*series, occurrence, calendar->first + "/" + name, calendar->second));
+    }
+  }
+  std::sort(events.begin(), events.end(), before);
+  return events;
+}
+
+std::optional<Event> Index::first(const EventPath& path, const Calendar& calendar) {
+  auto rows = db_.prepare(std::string("SELECT ") + kEventColumns +
+                          " FROM occurrences o JOIN files f ON f.id = o.file"
+                          " JOIN components c ON c.id = o.component"
+                          " WHERE f.calendar = ? AND f.name = ? ORDER BY o.original LIMIT 1");
+  rows.bind(1, std::string_view(path.calendar.id())).bind(2, std::string_view(path.file));
+  if (rows.step())
+    return eventFromRow(rows, calendar);
+  // A series whose every held occurrence is excluded may still have later ones.
+  auto open =
+      db_.prepare("SELECT 1 FROM files WHERE calendar = ? AND name = ? AND horizon IS NOT NULL");
+  open.bind(1, std::string_view(path.calendar.id())).bind(2, std::string_view(path.file));
+  if (!open.step())
+    return std::nullopt;
+  const auto series = readSeries(root_ / path.calendar.source / path.calendar.calendar / path.file);
+  if (!series)
+    return std::nullopt;
+  const auto first = series->first();
+  if (!first)
+    return std::nullopt;
+  return eventFrom(*series, *first, path.id(), calendar);
+}
+
+void Index::record(const CalendarPath& calendar, const std::string& name, const Series* series) {
+  sql::Transaction transaction(db_);
+  auto row = db_.prepare("SELECT id FROM files WHERE calendar = ? AND name = ?");
+  row.bind(1, std::string_view(calendar.id())).bind(2, std::string_view(name));
+  if (row.step())
+    dropFile(row.integer(0));
+  row.reset();
+  if (series)
+    insertFile(calendar, name, root_ / calendar.source / calendar.calendar / name, series);
+  transaction.commit();
+}
+
+void Index::recordFolder(const CalendarPath& calendar) {
+  const auto modified = folderModified(root_ / calendar.source / calendar.calendar);
+  if (!modified)
+    return;
+  db_.prepare("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
+      .bind(1, std::string_view(calendar.id()))
+      .bind(2, *modified)
+      .run();
+}
+
+}  // namespace tembra::local

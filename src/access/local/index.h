@@ -1,0 +1,61 @@
+// The store's index: a cache in SQLite of what the commands need from every event file, so that a
+// window reads only its own events and a lookup reads no file. Deleting it is always safe; the
+// next run rebuilds it. It follows the files by the modification times of the calendar folders:
+// a folder whose time changed is scanned again, and only files whose size, time or inode changed
+// are read again.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "access/calendar_store.h"
+#include "access/local/layout.h"
+#include "access/local/series.h"
+#include "access/local/sqlite.h"
+
+namespace tembra::local {
+
+inline constexpr const char* kIndexFileName = ".index.sqlite";
+
+class Index {
+ public:
+  // Opens the index of the store at root, creating it when missing and emptying it when it was
+  // made by another version or for another local time zone. Throws sql::IndexFailure.
+  explicit Index(const std::filesystem::path& root);
+
+  // Brings the index up to date with the calendar folders given (all of the store's).
+  void refresh(const std::vector<CalendarPath>& calendars);
+
+  // The occurrences of the calendars' events that overlap [from, to), ordered by start, then
+  // end, then identifier. Series that repeat without end beyond what the index holds are read
+  // from their files.
+  std::vector<Event> window(const std::map<std::string, Calendar>& calendars, Instant from,
+                            Instant to);
+
+  // The first occurrence of the series in the file, or none.
+  std::optional<Event> first(const EventPath& path, const Calendar& calendar);
+
+  // After a write under the store lock: the file as it now is (null series: it is gone), and the
+  // folder's modification time as it now is.
+  void record(const CalendarPath& calendar, const std::string& name, const Series* series);
+  void recordFolder(const CalendarPath& calendar);
+
+  // Removes the index files of the store.
+  static void remove(const std::filesystem::path& root);
+
+ private:
+  void scanFolder(const CalendarPath& calendar, std::int64_t modified);
+  void dropFile(std::int64_t id);
+  void insertFile(const CalendarPath& calendar, const std::string& name,
+                  const std::filesystem::path& file, const Series* series);
+  Event eventFromRow(sql::Statement& row, const Calendar& calendar) const;
+
+  std::filesystem::path root_;
+  sql::Database db_;
+};
+
+}  // namespace tembra::local

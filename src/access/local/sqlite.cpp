@@ -1,0 +1,104 @@
+// SQLite connection and statements.
+#include "access/local/sqlite.h"
+
+namespace tembra::local::sql {
+namespace {
+
+[[noreturn]] void raise(sqlite3* db, std::string_view what) {
+  throw IndexFailure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"),
+                     db ? sqlite3_errcode(db) & 0xFF : SQLITE_NOMEM);
+}
+
+}  // namespace
+
+Database::Database(const std::filesystem::path& file) {
+  sqlite3* db = nullptr;
+  const int status =
+      sqlite3_open_v2(file.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  db_.reset(db);
+  if (status != SQLITE_OK)
+    raise(db, "cannot open the index");
+  // Several tembra processes share the index: wait for a writer rather than fail.
+  sqlite3_busy_timeout(db, 10'000);
+}
+
+void Database::exec(const char* sql) {
+  if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    raise(db_.get(), sql);
+  }
+}
+
+Statement::Statement(sqlite3* db, std::string_view text) : db_(db) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v3(db, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
+                         &statement, nullptr) != SQLITE_OK) {
+    raise(db, "cannot prepare a statement");
+  }
+  statement_.reset(statement);
+}
+
+Statement& Statement::bind(int index, double value) {
+  if (sqlite3_bind_double(statement_.get(), index, value) != SQLITE_OK)
+    raise(db_, "bind");
+  return *this;
+}
+
+Statement& Statement::bind(int index, std::int64_t value) {
+  if (sqlite3_bind_int64(statement_.get(), index, value) != SQLITE_OK)
+    raise(db_, "bind");
+  return *this;
+}
+
+Statement& Statement::bind(int index, std::string_view value) {
+  if (sqlite3_bind_text(statement_.get(), index, value.data(), static_cast<int>(value.size()),
+                        SQLITE_TRANSIENT) != SQLITE_OK) {
+    raise(db_, "bind");
+  }
+  return *this;
+}
+
+Statement& Statement::bind(int index, const std::optional<std::string>& value) {
+  return value ? bind(index, std::string_view(*value)) : bindNull(index);
+}
+
+Statement& Statement::bindNull(int index) {
+  if (sqlite3_bind_null(statement_.get(), index) != SQLITE_OK)
+    raise(db_, "bind");
+  return *this;
+}
+
+bool Statement::step() {
+  const int status = sqlite3_step(statement_.get());
+  if (status == SQLITE_ROW)
+    return true;
+  if (status == SQLITE_DONE)
+    return false;
+  raise(db_, "step");
+}
+
+void Statement::run() {
+  while (step()) {
+  }
+  reset();
+}
+
+void Statement::reset() {
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+}
+
+std::string Statement::text(int column) const {
+  const auto* data = sqlite3_column_text(statement_.get(), column);
+  const int size = sqlite3_column_bytes(statement_.get(), column);
+  return data ? std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size))
+              : std::string();
+}
+
+std::optional<std::string> Statement::optionalText(int column) const {
+  if (isNull(column))
+    return std::nullopt;
+  return text(column);
+}
+
+}  // namespace tembra::local::sql

@@ -1,0 +1,97 @@
+// A small owning layer over SQLite for the store's index: the connection and its statements are
+// closed by their owners, and every failure is thrown as IndexFailure for the store to catch.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tembra::local::sql {
+
+// SQLite could not do what was asked; the index is then dropped and rebuilt or bypassed.
+struct IndexFailure : std::runtime_error {
+  IndexFailure(const std::string& what, int code) : std::runtime_error(what), code(code) {}
+  int code;  // SQLite's primary result code
+  // The file is not a usable database: it must be removed and built again.
+  bool damaged() const { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; }
+};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, std::string_view text);
+
+  Statement& bind(int index, double value);
+  Statement& bind(int index, std::int64_t value);
+  Statement& bind(int index, std::string_view value);
+  Statement& bind(int index, const std::optional<std::string>& value);
+  Statement& bindNull(int index);
+  // True while rows come; false once the statement is done.
+  bool step();
+  // Runs the statement to its end and makes it ready to run again.
+  void run();
+  void reset();
+
+  double real(int column) const { return sqlite3_column_double(statement_.get(), column); }
+  std::int64_t integer(int column) const { return sqlite3_column_int64(statement_.get(), column); }
+  bool isNull(int column) const {
+    return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
+  }
+  std::string text(int column) const;
+  std::optional<std::string> optionalText(int column) const;
+
+ private:
+  struct Finalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+  };
+  sqlite3* db_;
+  std::unique_ptr<sqlite3_stmt, Finalize> statement_;
+};
+
+class Database {
+ public:
+  // Opens (creating when missing) the database file.
+  explicit Database(const std::filesystem::path& file);
+
+  void exec(const char* sql);
+  Statement prepare(std::string_view sql) { return Statement(db_.get(), sql); }
+  std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
+
+ private:
+  struct Close {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+  };
+  std::unique_ptr<sqlite3, Close> db_;
+};
+
+// Runs a write transaction that commits at commit() and otherwise rolls back.
+class Transaction {
+ public:
+  explicit Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (!done_) {
+      try {
+        db_.exec("ROLLBACK");
+      } catch (const IndexFailure&) {
+        // Nothing more can be done; SQLite rolls back on its own when the connection closes.
+      }
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit() {
+    db_.exec("COMMIT");
+    done_ = true;
+  }
+
+ private:
+  Database& db_;
+  bool done_ = false;
+};
+
+}  // namespace tembra::local::sql
