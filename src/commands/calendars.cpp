@@ -2,14 +2,20 @@
 #include "commands/calendars.h"
 
 #include "access/authorization.h"
-#include "cli/messages.h"
 #include "cli/process.h"
+#include "records/calendar_record.h"
 
 namespace tembra {
 
 void runCalendars(Process& process) {
   requireAccess(process);
-  fail(process.output, messages::kNotAvailableYet);
+  // The store's order is kept and equal titles are all listed: the host tells them apart by id.
+  Json records = Json::array();
+  for (const Calendar& calendar : process.store->calendars(EntityType::event)) {
+    if (calendar.allowsContentModifications)
+      records.push_back(calendarJSON(calendar));
+  }
+  emit(process.output, records);
 }
 
 }  // namespace tembra
