@@ -57,7 +57,8 @@ const Json* alarmInputRecords(const Json& object);
 // a numeric "relative" gives an alarm that many seconds from the start; otherwise a string
 // "absolute" that parseDate reads gives an alarm at that instant; any other record is skipped.
 // Equal records give equal alarms, each added. Changes the event in memory only. Elements of
-// records that are not objects are skipped like unusable records.
+// records that are not objects are skipped like unusable records; records that is not an array
+// counts as an empty one.
 void applyAlarms(const Formatters& formatters, Event& event, const Json& records);
 
 }  // namespace tembra
