@@ -1,15 +1,60 @@
-// The create command.
+// The create command: a new event from the event input object.
 #include "commands/create.h"
 
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/event_input.h"
+#include "commands/saved_event.h"
+#include "records/utf8.h"
 
 namespace tembra {
+namespace {
+
+constexpr std::string_view kDefaultTitle = "砚舟备注";
+constexpr double kDefaultDurationSeconds = 3600;
+
+}  // namespace
 
 void runCreate(Process& process) {
   requireAccess(process);
-  fail(process.output, messages::kNotAvailableYet);
+  const std::optional<Json> input = inputObject(process.args);
+  if (!input)
+    fail(process.output, messages::kCreateNeedsInput, kExitUsage);
+  const std::optional<Instant> start = dateValue(process.formatters, *input, "start");
+  if (!start)
+    fail(process.output, messages::kCreateNeedsStart, kExitUsage);
+  const Instant end =
+      dateValue(process.formatters, *input, "end").value_or(*start + kDefaultDurationSeconds);
+  if (end < *start)
+    fail(process.output, messages::kCreateEndBeforeStart, kExitUsage);
+
+  CalendarStore& store = *process.store;
+  Event event = store.newEvent();
+  std::optional<Calendar> target = store.defaultCalendarForNewEvents();
+  const std::optional<std::string> calendarId = stringValue(*input, "calendarId");
+  if (calendarId && !calendarId->empty()) {
+    std::optional<Calendar> named = store.calendarWithIdentifier(*calendarId);
+    if (named && named->allowsContentModifications)
+      target = std::move(named);
+  }
+  if (!target)
+    fail(process.output, messages::kCreateNoCalendar, kExitNoCalendar);
+
+  event.calendar = target;
+  event.title = stringValue(*input, "title").value_or(std::string(kDefaultTitle));
+  event.notes = stringValue(*input, "notes").value_or("");
+  event.location = stringValue(*input, "location").value_or("");
+  event.startDate = start;
+  event.endDate = end;
+  event.isAllDay = booleanValue(*input, "allDay").value_or(false);
+  if (const Json* records = alarmInputRecords(*input))
+    applyAlarms(process.formatters, event, *records);
+
+  if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
+    fail(process.output, std::string(messages::kCreateFailed) + displayText(error->description));
+  }
+  emit(process.output, savedEventSummary(event, target));
 }
 
 }  // namespace tembra

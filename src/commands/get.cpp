@@ -1,15 +1,26 @@
-// The get command.
+// The get command: one event by its identifier.
 #include "commands/get.h"
 
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "records/event_record.h"
+#include "records/utf8.h"
 
 namespace tembra {
 
 void runGet(Process& process) {
   requireAccess(process);
-  fail(process.output, messages::kNotAvailableYet);
+  const std::optional<std::string> id = argValue(process.args, "--id");
+  if (!id || id->empty())
+    fail(process.output, messages::kGetNeedsId, kExitUsage);
+  const std::optional<Event> event = process.store->eventWithIdentifier(*id);
+  if (!event) {
+    // The identifier is shown as given; bytes that are not UTF-8 would make the record unwritable.
+    fail(process.output, std::string(messages::kEventNotFound) + displayText(*id),
+         kExitEventNotFound);
+  }
+  emit(process.output, eventJSON(process.formatters, *event));
 }
 
 }  // namespace tembra

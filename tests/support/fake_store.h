@@ -27,11 +27,14 @@ struct FakeData {
   std::vector<Event> events;
   std::optional<std::string> refuseSave;    // description of a refused save
   std::optional<std::string> refuseRemove;  // description of a refused removal
+  // The modification time a save stamps on the event; absent: the store reports none.
+  std::optional<Instant> modifiedOnSave = Instant{1'700'000'000.25};
 
   int accessRequests = 0;
   int storeReads = 0;  // calendar and event reads of every kind
   std::vector<Event> saved;
   std::vector<Event> removed;
+  std::vector<Span> spans;  // the span of every save and removal asked for, in order
   std::vector<AccessCompletion> unanswered;
   int nextId = 1;
 };
@@ -93,12 +96,13 @@ class FakeStore final : public CalendarStore {
 
   Event newEvent() override { return Event{}; }
 
-  std::optional<StoreError> saveEvent(Event& event, Span) override {
+  std::optional<StoreError> saveEvent(Event& event, Span span) override {
+    data_->spans.push_back(span);
     if (data_->refuseSave)
       return StoreError{*data_->refuseSave};
     if (!event.eventIdentifier)
       event.eventIdentifier = "event-" + std::to_string(data_->nextId++);
-    event.lastModifiedDate = Instant{1'700'000'000.25};
+    event.lastModifiedDate = data_->modifiedOnSave;
     data_->saved.push_back(event);
     auto stored = std::find_if(data_->events.begin(), data_->events.end(), [&](const Event& e) {
       return e.eventIdentifier == event.eventIdentifier;
@@ -111,7 +115,8 @@ class FakeStore final : public CalendarStore {
     return std::nullopt;
   }
 
-  std::optional<StoreError> removeEvent(const Event& event, Span) override {
+  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+    data_->spans.push_back(span);
     if (data_->refuseRemove)
       return StoreError{*data_->refuseRemove};
     data_->removed.push_back(event);

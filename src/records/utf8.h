@@ -1,0 +1,18 @@
+// Strict UTF-8: which byte strings are well-formed text, and a printable form of those that are
+// not.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tembra {
+
+// True when the bytes are well-formed UTF-8: no overlong forms, no encoded surrogates, nothing
+// above U+10FFFF, no stray continuation bytes, no sequence cut short. The empty text is valid.
+bool isValidUtf8(std::string_view bytes);
+
+// The bytes as valid UTF-8 for showing in a message: every well-formed sequence is kept as it is,
+// every other byte becomes U+FFFD. Valid text comes back unchanged.
+std::string displayText(std::string_view bytes);
+
+}  // namespace tembra
