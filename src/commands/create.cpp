@@ -52,7 +52,7 @@ void runCreate(Process& process) {
     applyAlarms(process.formatters, event, *records);
 
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
-    fail(process.output, std::string(messages::kCreateFailed) + displayText(error->description));
+    fail(process.output, std::string(messages::kCreateFailed) + repairUtf8(error->description));
   }
   emit(process.output, savedEventSummary(event, target));
 }

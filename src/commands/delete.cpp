@@ -22,7 +22,7 @@ void runDelete(Process& process) {
     return;
   }
   if (const std::optional<StoreError> error = store.removeEvent(*event, Span::thisEvent))
-    fail(process.output, std::string(messages::kDeleteFailed) + displayText(error->description));
+    fail(process.output, std::string(messages::kDeleteFailed) + repairUtf8(error->description));
   emit(process.output, Json{{"ok", true}});
 }
 

@@ -17,7 +17,7 @@ void runGet(Process& process) {
   const std::optional<Event> event = process.store->eventWithIdentifier(*id);
   if (!event) {
     // The identifier is shown as given; bytes that are not UTF-8 would make the record unwritable.
-    fail(process.output, std::string(messages::kEventNotFound) + displayText(*id),
+    fail(process.output, std::string(messages::kEventNotFound) + repairUtf8(*id),
          kExitEventNotFound);
   }
   emit(process.output, eventJSON(process.formatters, *event));

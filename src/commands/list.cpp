@@ -33,7 +33,7 @@ void runList(Process& process) {
   if (calendarId && !calendarId->empty()) {
     std::optional<Calendar> calendar = store.calendarWithIdentifier(*calendarId);
     if (!calendar) {
-      fail(process.output, std::string(messages::kCalendarNotFound) + displayText(*calendarId),
+      fail(process.output, std::string(messages::kCalendarNotFound) + repairUtf8(*calendarId),
            kExitCalendarNotFound);
     }
     calendars = std::vector<Calendar>{std::move(*calendar)};

@@ -27,7 +27,7 @@ void runUpdate(Process& process) {
   CalendarStore& store = *process.store;
   std::optional<Event> found = store.eventWithIdentifier(*id);
   if (!found) {
-    fail(process.output, std::string(messages::kEventNotFound) + displayText(*id),
+    fail(process.output, std::string(messages::kEventNotFound) + repairUtf8(*id),
          kExitEventNotFound);
   }
   Event& event = *found;
@@ -60,7 +60,7 @@ void runUpdate(Process& process) {
     event.endDate = *event.startDate + kRepairedDurationSeconds;
 
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
-    fail(process.output, std::string(messages::kUpdateFailed) + displayText(error->description));
+    fail(process.output, std::string(messages::kUpdateFailed) + repairUtf8(error->description));
   }
   emit(process.output, savedEventSummary(event, event.calendar));
 }

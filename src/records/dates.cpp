@@ -66,6 +66,26 @@ class Scanner {
     return true;
   }
 
+  // Four digits, or a sign and four to six digits.
+  bool year(std::int64_t& value) {
+    int sign = 0;
+    if (literal('+')) {
+      sign = 1;
+    } else if (literal('-')) {
+      sign = -1;
+    }
+    std::size_t count = 0;
+    value = 0;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9' && count < 6) {
+      value = value * 10 + (text_[pos_++] - '0');
+      ++count;
+    }
+    if (sign == 0)
+      return count == 4;
+    value *= sign;
+    return count >= 4;
+  }
+
   bool literal(char c) {
     if (pos_ >= text_.size() || text_[pos_] != c)
       return false;
@@ -117,9 +137,13 @@ std::int64_t epochMillis(Instant instant) {
 
 std::optional<Instant> IsoFormatter::read(std::string_view text) const {
   Scanner scan(text);
-  unsigned year, month, day, hour, minute, second;
-  if (!scan.digits(4, year) || !scan.literal('-') || !scan.digits(2, month) || !scan.literal('-') ||
-      !scan.digits(2, day) || !scan.literal('T') || !scan.digits(2, hour) || !scan.literal(':') ||
+  // Years outside 0000..9999 carry a sign and may have more digits, as write gives them.
+  std::int64_t year = 0;
+  if (!scan.year(year))
+    return std::nullopt;
+  unsigned month, day, hour, minute, second;
+  if (!scan.literal('-') || !scan.digits(2, month) || !scan.literal('-') || !scan.digits(2, day) ||
+      !scan.literal('T') || !scan.digits(2, hour) || !scan.literal(':') ||
       !scan.digits(2, minute) || !scan.literal(':') || !scan.digits(2, second)) {
     return std::nullopt;
   }

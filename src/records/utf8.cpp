@@ -44,7 +44,7 @@ bool isValidUtf8(std::string_view bytes) {
   return true;
 }
 
-std::string displayText(std::string_view bytes) {
+std::string repairUtf8(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
   while (!bytes.empty()) {

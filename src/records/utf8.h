@@ -11,8 +11,9 @@ namespace tembra {
 // above U+10FFFF, no stray continuation bytes, no sequence cut short. The empty text is valid.
 bool isValidUtf8(std::string_view bytes);
 
-// The bytes as valid UTF-8 for showing in a message: every well-formed sequence is kept as it is,
-// every other byte becomes U+FFFD. Valid text comes back unchanged.
-std::string displayText(std::string_view bytes);
+// The bytes as valid UTF-8, for text read from other programs' files or echoed in a message: every
+// well-formed sequence is kept as it is, every other byte becomes U+FFFD. Valid text comes back
+// unchanged.
+std::string repairUtf8(std::string_view bytes);
 
 }  // namespace tembra

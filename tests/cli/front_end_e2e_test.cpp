@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{"option_first", {"--id", "get"}, 64, "{\"error\":\"未知命令: --id\"}\n"},
         WordCase{"slash", {"a/b"}, 64, "{\"error\":\"未知命令: a\\/b\"}\n"},
         WordCase{"non_ascii", {"日历"}, 64, "{\"error\":\"未知命令: 日历\"}\n"},
-        WordCase{"not_utf8", {"\xff"}, 1, "{\"error\":\"json encode failed\"}"}),
+        WordCase{"not_utf8", {"a\xff"}, 64, "{\"error\":\"未知命令: a\xEF\xBF\xBD\"}\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct StatusCase {

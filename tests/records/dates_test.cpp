@@ -130,6 +130,20 @@ TEST(DateRoundTrip, EveryWrittenTextReadsBackToTheSameMillisecond) {
   }
 }
 
+TEST(DateRoundTrip, YearsOutsideFourDigitsReadBack) {
+  for (const char* text : {"9999-12-31T23:59:59.9996Z", "0000-01-01T00:30:00+01:00",
+                           "+10000-01-01T00:00:00Z", "-0001-12-31T23:30:00.000Z"}) {
+    const std::optional<Instant> instant = parseDate(kFormatters, text);
+    ASSERT_TRUE(instant) << text;
+    const std::string written = formatDate(kFormatters, *instant);
+    const std::optional<Instant> again = parseDate(kFormatters, written);
+    ASSERT_TRUE(again) << written;
+    EXPECT_EQ(formatDate(kFormatters, *again), written);
+  }
+  EXPECT_FALSE(parseDate(kFormatters, "10000-01-01T00:00:00Z"));  // more digits need a sign
+  EXPECT_FALSE(parseDate(kFormatters, "+999-01-01T00:00:00Z"));
+}
+
 TEST(DateFormatters, EachReadsOnlyItsOwnForm) {
   EXPECT_TRUE(kFormatters.isoFormatter.read("2024-05-01T09:30:00.000Z"));
   EXPECT_FALSE(kFormatters.isoFormatter.read("2024-05-01T09:30:00Z"));

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "access/local/text.h"
+#include "records/utf8.h"
 
 namespace tembra::local::ical {
 namespace {

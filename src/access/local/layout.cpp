@@ -8,7 +8,7 @@
 #include <cctype>
 
 #include "access/local/files.h"
-#include "access/local/text.h"
+#include "records/utf8.h"
 
 namespace tembra::local {
 namespace {

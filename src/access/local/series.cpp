@@ -5,7 +5,7 @@
 #include <cmath>
 #include <set>
 
-#include "access/local/text.h"
+#include "records/utf8.h"
 #include "records/dates.h"
 
 namespace tembra::local {

@@ -15,6 +15,7 @@
 #include "commands/list.h"
 #include "commands/resolve_calendar.h"
 #include "commands/update.h"
+#include "records/utf8.h"
 
 namespace tembra {
 namespace {
@@ -62,7 +63,8 @@ int runTembra(std::vector<std::string> args, Output& output, const StoreFactory&
   const auto row = std::find_if(kCommands.begin(), kCommands.end(),
                                 [&](const CommandRow& row) { return row.word == process.command; });
   if (row == kCommands.end()) {
-    fail(output, std::string(messages::kUnknownCommand) + process.command, kExitUsage);
+    // A word that is not UTF-8 is echoed repaired, so that the run still ends with status 64.
+    fail(output, std::string(messages::kUnknownCommand) + repairUtf8(process.command), kExitUsage);
   }
   row->run(process);
   return kExitSuccess;
