@@ -1,0 +1,215 @@
+// The real tembra over local stores: creating, reading, listing, changing and deleting events,
+// checked by exact output bytes and exit statuses.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/black_box.h"
+
+namespace tembra {
+namespace {
+
+using nlohmann::json;
+using testing::ProcessResult;
+using testing::TempStore;
+
+const std::string kDataDir = std::string(TEMBRA_SOURCE_DIR) + "/tests/access/local/data/";
+
+std::string escapedSlashes(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '/')
+      escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// A store with full access, as a person who allowed tembra would have it.
+class EventCommands : public ::testing::Test {
+ protected:
+  void SetUp() override { store.adminOk({"set-access", "fullAccess"}); }
+
+  json ok(const std::vector<std::string>& args) {
+    const ProcessResult result = store.tembra(args);
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out.back(), '\n');
+    return json::parse(result.out, nullptr, false);
+  }
+
+  std::string create(const json& input) { return ok({"create", "--input", input.dump()})["id"]; }
+
+  TempStore store;
+};
+
+TEST_F(EventCommands, CreateThenGetShowsWhatWasSaved) {
+  const json summary = ok({"create", "--input",
+                           R"({"title":"Dentist / 牙医","notes":"bring card","location":"Main St",
+                               "start":"2024-05-01T17:30:00+08:00","end":"2024-05-01T10:45:00Z",
+                               "alarms":[{"relative":-900},{"absolute":"2024-05-01T08:00:00Z"}]})"});
+  const std::string id = summary["id"];
+  ASSERT_TRUE(id.starts_with("local/calendar/")) << id;
+  const std::string uid = id.substr(15, id.size() - 15 - 4);
+  const std::int64_t modified = summary["lastModified"];
+  EXPECT_EQ(modified % 1000, 0);  // whole seconds, as iCalendar keeps them
+
+  const ProcessResult got = store.tembra({"get", "--id", id});
+  EXPECT_EQ(got.status, 0);
+  EXPECT_EQ(got.out,
+            "{\"alarms\":[{\"relative\":-900},{\"absolute\":\"2024-05-01T08:00:00.000Z\"}],"
+            "\"allDay\":false,\"calendarId\":\"local\\/calendar\",\"calendarTitle\":\"日历\","
+            "\"end\":\"2024-05-01T10:45:00.000Z\",\"externalId\":\"" +
+                uid + "\",\"id\":\"" + escapedSlashes(id) +
+                "\",\"lastModified\":" + std::to_string(modified) +
+                ",\"location\":\"Main St\",\"notes\":\"bring card\","
+                "\"start\":\"2024-05-01T09:30:00.000Z\",\"title\":\"Dentist \\/ 牙医\"}\n");
+}
+
+TEST_F(EventCommands, ListShowsEachOccurrenceButTheMovedOne) {
+  const std::string id =
+      store.adminOk({"import", "local/calendar", kDataDir + "weekly_berlin.ics"});
+  const json events =
+      ok({"list", "--from", "2024-03-01T00:00:00Z", "--to", "2024-05-01T00:00:00Z"});
+  ASSERT_TRUE(events.is_array());
+  std::vector<std::string> starts;
+  for (const json& event : events) {
+    EXPECT_EQ(event["id"], id);
+    EXPECT_EQ(event["recurring"], true);
+    EXPECT_EQ(event["title"], "Team sync");
+    EXPECT_EQ(event["externalId"], "weekly-berlin@example.com");
+    EXPECT_EQ(event["alarms"], json::parse(R"([{"relative":-600}])"));
+    starts.push_back(event["start"]);
+  }
+  // 27 March was moved on its own and 3 April excluded; summer time begins on 31 March.
+  EXPECT_EQ(starts,
+            (std::vector<std::string>{"2024-03-13T08:00:00.000Z", "2024-03-20T08:00:00.000Z",
+                                      "2024-04-10T07:00:00.000Z", "2024-04-17T07:00:00.000Z"}));
+}
+
+TEST_F(EventCommands, ListNarrowsToOneCalendarByIdentifier) {
+  const std::string holidays = store.adminOk(
+      {"add-calendar", "--title", "Holidays", "--source", "Subscribed", "--read-only"});
+  store.adminOk({"import", holidays, kDataDir + "birthday.ics"});
+  create(json{{"title", "mine"}, {"start", "2025-05-10T09:00:00Z"}});
+  const std::vector<std::string> window = {"list", "--from", "2025-05-01T00:00:00Z", "--to",
+                                           "2025-06-01T00:00:00Z"};
+  const auto listed = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = window;
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<std::string> titles;
+    for (const json& event : ok(args))
+      titles.push_back(event["title"]);
+    return titles;
+  };
+  EXPECT_EQ(listed({}), (std::vector<std::string>{"Birthday", "mine"}));
+  EXPECT_EQ(listed({"--calendar", ""}), (std::vector<std::string>{"Birthday", "mine"}));
+  EXPECT_EQ(listed({"--calendar"}), (std::vector<std::string>{"Birthday", "mine"}));
+  EXPECT_EQ(listed({"--calendar", holidays}), (std::vector<std::string>{"Birthday"}));
+  EXPECT_EQ(listed({"--calendar", "local/calendar"}), (std::vector<std::string>{"mine"}));
+
+  std::vector<std::string> unknown = window;
+  unknown.insert(unknown.end(), {"--calendar", "nope/../x"});
+  const ProcessResult result = store.tembra(unknown);
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(result.out, "{\"error\":\"日历不存在或已删除: nope\\/..\\/x\"}\n");
+}
+
+TEST_F(EventCommands, AReadOnlyCalendarRefusesChangesAndDeletion) {
+  const std::string holidays =
+      store.adminOk({"add-calendar", "--title", "Holidays", "--read-only"});
+  const std::string id = store.adminOk({"import", holidays, kDataDir + "birthday.ics"});
+  const std::string refusal = "日历「Holidays」是只读的，不能更改其中的事件";
+
+  const ProcessResult update =
+      store.tembra({"update", "--input", json{{"id", id}, {"title", "x"}}.dump()});
+  EXPECT_EQ(update.status, 1);
+  EXPECT_EQ(update.out, "{\"error\":\"更新事件失败: " + refusal + "\"}\n");
+  const ProcessResult removal = store.tembra({"delete", "--id", id});
+  EXPECT_EQ(removal.status, 1);
+  EXPECT_EQ(removal.out, "{\"error\":\"删除事件失败: " + refusal + "\"}\n");
+  EXPECT_EQ(ok({"get", "--id", id})["title"], "Birthday");
+
+  // Created there by calendarId, the event goes to the default calendar instead.
+  const json summary =
+      ok({"create", "--input",
+          json{{"start", "2025-01-01T09:00:00Z"}, {"calendarId", holidays}}.dump()});
+  EXPECT_EQ(summary["calendarId"], "local/calendar");
+}
+
+TEST_F(EventCommands, DeleteTwiceSaysTheSecondTimeThatItWasGone) {
+  const std::string id = create(json{{"start", "2025-01-01T09:00:00Z"}});
+  const ProcessResult first = store.tembra({"delete", "--id", id});
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.out, "{\"ok\":true}\n");
+  const ProcessResult second = store.tembra({"delete", "--id", id});
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out, "{\"alreadyGone\":true,\"ok\":true}\n");
+  const ProcessResult got = store.tembra({"get", "--id", id});
+  EXPECT_EQ(got.status, 4);
+  EXPECT_EQ(got.out, "{\"error\":\"事件不存在或已删除: " + escapedSlashes(id) + "\"}\n");
+}
+
+TEST_F(EventCommands, UpdateChangesOnlyWhatItCarries) {
+  const std::string id = create(json{{"title", "Plan"},
+                                     {"notes", "keep"},
+                                     {"start", "2025-01-01T09:00:00Z"},
+                                     {"end", "2025-01-01T10:00:00Z"},
+                                     {"alarms", json::parse(R"([{"relative":-300}])")}});
+  // A start past the old end gets an end one hour after it.
+  const json summary =
+      ok({"update", "--input", json{{"id", id}, {"start", "2025-01-01T12:00:00Z"}}.dump()});
+  EXPECT_EQ(summary["id"], id);
+  const json event = ok({"get", "--id", id});
+  EXPECT_EQ(event["start"], "2025-01-01T12:00:00.000Z");
+  EXPECT_EQ(event["end"], "2025-01-01T13:00:00.000Z");
+  EXPECT_EQ(event["notes"], "keep");
+  EXPECT_EQ(event["alarms"], json::parse(R"([{"relative":-300}])"));
+
+  ok({"update", "--input", json{{"id", id}, {"notes", ""}, {"alarms", json::array()}}.dump()});
+  const json emptied = ok({"get", "--id", id});
+  EXPECT_EQ(emptied["notes"], "");
+  EXPECT_EQ(emptied["alarms"], json::array());
+  EXPECT_EQ(emptied["title"], "Plan");
+}
+
+TEST_F(EventCommands, UpdatingARepeatingEventChangesItsFirstOccurrenceOnly) {
+  const std::string id =
+      store.adminOk({"import", "local/calendar", kDataDir + "weekly_berlin.ics"});
+  ok({"update", "--input", json{{"id", id}, {"title", "First only"}}.dump()});
+  const json events =
+      ok({"list", "--from", "2024-03-01T00:00:00Z", "--to", "2024-05-01T00:00:00Z"});
+  // The first occurrence is now detached, so the list leaves it out with the other moved one.
+  ASSERT_EQ(events.size(), 3u);
+  for (const json& event : events)
+    EXPECT_EQ(event["title"], "Team sync");
+  EXPECT_EQ(ok({"get", "--id", id})["title"], "First only");
+  ok({"delete", "--id", id});
+  EXPECT_EQ(ok({"get", "--id", id})["start"], "2024-03-20T08:00:00.000Z");
+}
+
+TEST_F(EventCommands, AllDayEventsFollowTheLocalDays) {
+  store.zone = "Asia/Shanghai";
+  const std::string id =
+      create(json{{"title", "Holiday"}, {"start", "2024-05-01T09:30:00+08:00"}, {"allDay", true}});
+  const json event = ok({"get", "--id", id});
+  EXPECT_EQ(event["allDay"], true);
+  EXPECT_EQ(event["start"], "2024-04-30T16:00:00.000Z");
+  EXPECT_EQ(event["end"], "2024-05-01T15:59:59.000Z");
+  const json day = ok({"list", "--from", "2024-04-30T16:00:00Z", "--to", "2024-05-01T16:00:00Z"});
+  EXPECT_EQ(day.size(), 1u);
+  const json nextDay =
+      ok({"list", "--from", "2024-05-01T16:00:00Z", "--to", "2024-05-02T16:00:00Z"});
+  EXPECT_EQ(nextDay.size(), 0u);
+}
+
+TEST_F(EventCommands, AStoreWithoutCalendarsRefusesToCreate) {
+  TempStore empty;
+  empty.adminOk({"init", "--empty"});
+  empty.adminOk({"set-access", "fullAccess"});
+  const ProcessResult result =
+      empty.tembra({"create", "--input", R"({"start":"2025-01-01T09:00:00Z"})"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "{\"error\":\"没有可写入的日历\"}\n");
+}
+
+}  // namespace
+}  // namespace tembra
