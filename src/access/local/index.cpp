@@ -380,29 +380,6 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
   return events;
 }
 
-std::optional<Event> Index::first(const EventPath& path, const Calendar& calendar) {
-  auto rows = db_.prepare(std::string("SELECT ") + kEventColumns +
-                          " FROM occurrences o JOIN files f ON f.id = o.file"
-                          " JOIN components c ON c.id = o.component"
-                          " WHERE f.calendar = ? AND f.name = ? ORDER BY o.original LIMIT 1");
-  rows.bind(1, std::string_view(path.calendar.id())).bind(2, std::string_view(path.file));
-  if (rows.step())
-    return eventFromRow(rows, calendar);
-  // A series whose every held occurrence is excluded may still have later ones.
-  auto open =
-      db_.prepare("SELECT 1 FROM files WHERE calendar = ? AND name = ? AND horizon IS NOT NULL");
-  open.bind(1, std::string_view(path.calendar.id())).bind(2, std::string_view(path.file));
-  if (!open.step())
-    return std::nullopt;
-  const auto series = readSeries(root_ / path.calendar.source / path.calendar.calendar / path.file);
-  if (!series)
-    return std::nullopt;
-  const auto first = series->first();
-  if (!first)
-    return std::nullopt;
-  return eventFrom(*series, *first, path.id(), calendar);
-}
-
 void Index::record(const CalendarPath& calendar, const std::string& name, const Series* series) {
   sql::Transaction transaction(db_);
   auto row = db_.prepare("SELECT id FROM files WHERE calendar = ? AND name = ?");

@@ -1,5 +1,6 @@
 // The store's index: a cache in SQLite of what the commands need from every event file, so that a
-// window reads only its own events and a lookup reads no file. Deleting it is always safe; the
+// window reads only its own events instead of every file. (A lookup by identifier reads its one
+// file and needs no index.) Deleting it is always safe; the
 // next run rebuilds it. It follows the files by the modification times of the calendar folders:
 // a folder whose time changed is scanned again, and only files whose size, time or inode changed
 // are read again.
@@ -35,9 +36,6 @@ class Index {
   // from their files.
   std::vector<Event> window(const std::map<std::string, Calendar>& calendars, Instant from,
                             Instant to);
-
-  // The first occurrence of the series in the file, or none.
-  std::optional<Event> first(const EventPath& path, const Calendar& calendar);
 
   // After a write under the store lock: the file as it now is (null series: it is gone), and the
   // folder's modification time as it now is.
