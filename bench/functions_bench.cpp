@@ -2,8 +2,8 @@
 // event file, and the index's answer to a month of a store of 10,000 events.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 
 #include "access/local/event_files.h"
 #include "access/local/index.h"
@@ -55,10 +55,12 @@ Event sampleEvent(int number) {
 // What list spends on its output: 10,000 event records and their JSON text.
 void WriteTenThousandRecords(benchmark::State& state) {
   std::vector<Event> events;
-  for (int i = 0; i < 10'000; ++i) events.push_back(sampleEvent(i));
+  for (int i = 0; i < 10'000; ++i)
+    events.push_back(sampleEvent(i));
   for (auto _ : state) {
     Json list = Json::array();
-    for (const Event& event : events) list.push_back(eventJSON(kFormatters, event));
+    for (const Event& event : events)
+      list.push_back(eventJSON(kFormatters, event));
     benchmark::DoNotOptimize(encodeJson(list));
   }
 }
@@ -67,15 +69,16 @@ BENCHMARK(WriteTenThousandRecords)->Unit(benchmark::kMillisecond);
 void ReadInputObject(benchmark::State& state) {
   const std::string text =
       R"({"title":"Lunch","start":"2024-05-01T12:00:00Z","alarms":[{"relative":-900}]})";
-  for (auto _ : state) benchmark::DoNotOptimize(readInputObject(text));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(readInputObject(text));
 }
 BENCHMARK(ReadInputObject);
 
 // A generated store kept for the process.
 const std::filesystem::path& generatedStore() {
   static const std::filesystem::path root = [] {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("tembra-bench-" + std::to_string(::getpid()));
+    const auto path =
+        std::filesystem::temp_directory_path() / ("tembra-bench-" + std::to_string(::getpid()));
     testing::generateStore(path, 10'000, 1);
     return path;
   }();
@@ -109,8 +112,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::temp_directory_path() /
-                                  ("tembra-bench-" + std::to_string(::getpid())),
-                              ignored);
+  std::filesystem::remove_all(
+      std::filesystem::temp_directory_path() / ("tembra-bench-" + std::to_string(::getpid())),
+      ignored);
   return 0;
 }

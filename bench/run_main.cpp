@@ -28,7 +28,8 @@ struct Measure {
 
 Measure runOnce(const std::vector<std::string>& command) {
   std::vector<char*> argv;
-  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : command)
+    argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -51,7 +52,8 @@ Measure runOnce(const std::vector<std::string>& command) {
 std::vector<std::string> splitWords(const std::string& line) {
   std::istringstream words(line);
   std::vector<std::string> split;
-  for (std::string word; words >> word;) split.push_back(word);
+  for (std::string word; words >> word;)
+    split.push_back(word);
   return split;
 }
 
@@ -63,11 +65,16 @@ int main(int argc, char** argv) {
   int at = 1;
   for (; at < argc && std::string(argv[at]) != "--"; ++at) {
     const std::string option = argv[at];
-    if (at + 1 >= argc) break;
-    if (option == "--runs") runs = std::atoi(argv[++at]);
-    else if (option == "--warmup") warmup = std::atoi(argv[++at]);
-    else if (option == "--before") before = argv[++at];
-    else if (option == "--args-file") argsFile = argv[++at];
+    if (at + 1 >= argc)
+      break;
+    if (option == "--runs")
+      runs = std::atoi(argv[++at]);
+    else if (option == "--warmup")
+      warmup = std::atoi(argv[++at]);
+    else if (option == "--before")
+      before = argv[++at];
+    else if (option == "--args-file")
+      argsFile = argv[++at];
   }
   if (at >= argc - 1) {
     std::cerr << "usage: tembra-bench-run [--runs N] [--warmup W] [--before SHELL] "
@@ -79,7 +86,8 @@ int main(int argc, char** argv) {
   std::vector<std::vector<std::string>> extra;
   if (!argsFile.empty()) {
     std::ifstream file(argsFile);
-    for (std::string line; std::getline(file, line);) extra.push_back(splitWords(line));
+    for (std::string line; std::getline(file, line);)
+      extra.push_back(splitWords(line));
   }
   // The runner and every run share one CPU. On virtual machines a child started on the other,
   // idle CPU waits for it to wake up, which adds up to a scheduler tick (4 ms) of nothing to the
@@ -106,7 +114,8 @@ int main(int argc, char** argv) {
       std::cerr << "tembra-bench-run: run " << i << " exited with " << measure.status << "\n";
       return 1;
     }
-    if (i < warmup) continue;
+    if (i < warmup)
+      continue;
     times.push_back(measure.milliseconds);
     peak = std::max(peak, measure.peakKilobytes);
   }

@@ -31,29 +31,27 @@ void StandardOutput::end(int status) {
   std::_Exit(status);
 }
 
-std::string encodeJson(const Json& value) {
-  std::string text = value.dump();
-  // The writer never puts "/" outside a string, so every one of them is inside one.
-  std::string escaped;
-  escaped.reserve(text.size() + text.size() / 16);
-  for (const char c : text) {
-    if (c == '/')
-      escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
+std::optional<std::string> encodeJson(const Json& value) {
+  JsonWriter writer;
+  writer.value(value);
+  if (!writer.valid())
+    return std::nullopt;
+  return writer.text();
 }
 
-void emit(Output& output, const Json& value) {
-  std::string text;
-  try {
-    text = encodeJson(value);
-  } catch (const nlohmann::json::exception&) {
+void emit(Output& output, const JsonWriter& document) {
+  if (!document.valid()) {
     output.write(kFallbackText);
     output.exit(kExitFailure);
   }
-  if (!output.write(text) || !output.write("\n"))
+  if (!output.write(document.text()) || !output.write("\n"))
     output.exit(kExitFailure);
+}
+
+void emit(Output& output, const Json& value) {
+  JsonWriter writer;
+  writer.value(value);
+  emit(output, writer);
 }
 
 void fail(Output& output, std::string_view message, int code) {

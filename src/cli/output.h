@@ -3,13 +3,13 @@
 #pragma once
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
+#include "records/json_writer.h"
 
 namespace tembra {
-
-using Json = nlohmann::json;
 
 // Exit statuses, the host's way of telling one failure from another.
 enum ExitStatus : int {
@@ -54,12 +54,13 @@ class StandardOutput final : public Output {
 // Writes the value as compact JSON and a line feed. A value that cannot be encoded (a string that
 // is not UTF-8) gives the fallback text and status 1; an output that cannot be written, status 1.
 void emit(Output& output, const Json& value);
+// The same for a document already written, such as a long list written record by record.
+void emit(Output& output, const JsonWriter& document);
 
 // Writes the error record {"error": message} and ends the run with the status.
 [[noreturn]] void fail(Output& output, std::string_view message, int code = kExitFailure);
 
-// The compact JSON text of the value, with "/" written as "\/"; throws nlohmann::json::exception
-// when the value cannot be encoded.
-std::string encodeJson(const Json& value);
+// The compact JSON text of the value, with "/" written as "\/"; none when it cannot be encoded.
+std::optional<std::string> encodeJson(const Json& value);
 
 }  // namespace tembra

@@ -41,12 +41,15 @@ void runList(Process& process) {
 
   const std::vector<Event> events =
       store.eventsMatching(store.predicateForEvents(*from, *to, std::move(calendars)));
-  Json records = Json::array();
+  // Written record by record: a year of a busy calendar is thousands of them.
+  JsonWriter records(events.size() * 400);
+  records.beginArray();
   for (const Event& event : events) {
     // A moved occurrence stands apart from its series; the host sees the series' occurrences only.
     if (!event.isDetached)
-      records.push_back(eventJSON(process.formatters, event));
+      writeEventRecord(records, process.formatters, event);
   }
+  records.endArray();
   emit(process.output, records);
 }
 

@@ -3,42 +3,80 @@
 
 namespace tembra {
 
-Json alarmJSON(const Formatters& formatters, const Alarm& alarm) {
-  Json record = Json::object();
+template <typename Sink>
+void writeAlarmRecord(Sink& sink, const Formatters& formatters, const Alarm& alarm) {
+  sink.beginObject();
   if (alarm.absoluteDate) {
-    record["absolute"] = formatDate(formatters, *alarm.absoluteDate);
+    sink.key("absolute");
+    sink.string(formatDate(formatters, *alarm.absoluteDate));
   } else {
-    record["relative"] = roundHalfAwayFromZero(alarm.relativeOffset);
+    sink.key("relative");
+    sink.integer(roundHalfAwayFromZero(alarm.relativeOffset));
   }
-  return record;
+  sink.endObject();
+}
+
+// Keys are written in sorted order, the order in which a built value writes them, so that a
+// record reads the same whichever way it was made.
+template <typename Sink>
+void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& event) {
+  const auto date = [&](const std::optional<Instant>& instant) {
+    sink.string(instant ? formatDate(formatters, *instant) : std::string());
+  };
+  const std::optional<Instant> modified =
+      event.lastModifiedDate ? event.lastModifiedDate : event.startDate;
+  const std::string noText;
+
+  sink.beginObject();
+  sink.key("alarms");
+  sink.beginArray();
+  for (const Alarm& alarm : event.alarms)
+    writeAlarmRecord(sink, formatters, alarm);
+  sink.endArray();
+  sink.key("allDay");
+  sink.boolean(event.isAllDay);
+  sink.key("calendarId");
+  sink.string(event.calendar ? event.calendar->calendarIdentifier : noText);
+  sink.key("calendarTitle");
+  sink.string(event.calendar && event.calendar->title ? *event.calendar->title : noText);
+  sink.key("end");
+  date(event.endDate);
+  sink.key("externalId");
+  sink.string(event.calendarItemExternalIdentifier.value_or(noText));
+  sink.key("id");
+  sink.string(event.eventIdentifier.value_or(noText));
+  sink.key("lastModified");
+  sink.integer(modified ? epochMillis(*modified) : 0);
+  sink.key("location");
+  sink.string(event.location.value_or(noText));
+  sink.key("notes");
+  sink.string(event.notes.value_or(noText));
+  if (event.hasRecurrenceRules) {
+    sink.key("recurring");
+    sink.boolean(true);
+  }
+  sink.key("start");
+  date(event.startDate);
+  sink.key("title");
+  sink.string(event.title.value_or(noText));
+  sink.endObject();
+}
+
+template void writeAlarmRecord(JsonWriter&, const Formatters&, const Alarm&);
+template void writeAlarmRecord(JsonBuilder&, const Formatters&, const Alarm&);
+template void writeEventRecord(JsonWriter&, const Formatters&, const Event&);
+template void writeEventRecord(JsonBuilder&, const Formatters&, const Event&);
+
+Json alarmJSON(const Formatters& formatters, const Alarm& alarm) {
+  JsonBuilder builder;
+  writeAlarmRecord(builder, formatters, alarm);
+  return builder.take();
 }
 
 Json eventJSON(const Formatters& formatters, const Event& event) {
-  const auto dateText = [&](const std::optional<Instant>& date) {
-    return date ? formatDate(formatters, *date) : std::string();
-  };
-  Json alarms = Json::array();
-  for (const Alarm& alarm : event.alarms)
-    alarms.push_back(alarmJSON(formatters, alarm));
-  const std::optional<Instant> modified =
-      event.lastModifiedDate ? event.lastModifiedDate : event.startDate;
-
-  Json record = Json::object();
-  record["id"] = event.eventIdentifier.value_or("");
-  record["calendarId"] = event.calendar ? event.calendar->calendarIdentifier : "";
-  record["calendarTitle"] = event.calendar ? event.calendar->title.value_or("") : "";
-  record["title"] = event.title.value_or("");
-  record["notes"] = event.notes.value_or("");
-  record["location"] = event.location.value_or("");
-  record["start"] = dateText(event.startDate);
-  record["end"] = dateText(event.endDate);
-  record["allDay"] = event.isAllDay;
-  record["alarms"] = std::move(alarms);
-  record["lastModified"] = modified ? epochMillis(*modified) : 0;
-  record["externalId"] = event.calendarItemExternalIdentifier.value_or("");
-  if (event.hasRecurrenceRules)
-    record["recurring"] = true;
-  return record;
+  JsonBuilder builder;
+  writeEventRecord(builder, formatters, event);
+  return builder.take();
 }
 
 }  // namespace tembra

@@ -1,15 +1,11 @@
 // Event and alarm records: how an event of the store, and each of its alarms, is shown to the host.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include "access/calendar_store.h"
 #include "records/dates.h"
+#include "records/json_writer.h"
 
 namespace tembra {
-
-// The same alias the output layer uses; records sit below it and do not include it.
-using Json = nlohmann::json;
 
 // {"absolute": date text} when the alarm has an absolute date, whatever its offset; otherwise
 // {"relative": whole seconds from the event's start}, rounded half away from zero.
@@ -22,5 +18,11 @@ Json alarmJSON(const Formatters& formatters, const Alarm& alarm);
 // start. A store event always has both dates; should one be missing anyway, its text is "" and
 // "lastModified" falls back to 0.
 Json eventJSON(const Formatters& formatters, const Event& event);
+
+// The same records written into a JsonWriter (or built by a JsonBuilder), for long lists.
+template <typename Sink>
+void writeAlarmRecord(Sink& sink, const Formatters& formatters, const Alarm& alarm);
+template <typename Sink>
+void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& event);
 
 }  // namespace tembra

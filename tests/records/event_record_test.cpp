@@ -23,7 +23,7 @@ Event oneTimeEvent() {
 }
 
 std::string recordText(const Event& event) {
-  return encodeJson(eventJSON(kFormatters, event));
+  return encodeJson(eventJSON(kFormatters, event)).value_or("");
 }
 
 TEST(EventJSON, OneTimeEventHasTwelveKeysAndFallsBackToItsStart) {

@@ -44,7 +44,7 @@ inline Event storedEvent(const FakeStore& store, std::string id, const std::stri
 inline std::string storedRecord(const FakeStore& store, const std::string& id) {
   for (const Event& event : store.data().events) {
     if (event.eventIdentifier == id)
-      return encodeJson(eventJSON(Formatters{}, event));
+      return encodeJson(eventJSON(Formatters{}, event)).value_or("");
   }
   return "";
 }

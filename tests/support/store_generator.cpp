@@ -92,17 +92,25 @@ std::string generatedEventText(std::uint64_t seed, std::size_t number, int years
   }
   std::string overrides;
   if (repeating) {
+    // Daily series are short (a course, a trip); weekly ones often end; monthly and yearly ones
+    // (rent, birthdays) usually go on.
     static const char* const kFrequencies[] = {"WEEKLY", "WEEKLY",  "WEEKLY",  "WEEKLY",
                                                "DAILY",  "MONTHLY", "MONTHLY", "YEARLY"};
-    const char* frequency = kFrequencies[pick(0, 7)];
-    const std::int64_t step = std::string(frequency) == "DAILY"    ? 86400
-                              : std::string(frequency) == "WEEKLY" ? 7 * 86400
-                                                                   : 0;
-    std::string rule = std::string("RRULE:FREQ=") + frequency;
-    if (chance(0.35)) {
-      rule += ";COUNT=" + std::to_string(pick(4, 30));
-    } else if (chance(0.45)) {
-      rule += ";UNTIL=" + stamp(start + pick(30, 400) * 86400);
+    const std::string frequency = kFrequencies[pick(0, 7)];
+    const std::int64_t step = frequency == "DAILY" ? 86400 : frequency == "WEEKLY" ? 7 * 86400 : 0;
+    const double endless = frequency == "DAILY"     ? 0.0
+                           : frequency == "WEEKLY"  ? 0.3
+                           : frequency == "MONTHLY" ? 0.5
+                                                    : 0.8;
+    std::string rule = "RRULE:FREQ=" + frequency;
+    if (frequency == "WEEKLY" && chance(0.05))
+      rule += ";BYDAY=MO,TU,WE,TH,FR";
+    if (chance(endless)) {
+      // no end
+    } else if (frequency == "DAILY" || chance(0.5)) {
+      rule += ";COUNT=" + std::to_string(frequency == "DAILY" ? pick(3, 15) : pick(4, 30));
+    } else {
+      rule += ";UNTIL=" + stamp(start + pick(30, 365) * 86400);
     }
     properties += rule + "\r\n";
     if (step && chance(0.3)) {

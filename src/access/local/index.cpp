@@ -226,16 +226,16 @@ void Index::scanFolder(const CalendarPath& calendar, std::int64_t modified) {
   }
   for (const auto& [name, row] : known)
     dropFile(row.id);
-  db_.prepare("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
+  db_.cached("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
       .bind(1, std::string_view(calendar.id()))
       .bind(2, modified)
       .run();
 }
 
 void Index::dropFile(std::int64_t id) {
-  db_.prepare("DELETE FROM occurrences WHERE file = ?").bind(1, id).run();
-  db_.prepare("DELETE FROM components WHERE file = ?").bind(1, id).run();
-  db_.prepare("DELETE FROM files WHERE id = ?").bind(1, id).run();
+  db_.cached("DELETE FROM occurrences WHERE file = ?").bind(1, id).run();
+  db_.cached("DELETE FROM components WHERE file = ?").bind(1, id).run();
+  db_.cached("DELETE FROM files WHERE id = ?").bind(1, id).run();
 }
 
 void Index::insertFile(const CalendarPath& calendar, const std::string& name,
@@ -257,7 +257,7 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
       occurrences.resize(kMostOccurrences);
     }
   }
-  auto insert = db_.prepare(
+  auto& insert = db_.cached(
       "INSERT INTO files(calendar, name, modified, size, inode, readable, uid, repeats, horizon) "
       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, std::string_view(calendar.id()))
@@ -281,10 +281,10 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
     return;
   const std::int64_t fileId = db_.lastInsertId();
 
-  auto component = db_.prepare(
+  auto& component = db_.cached(
       "INSERT INTO components(file, title, notes, location, all_day, alarms, last_modified) "
       "VALUES (?, ?, ?, ?, ?, ?, ?)");
-  auto occurrence = db_.prepare(
+  auto& occurrence = db_.cached(
       "INSERT INTO occurrences(file, component, start, end, original, detached, long) "
       "VALUES (?, ?, ?, ?, ?, ?, ?)");
   std::map<icalcomponent*, std::int64_t> components;
@@ -396,7 +396,7 @@ void Index::recordFolder(const CalendarPath& calendar) {
   const auto modified = folderModified(root_ / calendar.source / calendar.calendar);
   if (!modified)
     return;
-  db_.prepare("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
+  db_.cached("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
       .bind(1, std::string_view(calendar.id()))
       .bind(2, *modified)
       .run();

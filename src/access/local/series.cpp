@@ -5,8 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "records/utf8.h"
 #include "records/dates.h"
+#include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
@@ -30,11 +30,12 @@ bool overlaps(Instant start, Instant end, Instant from, Instant to) {
   return end > from || (start == end && start >= from);
 }
 
-std::optional<TimeValue> timeOf(icalcomponent* component, icalproperty_kind kind) {
+std::optional<TimeValue> timeOf(const TimeReader& reader, icalcomponent* component,
+                                icalproperty_kind kind) {
   icalproperty* property = icalcomponent_get_first_property(component, kind);
   if (!property)
     return std::nullopt;
-  return TimeReader(icalcomponent_get_parent(component)).read(property);
+  return reader.read(property);
 }
 
 // The span of a component: DTSTART to DTEND, or DTSTART plus DURATION; an all-day event lasts
@@ -46,12 +47,12 @@ struct Span {
   double seconds = 0;  // for timed events
 };
 
-std::optional<Span> spanOf(icalcomponent* component) {
-  auto start = timeOf(component, ICAL_DTSTART_PROPERTY);
+std::optional<Span> spanOf(const TimeReader& reader, icalcomponent* component) {
+  auto start = timeOf(reader, component, ICAL_DTSTART_PROPERTY);
   if (!start)
     return std::nullopt;
   Span span{*start, start->form == TimeForm::date};
-  const auto end = timeOf(component, ICAL_DTEND_PROPERTY);
+  const auto end = timeOf(reader, component, ICAL_DTEND_PROPERTY);
   icalproperty* duration = icalcomponent_get_first_property(component, ICAL_DURATION_PROPERTY);
   if (span.allDay) {
     if (end && end->form == TimeForm::date) {
@@ -77,18 +78,17 @@ Instant endOf(const Span& span, Instant start) {
   return localMidnight(addDays(localDate(start), span.days)) + -1.0;
 }
 
-std::optional<Instant> recurrenceIdOf(icalcomponent* component) {
-  auto value = timeOf(component, ICAL_RECURRENCEID_PROPERTY);
+std::optional<Instant> recurrenceIdOf(const TimeReader& reader, icalcomponent* component) {
+  auto value = timeOf(reader, component, ICAL_RECURRENCEID_PROPERTY);
   if (!value)
     return std::nullopt;
   return instantOf(*value);
 }
 
-// The time as libical's recurrence iterator wants it: the wall-clock value with its zone.
-icaltimetype iteratorTime(const TimeValue& value) {
+// The wall-clock time of a value, zone-less, as the recurrence iterator walks it.
+icaltimetype wallClock(const TimeValue& value) {
   icaltimetype time = value.time;
-  time.zone =
-      value.form == TimeForm::floating || value.form == TimeForm::date ? nullptr : value.zone;
+  time.zone = nullptr;
   return time;
 }
 
@@ -137,6 +137,8 @@ std::optional<Series> Series::parse(std::string_view text) {
   if (!calendar || ical::hasParseErrors(calendar.get()))
     return std::nullopt;
   Series series;
+  series.times_ = std::make_unique<TimeReader>(calendar.get());
+  const TimeReader& reader = *series.times_;
   for (icalcomponent* event : ical::children(calendar.get(), ICAL_VEVENT_COMPONENT)) {
     const char* uid = icalcomponent_get_uid(event);
     const std::string eventUid = uid ? uid : "";
@@ -146,10 +148,10 @@ std::optional<Series> Series::parse(std::string_view text) {
     } else {
       series.uid_ = eventUid;
     }
-    if (!spanOf(event))
+    if (!spanOf(reader, event))
       return std::nullopt;
     if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) {
-      if (!recurrenceIdOf(event))
+      if (!recurrenceIdOf(reader, event))
         return std::nullopt;
       series.overrides_.push_back(event);
     } else {
@@ -167,6 +169,7 @@ std::optional<Series> Series::parse(std::string_view text) {
 Series Series::create(const std::string& uid) {
   Series series;
   series.calendar_.reset(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
+  series.times_ = std::make_unique<TimeReader>(series.calendar_.get());
   icalcomponent_add_property(series.calendar_.get(), icalproperty_new_version("2.0"));
   icalcomponent_add_property(series.calendar_.get(),
                              icalproperty_new_prodid("-//tembra//tembra//EN"));
@@ -196,7 +199,7 @@ bool Series::bounded() const {
 }
 
 double Series::masterDuration() const {
-  const auto span = spanOf(master_);
+  const auto span = spanOf(*times_, master_);
   if (!span)
     return 0;
   return span->allDay ? span->days * 86400.0 : span->seconds;
@@ -206,9 +209,8 @@ Series::Exclusions Series::exclusions() const {
   Exclusions found;
   if (!master_)
     return found;
-  const TimeReader reader(calendar_.get());
   for (icalproperty* property : ical::properties(master_, ICAL_EXDATE_PROPERTY)) {
-    const auto value = reader.read(property);
+    const auto value = times_->read(property);
     if (!value)
       continue;
     if (value->form == TimeForm::date) {
@@ -230,7 +232,7 @@ bool Series::Exclusions::contains(Instant originalStart) const {
 std::map<std::int64_t, icalcomponent*> Series::overridesByStart() const {
   std::map<std::int64_t, icalcomponent*> found;
   for (icalcomponent* override : overrides_)
-    found.emplace(keyOf(*recurrenceIdOf(override)), override);
+    found.emplace(keyOf(*recurrenceIdOf(*times_, override)), override);
   return found;
 }
 
@@ -242,43 +244,50 @@ icalcomponent* Series::overrideAt(Instant originalStart) const {
 
 Occurrence Series::occurrenceFor(Instant originalStart, icalcomponent* override) const {
   if (override) {
-    const Span span = *spanOf(override);
+    const Span span = *spanOf(*times_, override);
     const Instant start = instantOf(span.start);
     return Occurrence{override, start, endOf(span, start), originalStart, true};
   }
-  const Span span = *spanOf(master_);
+  const Span span = *spanOf(*times_, master_);
   return Occurrence{master_, originalStart, endOf(span, originalStart), originalStart, false};
 }
 
 std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
   std::set<Key> keys;
-  const Span span = *spanOf(master_);
+  const Span span = *spanOf(*times_, master_);
   const Instant dtstart = instantOf(span.start);
   if (dtstart < to)
     keys.insert(keyOf(dtstart));
 
   for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
-    const icalrecurrencetype rule = icalproperty_get_rrule(property);
+    icalrecurrencetype rule = icalproperty_get_rrule(property);
+    // The iterator walks wall-clock times; UNTIL is applied here, as an instant, since libical
+    // would compare it with those times as if both were in one zone.
+    std::optional<Instant> until;
     if (!icaltime_is_null_time(rule.until)) {
-      TimeValue until = span.start;
-      until.time = rule.until;
+      TimeValue end = span.start;
+      end.time = rule.until;
       if (icaltime_is_utc(rule.until)) {
-        until.form = TimeForm::utc;
-        until.zone = icaltimezone_get_utc_timezone();
+        end.form = TimeForm::utc;
+        end.rules = &utcRules();
+      } else if (rule.until.is_date) {
+        end.form = TimeForm::date;
       }
-      until.time.zone = nullptr;
-      // A rule that ended before the window gives nothing in it (a day of slack for dates).
-      if (instantOf(until) + 86400.0 < from)
+      end.time.zone = nullptr;
+      until = instantOf(end);
+      rule.until = icaltime_null_time();
+      // A rule that ended before the window gives nothing in it.
+      if (*until < from)
         continue;
     }
-    ical::RecurIterator iterator(icalrecur_iterator_new(rule, iteratorTime(span.start)));
+    ical::RecurIterator iterator(icalrecur_iterator_new(rule, wallClock(span.start)));
     if (!iterator)
       continue;
     // Jump close to the window when the rule allows it (not with COUNT, which counts from the
-    // start); a day of slack covers zone offsets and the longest event is subtracted as well.
+    // start); two days of slack cover zone offsets, and the event's length is subtracted too.
     const Instant skipTo = from + -(masterDuration() + 86400.0 * 2);
     if (rule.count == 0 && skipTo > dtstart) {
-      icalrecur_iterator_set_start(iterator.get(), iteratorTime(timeLike(span.start, skipTo)));
+      icalrecur_iterator_set_start(iterator.get(), wallClock(timeLike(span.start, skipTo)));
     }
     for (std::size_t walked = 0; walked < kWalkLimit && keys.size() < limit; ++walked) {
       const icaltimetype next = icalrecur_iterator_next(iterator.get());
@@ -289,15 +298,14 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
       value.time.zone = nullptr;
       value.time.is_date = span.start.time.is_date;
       const Instant start = instantOf(value);
-      if (start >= to)
+      if (start >= to || (until && start > *until))
         break;
       if (start >= from)
         keys.insert(keyOf(start));
     }
   }
-  const TimeReader reader(calendar_.get());
   for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
-    if (const auto value = reader.read(property)) {
+    if (const auto value = times_->read(property)) {
       const Instant start = instantOf(*value);
       if (start >= from && start < to)
         keys.insert(keyOf(start));
@@ -313,7 +321,7 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   std::vector<Occurrence> found;
   std::set<Key> seen;
   if (master_ && !repeats()) {
-    const Occurrence only = occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
+    const Occurrence only = occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
     if (overlaps(only.start, only.end, from, to))
       found.push_back(only);
     return found;
@@ -353,8 +361,8 @@ std::optional<Occurrence> Series::first() const {
   std::optional<Instant> earliest;
   if (master_) {
     if (!repeats())
-      return occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
-    const Instant start = instantOf(spanOf(master_)->start);
+      return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
+    const Instant start = instantOf(spanOf(*times_, master_)->start);
     // Walk forward in growing windows until an occurrence survives the EXDATEs.
     for (double reach = 366 * 86400.0; reach < 1e10 && !earliest; reach *= 8) {
       for (const Instant original : ruleStarts(start, start + reach, kWalkLimit)) {
@@ -393,11 +401,10 @@ std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) {
       continue;
     const icaltriggertype trigger = icalproperty_get_trigger(property);
     if (!icaltime_is_null_time(trigger.time)) {
-      icaltimetype time = trigger.time;
-      icaltimezone* zone = icaltime_is_utc(time) ? icaltimezone_get_utc_timezone() : localZone();
-      time.zone = nullptr;
+      // Absolute triggers are UTC; one written otherwise is read in the local zone.
+      const ZoneRules& rules = icaltime_is_utc(trigger.time) ? utcRules() : localZone();
       alarms.push_back(Alarm::withAbsoluteDate(
-          Instant{static_cast<double>(icaltime_as_timet_with_zone(time, zone))}));
+          Instant{static_cast<double>(rules.utcOf(wallSeconds(trigger.time)))}));
       continue;
     }
     double offset = icaldurationtype_as_int(trigger.duration);
@@ -417,9 +424,9 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.location = ical::text(component, ICAL_LOCATION_PROPERTY);
   event.startDate = occurrence.start;
   event.endDate = occurrence.end;
-  event.isAllDay = spanOf(component)->allDay;
+  event.isAllDay = spanOf(*times_, component)->allDay;
   event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds);
-  if (const auto modified = timeOf(component, ICAL_LASTMODIFIED_PROPERTY)) {
+  if (const auto modified = timeOf(*times_, component, ICAL_LASTMODIFIED_PROPERTY)) {
     event.lastModifiedDate = instantOf(*modified);
   }
   if (!uid_.empty())
@@ -447,8 +454,8 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
         ical::removeAll(target, kind);
       }
       icalcomponent_add_property(
-          target, timeProperty(ICAL_RECURRENCEID_PROPERTY,
-                               timeLike(spanOf(master_)->start, occurrence->originalStart)));
+          target, timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(spanOf(*times_, master_)->start,
+                                                                    occurrence->originalStart)));
       icalcomponent_add_component(calendar_.get(), target);
       overrides_.push_back(target);
       stored->startDate.reset();  // the override's times must be written out
@@ -480,7 +487,7 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
       setTime(target, ICAL_DTEND_PROPERTY, dateValue(endDay));
     } else {
       // Keep the zone the event was written in; new and formerly all-day events are in UTC.
-      const auto current = timeOf(target, ICAL_DTSTART_PROPERTY);
+      const auto current = timeOf(*times_, target, ICAL_DTSTART_PROPERTY);
       const TimeValue form =
           current && current->form != TimeForm::date ? *current : utcValue(start);
       setTime(target, ICAL_DTSTART_PROPERTY, timeLike(form, start));
@@ -506,8 +513,8 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
   addMissingTimeZones();
 
   if (target == master_ && !repeats())
-    return occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
-  return occurrenceFor(*recurrenceIdOf(target), target);
+    return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
+  return occurrenceFor(*recurrenceIdOf(*times_, target), target);
 }
 
 void Series::exclude(const Occurrence& occurrence) {
@@ -519,7 +526,7 @@ void Series::exclude(const Occurrence& occurrence) {
   if (master_) {
     icalcomponent_add_property(
         master_, timeProperty(ICAL_EXDATE_PROPERTY,
-                              timeLike(spanOf(master_)->start, occurrence.originalStart)));
+                              timeLike(spanOf(*times_, master_)->start, occurrence.originalStart)));
   }
 }
 
@@ -535,8 +542,8 @@ void Series::addMissingTimeZones() {
   for (const std::string& tzid : used) {
     if (icalcomponent_get_timezone(calendar_.get(), tzid.c_str()))
       continue;
-    icaltimezone* zone = systemZone(tzid);
-    if (!zone || zone == icaltimezone_get_utc_timezone())
+    icaltimezone* zone = builtinZone(tzid);
+    if (!zone)
       continue;
     icalcomponent* definition = icaltimezone_get_component(zone);
     if (!definition)

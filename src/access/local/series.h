@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -86,6 +87,7 @@ class Series {
   double masterDuration() const;
 
   ical::Component calendar_;
+  std::unique_ptr<TimeReader> times_;  // zones of this calendar; valid while calendar_ lives
   icalcomponent* master_ = nullptr;
   std::vector<icalcomponent*> overrides_;
   std::string uid_;

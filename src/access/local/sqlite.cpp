@@ -29,6 +29,16 @@ void Database::exec(const char* sql) {
   }
 }
 
+Statement& Database::cached(const std::string& sql) {
+  auto& statement = statements_[sql];
+  if (!statement) {
+    statement = std::make_unique<Statement>(db_.get(), sql);
+  } else {
+    statement->reset();
+  }
+  return *statement;
+}
+
 Statement::Statement(sqlite3* db, std::string_view text) : db_(db) {
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v3(db, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -60,13 +61,17 @@ class Database {
 
   void exec(const char* sql);
   Statement prepare(std::string_view sql) { return Statement(db_.get(), sql); }
+  // A statement prepared once per connection and reused, reset and ready to bind.
+  Statement& cached(const std::string& sql);
   std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
 
  private:
   struct Close {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
   };
+  // Declared before the statements, so that they are finalised before the connection closes.
   std::unique_ptr<sqlite3, Close> db_;
+  std::map<std::string, std::unique_ptr<Statement>> statements_;
 };
 
 // Runs a write transaction that commits at commit() and otherwise rolls back.

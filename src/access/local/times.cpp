@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "records/civil.h"
+
 namespace tembra::local {
 namespace {
 
@@ -38,54 +40,91 @@ bool isUtcName(const std::string& name) {
          name == "Etc/GMT" || name == "Z" || name == "Zulu" || name == "Etc/Zulu";
 }
 
+// A zone only a file's VTIMEZONE defines, through libical.
+class VtimezoneRules final : public ZoneRules {
+ public:
+  explicit VtimezoneRules(icaltimezone* zone) : zone_(zone) {}
+  int offsetAt(std::int64_t utc) const override {
+    icaltimetype time =
+        icaltime_from_timet_with_zone(static_cast<time_t>(utc), 0, icaltimezone_get_utc_timezone());
+    return icaltimezone_get_utc_offset_of_utc_time(zone_, &time, nullptr);
+  }
+
+ private:
+  icaltimezone* zone_;  // owned by the VCALENDAR, which outlives this
+};
+
+std::int64_t floorSeconds(Instant instant) {
+  return static_cast<std::int64_t>(std::floor(instant.seconds));
+}
+
 }  // namespace
 
 std::string localZoneName() {
-  return zoneNameFromSystem();
+  const std::string name = zoneNameFromSystem();
+  return isUtcName(name) ? "UTC" : name;
 }
 
-icaltimezone* localZone() {
+const ZoneRules& localZone() {
   // The machine's zone does not change while the process runs.
-  static icaltimezone* const zone = [] {
-    const std::string name = zoneNameFromSystem();
-    if (isUtcName(name))
-      return icaltimezone_get_utc_timezone();
-    icaltimezone* found = systemZone(name);
-    return found ? found : icaltimezone_get_utc_timezone();
+  static const ZoneRules* const zone = [] {
+    const ZoneRules* found = systemZoneFor(localZoneName());
+    return found ? found : &utcRules();
   }();
-  return zone;
+  return *zone;
 }
 
-icaltimezone* systemZone(const std::string& tzid) {
+const ZoneRules* systemZoneFor(const std::string& tzid) {
   if (tzid.empty())
     return nullptr;
   if (isUtcName(tzid))
-    return icaltimezone_get_utc_timezone();
+    return &utcRules();
   if (tzid.front() != '/') {
-    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tzid.c_str()))
-      return zone;
+    if (const ZoneRules* rules = systemZoneRules(tzid))
+      return rules;
   }
-  // Prefixed TZIDs ("/vendor/version/Area/City"): try each shorter tail.
+  // Prefixed TZIDs ("/vendor/version/Area/City"): try each shorter tail with an area.
   for (std::size_t slash = tzid.find('/'); slash != std::string::npos;
        slash = tzid.find('/', slash + 1)) {
     const std::string tail = tzid.substr(slash + 1);
     if (tail.empty() || tail.find('/') == std::string::npos)
       continue;
-    if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tail.c_str()))
-      return zone;
+    if (const ZoneRules* rules = systemZoneRules(tail))
+      return rules;
   }
   return nullptr;
 }
 
-icaltimezone* TimeReader::zoneFor(const std::string& tzid) const {
-  // A TZID that names a zone of the system's zone data is read with that zone: its rules are the
-  // current ones, and libical works out a zone's transitions once per process instead of once
-  // per file. Other TZIDs are looked up among the VTIMEZONEs of this calendar.
-  if (icaltimezone* system = systemZone(tzid))
-    return system;
-  if (icaltimezone* own = icalcomponent_get_timezone(calendar_, tzid.c_str()))
-    return own;
-  return localZone();
+icaltimezone* builtinZone(const std::string& tzid) {
+  if (tzid.empty() || isUtcName(tzid))
+    return nullptr;
+  for (std::size_t start = 0; start != std::string::npos;) {
+    const std::string tail = tzid.substr(start);
+    if (!tail.empty() && tail.front() != '/') {
+      if (icaltimezone* zone = icaltimezone_get_builtin_timezone(tail.c_str()))
+        return zone;
+    }
+    const auto slash = tzid.find('/', start + 1);
+    start = slash == std::string::npos ? slash : slash + 1;
+  }
+  return nullptr;
+}
+
+const ZoneRules& TimeReader::zoneFor(const std::string& tzid) const {
+  // A TZID that names a zone of the system's data is read with it: its rules are the current
+  // ones. Other TZIDs are looked up among the VTIMEZONEs of this calendar.
+  if (const ZoneRules* system = systemZoneFor(tzid))
+    return *system;
+  const auto known = ownZones_.find(tzid);
+  if (known != ownZones_.end())
+    return known->second ? *known->second : localZone();
+  std::unique_ptr<ZoneRules> own;
+  if (icaltimezone* zone = icalcomponent_get_timezone(calendar_, tzid.c_str())) {
+    own = std::make_unique<VtimezoneRules>(zone);
+  }
+  const ZoneRules* rules = own.get();
+  ownZones_.emplace(tzid, std::move(own));
+  return rules ? *rules : localZone();
 }
 
 std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
@@ -112,35 +151,55 @@ std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
   if (icaltime_is_null_time(result.time) || !icaltime_is_valid_time(result.time)) {
     return std::nullopt;
   }
+  icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+  const char* tzidText = tzid ? icalparameter_get_tzid(tzid) : nullptr;
   if (result.time.is_date) {
     result.form = TimeForm::date;
-    result.zone = localZone();
+    result.rules = &localZone();
   } else if (icaltime_is_utc(result.time)) {
     result.form = TimeForm::utc;
-    result.zone = icaltimezone_get_utc_timezone();
-  } else if (auto tzid = [&]() -> std::optional<std::string> {
-               icalparameter* parameter =
-                   icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-               const char* text = parameter ? icalparameter_get_tzid(parameter) : nullptr;
-               return text ? std::optional<std::string>(text) : std::nullopt;
-             }()) {
+    result.rules = &utcRules();
+  } else if (tzidText) {
     result.form = TimeForm::zoned;
-    result.tzid = *tzid;
-    result.zone = zoneFor(*tzid);
+    result.tzid = tzidText;
+    result.rules = &zoneFor(*result.tzid);
   } else {
     result.form = TimeForm::floating;
-    result.zone = localZone();
+    result.rules = &localZone();
   }
   result.time.zone = nullptr;
   return result;
 }
 
+std::int64_t wallSeconds(icaltimetype time) {
+  const std::int64_t days = civil::daysFromCivil(time.year, static_cast<unsigned>(time.month),
+                                                 static_cast<unsigned>(time.day));
+  if (time.is_date)
+    return days * 86400;
+  return days * 86400 + time.hour * 3600 + time.minute * 60 + time.second;
+}
+
+icaltimetype wallTime(std::int64_t seconds, bool isDate) {
+  const std::int64_t days = civil::floorDiv(seconds, 86400);
+  const std::int64_t ofDay = seconds - days * 86400;
+  const civil::Date date = civil::civilFromDays(days);
+  icaltimetype time = isDate ? icaltime_null_date() : icaltime_null_time();
+  time.year = static_cast<int>(date.year);
+  time.month = static_cast<int>(date.month);
+  time.day = static_cast<int>(date.day);
+  if (!isDate) {
+    time.hour = static_cast<int>(ofDay / 3600);
+    time.minute = static_cast<int>(ofDay / 60 % 60);
+    time.second = static_cast<int>(ofDay % 60);
+  }
+  return time;
+}
+
 Instant instantOf(const TimeValue& value) {
   if (value.form == TimeForm::date)
     return localMidnight(value.time);
-  icaltimetype time = value.time;
-  time.zone = nullptr;
-  return Instant{static_cast<double>(icaltime_as_timet_with_zone(time, value.zone))};
+  const ZoneRules& rules = value.rules ? *value.rules : utcRules();
+  return Instant{static_cast<double>(rules.utcOf(wallSeconds(value.time)))};
 }
 
 TimeValue timeLike(const TimeValue& like, Instant instant) {
@@ -149,60 +208,46 @@ TimeValue timeLike(const TimeValue& like, Instant instant) {
   if (like.form == TimeForm::utc)
     return utcValue(instant);
   TimeValue value = like;
-  value.time =
-      icaltime_from_timet_with_zone(static_cast<time_t>(std::floor(instant.seconds)), 0, like.zone);
-  value.time.zone = nullptr;
+  const std::int64_t utc = floorSeconds(instant);
+  value.time = wallTime(utc + like.rules->offsetAt(utc), false);
   return value;
 }
 
 TimeValue dateValue(icaltimetype date) {
   TimeValue value;
   value.form = TimeForm::date;
-  value.zone = localZone();
-  value.time = icaltime_null_date();
-  value.time.year = date.year;
-  value.time.month = date.month;
-  value.time.day = date.day;
+  value.rules = &localZone();
+  value.time = wallTime(wallSeconds(date) / 86400 * 86400, true);
   return value;
 }
 
 TimeValue utcValue(Instant instant) {
   TimeValue value;
   value.form = TimeForm::utc;
-  value.zone = icaltimezone_get_utc_timezone();
-  value.time = icaltime_from_timet_with_zone(static_cast<time_t>(std::floor(instant.seconds)), 0,
-                                             value.zone);
+  value.rules = &utcRules();
+  value.time = wallTime(floorSeconds(instant), false);
   return value;
 }
 
 icaltimetype localDate(Instant instant) {
-  icaltimetype date = icaltime_from_timet_with_zone(
-      static_cast<time_t>(std::floor(instant.seconds)), 1, localZone());
-  date.zone = nullptr;
-  return date;
+  const std::int64_t utc = floorSeconds(instant);
+  return wallTime(utc + localZone().offsetAt(utc), true);
 }
 
 Instant localMidnight(icaltimetype date) {
-  icaltimetype midnight = icaltime_null_time();
-  midnight.year = date.year;
-  midnight.month = date.month;
-  midnight.day = date.day;
-  return Instant{static_cast<double>(icaltime_as_timet_with_zone(midnight, localZone()))};
+  date.is_date = 1;
+  return Instant{static_cast<double>(localZone().utcOf(wallSeconds(date)))};
 }
 
 icaltimetype addDays(icaltimetype date, int days) {
-  icaltimetype moved = date;
-  icaltime_adjust(&moved, days, 0, 0, 0);
-  return moved;
+  date.is_date = 1;
+  return wallTime(wallSeconds(date) + std::int64_t{days} * 86400, true);
 }
 
 int daysBetween(icaltimetype from, icaltimetype to) {
-  icaltimetype a = icaltime_null_time(), b = icaltime_null_time();
-  a.year = from.year, a.month = from.month, a.day = from.day;
-  b.year = to.year, b.month = to.month, b.day = to.day;
-  const icaltimezone* utc = icaltimezone_get_utc_timezone();
-  const auto seconds = icaltime_as_timet_with_zone(b, utc) - icaltime_as_timet_with_zone(a, utc);
-  return static_cast<int>(seconds / 86400);
+  from.is_date = 1;
+  to.is_date = 1;
+  return static_cast<int>((wallSeconds(to) - wallSeconds(from)) / 86400);
 }
 
 icalproperty* timeProperty(icalproperty_kind kind, const TimeValue& value) {
