@@ -5,8 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "records/utf8.h"
 #include "records/dates.h"
+#include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
@@ -508,6 +508,13 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
   if (target == master_ && !repeats())
     return occurrenceFor(instantOf(spanOf(master_)->start), nullptr);
   return occurrenceFor(*recurrenceIdOf(target), target);
+}
+
+void Series::setUid(const std::string& uid) {
+  for (icalcomponent* event : ical::children(calendar_.get(), ICAL_VEVENT_COMPONENT)) {
+    icalcomponent_set_uid(event, uid.c_str());
+  }
+  uid_ = uid;
 }
 
 void Series::exclude(const Occurrence& occurrence) {
