@@ -8,11 +8,13 @@ Run with Debian's /usr/bin/python3; the tests take the paths of the executables 
 
 import argparse
 import collections
+import contextlib
 import json
 import os
 import pathlib
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -27,6 +29,7 @@ class Paths:
     tembra = None
     tembra_store = None
     source_dir = None
+    scratch = None  # a temporary folder for the run, removed at its end
 
 
 def main(around=None):
@@ -41,11 +44,15 @@ def main(around=None):
     Paths.tembra_store = known.tembra_store
     Paths.source_dir = pathlib.Path(known.source_dir)
     argv = [sys.argv[0]] + rest
-    if around is None:
-        program = unittest.main(argv=argv, exit=False, verbosity=2)
-    else:
-        with around():
+    # Stopped from outside (ctest's timeout), the run ends as on Ctrl-C, which unittest does not
+    # take for a test's failure, and what the tests started is still cleaned up.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    Paths.scratch = pathlib.Path(tempfile.mkdtemp(prefix="tembra-interop-"))
+    try:
+        with around() if around else contextlib.nullcontext():
             program = unittest.main(argv=argv, exit=False, verbosity=2)
+    finally:
+        shutil.rmtree(Paths.scratch, ignore_errors=True)
     sys.exit(0 if program.result.wasSuccessful() else 1)
 
 
@@ -74,7 +81,7 @@ class Home:
     it, no XDG_* variables, and TZ set to `zone`."""
 
     def __init__(self, zone="Europe/Berlin"):
-        self.path = pathlib.Path(tempfile.mkdtemp(prefix="tembra-interop-"))
+        self.path = pathlib.Path(tempfile.mkdtemp(prefix="home-", dir=Paths.scratch))
         self.zone = zone
         self.store = self.path / ".local" / "share" / "tembra"
         self.bin = self.path / "bin"
@@ -87,7 +94,9 @@ class Home:
         env = {
             name: value
             for name, value in os.environ.items()
-            if not name.startswith("XDG_") and name != "TEMBRA_STORE"
+            if not name.startswith("XDG_")
+            and name != "TEMBRA_STORE"
+            and not name.lower().endswith("_proxy")
         }
         env.update(
             HOME=str(self.path),
