@@ -281,6 +281,11 @@ class SyncTest(unittest.TestCase):
                          occurrences(listed, *SYNCED_KEYS))
         return listed
 
+    def test_the_readme_gives_the_documented_configuration(self):
+        self.assertEqual(
+            interop.without_comments(interop.documented_config("[pair ", "README.md")),
+            interop.without_comments(interop.documented_config("[pair ")))
+
     def test_new_events_travel_both_ways(self):
         a = self.replica(["--title", "Work", "--source", "Acme", "--color", "#336699"])
         standup = a.create({"title": "Standup", "notes": "Agenda:\nbudget, hiring",

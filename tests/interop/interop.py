@@ -56,13 +56,17 @@ def main(around=None):
     sys.exit(0 if program.result.wasSuccessful() else 1)
 
 
-def documented_config(marker):
-    """The one ```ini block of docs/store.md that contains `marker`."""
-    text = (Paths.source_dir / "docs" / "store.md").read_text(encoding="utf-8")
+def documented_config(marker, document="docs/store.md"):
+    """The one ```ini block of the document that contains `marker`."""
+    text = (Paths.source_dir / document).read_text(encoding="utf-8")
     blocks = [block for block in re.findall(r"```ini\n(.*?)```", text, re.S) if marker in block]
     if len(blocks) != 1:
-        raise AssertionError(f"docs/store.md has {len(blocks)} ini blocks with {marker!r}")
+        raise AssertionError(f"{document} has {len(blocks)} ini blocks with {marker!r}")
     return blocks[0]
+
+
+def without_comments(config):
+    return [line for line in config.splitlines() if not line.startswith("#")]
 
 
 def document(result, status=0):

@@ -36,6 +36,11 @@ class KhalTest(unittest.TestCase):
     def uid(self, event_id):
         return self.home.ok("get", "--id", event_id)["externalId"]
 
+    def test_the_readme_gives_the_documented_configuration(self):
+        self.assertEqual(
+            interop.without_comments(interop.documented_config("[calendars]", "README.md")),
+            interop.without_comments(interop.documented_config("[calendars]")))
+
     def test_khal_lists_what_tembra_creates_and_changes(self):
         standup = self.home.create({
             "title": "Standup", "start": "2024-05-01T07:30:00Z", "end": "2024-05-01T08:00:00Z",
