@@ -3,7 +3,6 @@ outcomes over a local store, its document is checked against the schema the READ
 and the README's table of schemas and exit statuses is checked against the outcomes seen."""
 
 import json
-import pathlib
 import re
 import unittest
 
