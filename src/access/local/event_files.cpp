@@ -73,6 +73,15 @@ std::vector<Event> eventsInWindow(const std::filesystem::path& root,
   return events;
 }
 
+bool holdsUid(const std::filesystem::path& calendarDir, const std::string& uid) {
+  for (const std::string& name : eventFileNames(calendarDir)) {
+    const std::optional<Series> series = readSeries(calendarDir / name);
+    if (series && series->uid() == uid)
+      return true;
+  }
+  return false;
+}
+
 std::string newUuid() {
   uuid_t uuid;
   uuid_generate_random(uuid);

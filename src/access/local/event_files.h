@@ -27,6 +27,9 @@ Event eventFrom(const Series& series, const Occurrence& occurrence, const std::s
 std::vector<Event> eventsInWindow(const std::filesystem::path& root,
                                   const std::vector<Calendar>& calendars, Instant from, Instant to);
 
+// True when one of the calendar folder's event files holds a series with this UID.
+bool holdsUid(const std::filesystem::path& calendarDir, const std::string& uid);
+
 // A fresh random UUID in upper case.
 std::string newUuid();
 

@@ -174,6 +174,10 @@ class LocalStore final : public CalendarStore {
       event = eventFrom(moved, saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
+    // A calendar holds a UID once: a server refuses a second copy, and a sync tool stops on the
+    // collection. An event moved to where its UID already is becomes a copy with a UID of its own.
+    if (holdsUid(folderOf(targetPath), series->uid()))
+      series->setUid(newUuid());
     const Occurrence saved = series->apply(event, occurrence, now);
     const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
     if (auto error = writeSeries(targetPath, name, *series))
@@ -243,6 +247,10 @@ class LocalStore final : public CalendarStore {
     series = Series::parse(*text);
     if (!series)
       return StoreError{kUnreadableFile + path.id()};
+    // Another tool may have written the file without a UID; a server refuses it so, and tembra
+    // never writes it back that way.
+    if (series->uid().empty())
+      series->setUid(newUuid());
     return std::nullopt;
   }
 

@@ -517,6 +517,13 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
   return occurrenceFor(*recurrenceIdOf(*times_, target), target);
 }
 
+void Series::setUid(const std::string& uid) {
+  for (icalcomponent* event : ical::children(calendar_.get(), ICAL_VEVENT_COMPONENT)) {
+    icalcomponent_set_uid(event, uid.c_str());
+  }
+  uid_ = uid;
+}
+
 void Series::exclude(const Occurrence& occurrence) {
   if (icalcomponent* override = overrideAt(occurrence.originalStart)) {
     std::erase(overrides_, override);

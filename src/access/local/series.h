@@ -62,6 +62,8 @@ class Series {
   Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
   // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one.
   void exclude(const Occurrence& occurrence);
+  // Gives every VEVENT of the series this UID, replacing the one it had (or had not).
+  void setUid(const std::string& uid);
 
   // Adds a VTIMEZONE from the system's zone data for each TZID the file uses but does not define.
   void addMissingTimeZones();

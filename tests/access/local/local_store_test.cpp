@@ -342,6 +342,81 @@ TEST_F(LocalStoreTest, MovingOneOccurrenceSplitsItOffItsSeries) {
   EXPECT_EQ(events[4].eventIdentifier, id);
 }
 
+// A calendar server refuses an event without a UID, and a sync tool stops on a collection in
+// which two files share one; the store must write neither.
+TEST_F(LocalStoreTest, AFileWithoutUidGetsOneWhenTheStoreWritesIt) {
+  const std::filesystem::path dir = folder.path() / "local" / "calendar";
+  const std::string withoutUid =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Hand//EN\r\nBEGIN:VEVENT\r\n"
+      "DTSTAMP:20240401T000000Z\r\nDTSTART:20240507T100000Z\r\nDTEND:20240507T110000Z\r\n"
+      "%s"
+      "SUMMARY:Hand made\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  const auto fileText = [&](const char* rule) {
+    std::string text = withoutUid;
+    text.replace(text.find("%s"), 2, rule);
+    return text;
+  };
+  std::ofstream(dir / "single.ics") << fileText("");
+  std::ofstream(dir / "daily.ics") << fileText("RRULE:FREQ=DAILY;COUNT=3\r\n");
+
+  auto single = store->eventWithIdentifier("local/calendar/single.ics");
+  ASSERT_TRUE(single);
+  single->title = "Changed";
+  ASSERT_FALSE(store->saveEvent(*single, Span::thisEvent));
+  const auto daily = store->eventWithIdentifier("local/calendar/daily.ics");
+  ASSERT_TRUE(daily);
+  ASSERT_FALSE(store->removeEvent(*daily, Span::thisEvent));
+
+  std::set<std::string> uids;
+  for (const char* name : {"single.ics", "daily.ics"}) {
+    ical::Component parsed = ical::parse(*readFile(dir / name));
+    ASSERT_TRUE(parsed) << name;
+    for (icalcomponent* event : ical::children(parsed.get(), ICAL_VEVENT_COMPONENT)) {
+      const char* uid = icalcomponent_get_uid(event);
+      ASSERT_TRUE(uid && *uid) << name;
+      uids.insert(uid);
+    }
+  }
+  EXPECT_EQ(uids.size(), 2u);
+  EXPECT_EQ(
+      *store->eventWithIdentifier("local/calendar/single.ics")->calendarItemExternalIdentifier,
+      *single->calendarItemExternalIdentifier);
+  EXPECT_EQ(window("2024-05-07T00:00:00Z", "2024-05-10T00:00:00Z").size(), 3u);
+}
+
+TEST_F(LocalStoreTest, MovingIntoACalendarThatHoldsTheUidGivesTheCopyAUidOfItsOwn) {
+  std::string other;
+  ASSERT_FALSE(addCalendar(folder.path(), {"Work", "Exchange", std::nullopt, false}, other));
+  store = createLocalStore(folder.path());
+  const std::string invitation =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Server//EN\r\nBEGIN:VEVENT\r\n"
+      "UID:invitation@example.com\r\nDTSTAMP:20240401T000000Z\r\n"
+      "DTSTART:20240507T100000Z\r\nDTEND:20240507T110000Z\r\nSUMMARY:Kick-off\r\n"
+      "END:VEVENT\r\nEND:VCALENDAR\r\n";
+  std::vector<std::string> ids;
+  ASSERT_FALSE(importEvents(folder.path(), calendar.calendarIdentifier, invitation, ids));
+  ASSERT_FALSE(importEvents(folder.path(), other, invitation, ids));
+  ASSERT_EQ(ids.size(), 2u);
+
+  auto event = store->eventWithIdentifier(ids[0]);
+  ASSERT_TRUE(event);
+  event->calendar = store->calendarWithIdentifier(other);
+  ASSERT_FALSE(store->saveEvent(*event, Span::thisEvent));
+  EXPECT_NE(*event->calendarItemExternalIdentifier, "invitation@example.com");
+  EXPECT_EQ(*store->eventWithIdentifier(ids[1])->calendarItemExternalIdentifier,
+            "invitation@example.com");
+
+  const std::vector<Event> events = window("2024-05-07T00:00:00Z", "2024-05-08T00:00:00Z");
+  ASSERT_EQ(events.size(), 2u);
+  std::set<std::string> uids;
+  for (const Event& listed : events) {
+    EXPECT_EQ(listed.calendar->calendarIdentifier, other);
+    EXPECT_EQ(listed.title, "Kick-off");
+    uids.insert(*listed.calendarItemExternalIdentifier);
+  }
+  EXPECT_EQ(uids.size(), 2u);
+}
+
 TEST_F(LocalStoreTest, UnknownTzidIsReadInTheLocalZoneNotLost) {
   std::vector<std::string> ids;
   ASSERT_FALSE(

@@ -1,0 +1,169 @@
+"""Shared pieces of the tests that run tembra beside other calendar programs: the executables
+under test, a temporary home holding a tembra store where the documented configurations look for
+it, and those configurations as docs/store.md gives them.
+
+Run with Debian's /usr/bin/python3; the tests take the paths of the executables as options:
+    /usr/bin/python3 khal_test.py --tembra BIN --tembra-store BIN --source-dir DIR [unittest args]
+"""
+
+import argparse
+import collections
+import contextlib
+import json
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+
+Result = collections.namedtuple("Result", "status out err")
+
+
+class Paths:
+    """Set once by main() from the command line."""
+
+    tembra = None
+    tembra_store = None
+    source_dir = None
+    scratch = None  # a temporary folder for the run, removed at its end
+
+
+def main(around=None):
+    """Reads the paths of the executables, then runs the module's tests. `around`, when given, is
+    a context manager that holds whatever the tests share (a server) while they run."""
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--tembra", required=True)
+    parser.add_argument("--tembra-store", required=True)
+    parser.add_argument("--source-dir", required=True)
+    known, rest = parser.parse_known_args()
+    Paths.tembra = known.tembra
+    Paths.tembra_store = known.tembra_store
+    Paths.source_dir = pathlib.Path(known.source_dir)
+    argv = [sys.argv[0]] + rest
+    # Stopped from outside (ctest's timeout), the run ends as on Ctrl-C, which unittest does not
+    # take for a test's failure, and what the tests started is still cleaned up.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    Paths.scratch = pathlib.Path(tempfile.mkdtemp(prefix="tembra-interop-"))
+    try:
+        with around() if around else contextlib.nullcontext():
+            program = unittest.main(argv=argv, exit=False, verbosity=2)
+    finally:
+        shutil.rmtree(Paths.scratch, ignore_errors=True)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+def documented_config(marker, document="docs/store.md"):
+    """The one ```ini block of the document that contains `marker`."""
+    text = (Paths.source_dir / document).read_text(encoding="utf-8")
+    blocks = [block for block in re.findall(r"```ini\n(.*?)```", text, re.S) if marker in block]
+    if len(blocks) != 1:
+        raise AssertionError(f"{document} has {len(blocks)} ini blocks with {marker!r}")
+    return blocks[0]
+
+
+def without_comments(config):
+    return [line for line in config.splitlines() if not line.startswith("#")]
+
+
+def document(result, status=0):
+    """The JSON document of a tembra run, which must have ended with `status`, written exactly one
+    document and a line feed, and nothing to standard error."""
+    if result.status != status or result.err != "":
+        raise AssertionError(f"expected status {status}, got {result}")
+    if not result.out.endswith("\n") or result.out.count("\n") != 1:
+        raise AssertionError(f"not one line of output: {result.out!r}")
+    return json.loads(result.out)
+
+
+class Home:
+    """A temporary home folder. Its tembra store is ~/.local/share/tembra, the default place, so
+    that the configurations of docs/store.md apply unchanged. Every program runs with HOME set to
+    it, no XDG_* variables, and TZ set to `zone`."""
+
+    def __init__(self, zone="Europe/Berlin"):
+        self.path = pathlib.Path(tempfile.mkdtemp(prefix="home-", dir=Paths.scratch))
+        self.zone = zone
+        self.store = self.path / ".local" / "share" / "tembra"
+        self.bin = self.path / "bin"
+        self.bin.mkdir()
+
+    def remove(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def env(self):
+        env = {
+            name: value
+            for name, value in os.environ.items()
+            if not name.startswith("XDG_")
+            and name != "TEMBRA_STORE"
+            and not name.lower().endswith("_proxy")
+        }
+        env.update(
+            HOME=str(self.path),
+            TZ=self.zone,
+            LANG="C.UTF-8",
+            LC_ALL="C.UTF-8",
+            PATH=f"{self.bin}:/usr/bin:/bin",
+        )
+        return env
+
+    def run(self, argv, stdin="", timeout=120):
+        completed = subprocess.run(
+            [str(arg) for arg in argv],
+            input=stdin,
+            capture_output=True,
+            text=True,
+            env=self.env(),
+            cwd=self.path,
+            timeout=timeout,
+        )
+        return Result(completed.returncode, completed.stdout, completed.stderr)
+
+    def tembra(self, *args):
+        return self.run([Paths.tembra, *args])
+
+    def ok(self, *args):
+        """The document of a tembra run that must succeed."""
+        return document(self.tembra(*args))
+
+    def admin(self, *args):
+        """tembra-store over this home's store; its output without the line feed."""
+        result = self.run([Paths.tembra_store, "--store", self.store, *args])
+        if result.status != 0:
+            raise AssertionError(f"tembra-store {args} failed: {result}")
+        return result.out.rstrip("\n")
+
+    def make_store(self, *calendars):
+        """An empty store, access granted, with calendars given as add-calendar arguments; the
+        first is the default calendar. Returns their identifiers."""
+        self.admin("init", "--empty")
+        self.admin("set-access", "fullAccess")
+        ids = [self.admin("add-calendar", *arguments) for arguments in calendars]
+        if ids:
+            self.admin("set-default", ids[0])
+        return ids
+
+    def create(self, fields):
+        """Creates an event and returns its identifier."""
+        return self.ok("create", "--input", json.dumps(fields))["id"]
+
+    def update(self, fields):
+        return self.ok("update", "--input", json.dumps(fields))
+
+    def events(self, start, end, calendar=None):
+        args = ["list", "--from", start, "--to", end]
+        if calendar:
+            args += ["--calendar", calendar]
+        return self.ok(*args)
+
+
+def occurrences(events, *keys):
+    """The events as tuples of the keys, "recurring" read as a flag, for comparing lists."""
+    return [
+        tuple(event.get(key, False) if key == "recurring" else event[key] for key in keys)
+        for event in events
+    ]
