@@ -49,6 +49,26 @@ struct Calendar {
   bool allowsContentModifications = true;
 };
 
+// The calendar an event belongs to. Events share it rather than carry a copy each, as a list of
+// thousands of events from a few calendars would; it converts from a calendar or an optional one.
+class CalendarRef {
+ public:
+  CalendarRef() = default;
+  CalendarRef(std::nullopt_t) {}
+  CalendarRef(const Calendar& calendar) : calendar_(std::make_shared<const Calendar>(calendar)) {}
+  CalendarRef(const std::optional<Calendar>& calendar)
+      : calendar_(calendar ? std::make_shared<const Calendar>(*calendar) : nullptr) {}
+  explicit CalendarRef(std::shared_ptr<const Calendar> calendar) : calendar_(std::move(calendar)) {}
+
+  explicit operator bool() const { return calendar_ != nullptr; }
+  bool has_value() const { return calendar_ != nullptr; }
+  const Calendar& operator*() const { return *calendar_; }
+  const Calendar* operator->() const { return calendar_.get(); }
+
+ private:
+  std::shared_ptr<const Calendar> calendar_;
+};
+
 struct Alarm {
   std::optional<Instant> absoluteDate;
   double relativeOffset = 0;  // seconds from the event's start; negative fires before it
@@ -62,7 +82,7 @@ struct Alarm {
 // has saved the event.
 struct Event {
   std::optional<std::string> eventIdentifier;  // absent until the event is saved
-  std::optional<Calendar> calendar;
+  CalendarRef calendar;
   std::optional<std::string> title;
   std::optional<std::string> notes;
   std::optional<std::string> location;

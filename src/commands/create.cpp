@@ -54,7 +54,7 @@ void runCreate(Process& process) {
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
     fail(process.output, std::string(messages::kCreateFailed) + repairUtf8(error->description));
   }
-  emit(process.output, savedEventSummary(event, target));
+  emit(process.output, savedEventSummary(event, CalendarRef(target)));
 }
 
 }  // namespace tembra

@@ -12,7 +12,7 @@ Instant currentInstant() {
   return Instant{std::chrono::duration<double>(sinceEpoch).count()};
 }
 
-Json savedEventSummary(const Event& event, const std::optional<Calendar>& calendar) {
+Json savedEventSummary(const Event& event, const CalendarRef& calendar) {
   Json summary = Json::object();
   summary["id"] = event.eventIdentifier.value_or("");
   summary["calendarId"] = calendar ? calendar->calendarIdentifier : "";

@@ -14,6 +14,6 @@ Instant currentInstant();
 // Exactly "id" (empty when the store reports none), "calendarId" and "calendarTitle" of the given
 // calendar (both empty when there is none), and "lastModified": the event's modification time, or
 // the current time when the store reports none, as integer epoch milliseconds.
-Json savedEventSummary(const Event& event, const std::optional<Calendar>& calendar);
+Json savedEventSummary(const Event& event, const CalendarRef& calendar);
 
 }  // namespace tembra

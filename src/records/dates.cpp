@@ -17,6 +17,20 @@ using civil::daysFromCivil;
 using civil::daysInMonth;
 using CivilDate = civil::Date;
 
+// Appends a non-negative number with at least `width` digits, zero-padded.
+void appendDigits(std::string& text, std::int64_t number, int width) {
+  char digits[24];
+  int length = 0;
+  do {
+    digits[length++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  while (length < width)
+    digits[length++] = '0';
+  while (length > 0)
+    text += digits[--length];
+}
+
 // A cursor over date text that reads fixed-width digit fields and literal characters.
 class Scanner {
  public:
@@ -167,20 +181,30 @@ std::string IsoFormatter::write(Instant instant) const {
   const auto min = static_cast<int>(ofDay / 60000 % 60);
   const auto hr = static_cast<int>(ofDay / 3600000);
 
-  char yearText[32];
+  // Digits are placed by hand: this runs twice for every record of a long list.
+  std::string text;
+  text.reserve(32);
   if (date.year >= 0 && date.year <= 9999) {
-    std::snprintf(yearText, sizeof yearText, "%04lld", static_cast<long long>(date.year));
+    appendDigits(text, date.year, 4);
   } else {
-    std::snprintf(yearText, sizeof yearText, "%+05lld", static_cast<long long>(date.year));
+    text += date.year < 0 ? '-' : '+';
+    appendDigits(text, date.year < 0 ? -date.year : date.year, 4);
   }
-  char text[96];
+  text += '-';
+  appendDigits(text, date.month, 2);
+  text += '-';
+  appendDigits(text, date.day, 2);
+  text += 'T';
+  appendDigits(text, hr, 2);
+  text += ':';
+  appendDigits(text, min, 2);
+  text += ':';
+  appendDigits(text, sec, 2);
   if (withFraction) {
-    std::snprintf(text, sizeof text, "%s-%02u-%02uT%02d:%02d:%02d.%03dZ", yearText, date.month,
-                  date.day, hr, min, sec, msec);
-  } else {
-    std::snprintf(text, sizeof text, "%s-%02u-%02uT%02d:%02d:%02dZ", yearText, date.month, date.day,
-                  hr, min, sec);
+    text += '.';
+    appendDigits(text, msec, 3);
   }
+  text += 'Z';
   return text;
 }
 

@@ -45,9 +45,19 @@ void JsonWriter::string(std::string_view text) {
 
 void JsonWriter::integer(std::int64_t number) {
   separate();
+  // By hand rather than through printf: a long list writes one for every record.
   char digits[24];
-  const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(number));
-  text_.append(digits, static_cast<std::size_t>(length));
+  int length = 0;
+  std::uint64_t magnitude =
+      number < 0 ? 0 - static_cast<std::uint64_t>(number) : static_cast<std::uint64_t>(number);
+  do {
+    digits[length++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude > 0);
+  if (number < 0)
+    text_ += '-';
+  while (length > 0)
+    text_ += digits[--length];
 }
 
 void JsonWriter::boolean(bool value) {
@@ -56,16 +66,27 @@ void JsonWriter::boolean(bool value) {
 }
 
 void JsonWriter::quoted(std::string_view text) {
-  if (!isValidUtf8(text))
-    valid_ = false;
   text_ += '"';
   std::size_t plain = 0;  // start of the run not yet copied
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\' && c != '/')
+    if (c >= 0x80) {
+      // Text outside ASCII is copied as it is, once it is known to be UTF-8.
+      const std::size_t length = utf8SequenceLength(text.substr(i));
+      if (length == 0) {
+        valid_ = false;
+        ++i;
+      } else {
+        i += length;
+      }
       continue;
+    }
+    if (c >= 0x20 && c != '"' && c != '\\' && c != '/') {
+      ++i;
+      continue;
+    }
     text_.append(text, plain, i - plain);
-    plain = i + 1;
+    plain = ++i;
     switch (c) {
       case '"':
         text_ += "\\\"";
@@ -92,9 +113,9 @@ void JsonWriter::quoted(std::string_view text) {
         text_ += "\\t";
         break;
       default: {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-        text_ += escaped;
+        static constexpr char kHex[] = "0123456789abcdef";
+        const char escaped[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        text_.append(escaped, sizeof escaped);
       }
     }
   }

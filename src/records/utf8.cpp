@@ -9,7 +9,9 @@ namespace {
 // Length of the well-formed sequence at the start of bytes, or 0 when its first byte starts none.
 // The ranges for the second byte are the ones that exclude overlong forms, surrogates and code
 // points above U+10FFFF.
-std::size_t sequenceLength(std::string_view bytes) {
+}  // namespace
+
+std::size_t utf8SequenceLength(std::string_view bytes) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const auto within = [&](std::size_t i, unsigned low, unsigned high) {
     return i < bytes.size() && byte(i) >= low && byte(i) <= high;
@@ -32,11 +34,9 @@ std::size_t sequenceLength(std::string_view bytes) {
   return 0;
 }
 
-}  // namespace
-
 bool isValidUtf8(std::string_view bytes) {
   while (!bytes.empty()) {
-    const std::size_t length = sequenceLength(bytes);
+    const std::size_t length = utf8SequenceLength(bytes);
     if (length == 0)
       return false;
     bytes.remove_prefix(length);
@@ -48,7 +48,7 @@ std::string repairUtf8(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
   while (!bytes.empty()) {
-    const std::size_t length = sequenceLength(bytes);
+    const std::size_t length = utf8SequenceLength(bytes);
     if (length == 0) {
       text += "\xEF\xBF\xBD";
       bytes.remove_prefix(1);

@@ -2,10 +2,15 @@
 // not.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace tembra {
+
+// The length of the well-formed UTF-8 sequence the bytes begin with (1 to 4), or 0 when they do
+// not begin with one. The bytes must not be empty.
+std::size_t utf8SequenceLength(std::string_view bytes);
 
 // True when the bytes are well-formed UTF-8: no overlong forms, no encoded surrogates, nothing
 // above U+10FFFF, no stray continuation bytes, no sequence cut short. The empty text is valid.

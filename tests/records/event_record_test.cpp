@@ -58,7 +58,9 @@ TEST(EventJSON, MissingTextsAndCalendarBecomeEmpty) {
 
 TEST(EventJSON, CalendarWithoutTitleGivesEmptyTitle) {
   Event event = oneTimeEvent();
-  event.calendar->title.reset();
+  Calendar untitled = *event.calendar;
+  untitled.title.reset();
+  event.calendar = untitled;
   const Json record = eventJSON(kFormatters, event);
   EXPECT_EQ(record.at("calendarId"), "c1");
   EXPECT_EQ(record.at("calendarTitle"), "");

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
+#include <unordered_map>
 
 #include "access/local/event_files.h"
 #include "access/local/files.h"
@@ -16,7 +17,8 @@ namespace tembra::local {
 namespace {
 
 // Bump when the schema or what is stored changes; an index of another version is rebuilt.
-constexpr std::int64_t kIndexVersion = 1;
+// Occurrences are kept in the order of their start, so that a window is one contiguous read.
+constexpr std::int64_t kIndexVersion = 2;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.
@@ -30,7 +32,6 @@ constexpr Instant kBeginningOfTime{-1e13};
 constexpr Instant kEndOfTime{1e13};
 
 constexpr const char* kSchema = R"(
-CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS folders(calendar TEXT PRIMARY KEY, modified INTEGER NOT NULL);
 CREATE TABLE IF NOT EXISTS files(
   id INTEGER PRIMARY KEY,
@@ -54,22 +55,17 @@ CREATE TABLE IF NOT EXISTS components(
   last_modified REAL);
 CREATE INDEX IF NOT EXISTS components_file ON components(file);
 CREATE TABLE IF NOT EXISTS occurrences(
-  file INTEGER NOT NULL,
-  component INTEGER NOT NULL,
   start REAL NOT NULL,
-  end REAL NOT NULL,
+  file INTEGER NOT NULL,
   original REAL NOT NULL,
+  component INTEGER NOT NULL,
+  end REAL NOT NULL,
   detached INTEGER NOT NULL,
-  long INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS occurrences_start ON occurrences(start);
+  long INTEGER NOT NULL,
+  PRIMARY KEY(start, file, original)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS occurrences_long ON occurrences(end) WHERE long = 1;
-CREATE INDEX IF NOT EXISTS occurrences_file ON occurrences(file, original);
+CREATE INDEX IF NOT EXISTS occurrences_file ON occurrences(file);
 )";
-
-// The columns eventFromRow reads, in its order.
-constexpr const char* kEventColumns =
-    "f.calendar, f.name, f.uid, f.repeats, c.title, c.notes, c.location, c.all_day, c.alarms, "
-    "c.last_modified, o.start, o.end, o.original, o.detached";
 
 std::int64_t nanoseconds(const struct timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
@@ -126,7 +122,7 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndex
   // The index is a cache of durable files: after a power loss it may miss its last changes,
   // which the folder times then reveal, but it stays consistent.
   db_.exec("PRAGMA synchronous=NORMAL");
-  db_.exec(kSchema);
+  db_.exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)");
   const std::string version = std::to_string(kIndexVersion);
   const std::string zone = localZoneName();
   auto read = db_.prepare("SELECT value FROM meta WHERE key = ?");
@@ -138,13 +134,17 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndex
     read.reset();
     return value;
   };
-  if (valueOf("version") == version && valueOf("zone") == zone)
+  if (valueOf("version") == version && valueOf("zone") == zone) {
+    db_.exec(kSchema);
     return;
-  // All-day and floating times are held as instants of the local zone, so a new zone means new
-  // instants.
+  }
+  // Made by another version, or for another zone (all-day and floating times are held as
+  // instants of the local zone): start again.
   sql::Transaction transaction(db_);
   db_.exec(
-      "DELETE FROM occurrences; DELETE FROM components; DELETE FROM files; DELETE FROM folders");
+      "DROP TABLE IF EXISTS occurrences; DROP TABLE IF EXISTS components;"
+      "DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS folders");
+  db_.exec(kSchema);
   auto write = db_.prepare("INSERT OR REPLACE INTO meta(key, value) VALUES (?, ?)");
   write.bind(1, std::string_view("version")).bind(2, std::string_view(version)).run();
   write.bind(1, std::string_view("zone")).bind(2, std::string_view(zone)).run();
@@ -317,66 +317,152 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
   }
 }
 
-Event Index::eventFromRow(sql::Statement& row, const Calendar& calendar) const {
-  Event event;
-  event.eventIdentifier = row.text(0) + "/" + row.text(1);
-  event.calendar = calendar;
-  const auto uid = row.optionalText(2);
-  if (uid && !uid->empty())
-    event.calendarItemExternalIdentifier = uid;
-  event.hasRecurrenceRules = row.integer(3) != 0;
-  event.title = row.optionalText(4);
-  event.notes = row.optionalText(5);
-  event.location = row.optionalText(6);
-  event.isAllDay = row.integer(7) != 0;
-  event.alarms = decodeAlarms(row.text(8));
-  if (!row.isNull(9))
-    event.lastModifiedDate = Instant{row.real(9)};
-  event.startDate = Instant{row.real(10)};
-  event.endDate = Instant{row.real(11)};
-  if (event.hasRecurrenceRules)
-    event.occurrenceDate = Instant{row.real(12)};
-  event.isDetached = row.integer(13) != 0;
-  return event;
-}
-
 std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
                                  Instant to) {
-  std::vector<Event> events;
-  const std::string select = std::string("SELECT ") + kEventColumns +
-                             " FROM occurrences o JOIN files f ON f.id = o.file"
-                             " JOIN components c ON c.id = o.component WHERE ";
-  const std::string open = " AND (f.horizon IS NULL OR f.horizon >= :to)";
+  // Occurrences are read alone and what they share (their file, their texts) once each: a year
+  // of a weekly series is fifty rows of one file and one component.
+  struct File {
+    std::string id;
+    std::shared_ptr<const Calendar> calendar;  // null: not asked for, or read from its file instead
+    std::optional<std::string> uid;
+    bool repeats = false;
+  };
+  struct Texts {
+    std::optional<std::string> title, notes, location;
+    bool allDay = false;
+    std::vector<Alarm> alarms;
+    std::optional<Instant> lastModified;
+  };
+  struct Row {
+    double start, end, original;
+    bool detached;
+    const File* file;
+    std::int64_t component;
+  };
+  std::unordered_map<std::int64_t, File> files;
+  std::map<std::string, std::shared_ptr<const Calendar>, std::less<>> shared;
+  for (const auto& [id, calendar] : calendars) {
+    shared.emplace(id, std::make_shared<const Calendar>(calendar));
+  }
+  std::unordered_map<std::int64_t, Texts> texts;
+  std::vector<std::pair<std::string, std::string>> openFiles;  // calendar, name
+
+  auto& fileRow =
+      db_.cached("SELECT calendar, name, uid, repeats, horizon FROM files WHERE id = ?");
+  const auto fileOf = [&](std::int64_t id) -> const File& {
+    auto [found, added] = files.try_emplace(id);
+    if (!added)
+      return found->second;
+    fileRow.bind(1, id);
+    if (fileRow.step()) {
+      File& file = found->second;
+      const std::string calendar = fileRow.text(0);
+      file.id = calendar + "/" + fileRow.text(1);
+      const auto known = shared.find(calendar);
+      // A series held only up to a horizon before the window's end is read from its file.
+      const bool open = !fileRow.isNull(4) && fileRow.real(4) < to.seconds;
+      if (known != shared.end() && !open)
+        file.calendar = known->second;
+      file.uid = fileRow.optionalText(2);
+      if (file.uid && file.uid->empty())
+        file.uid.reset();
+      file.repeats = fileRow.integer(3) != 0;
+    }
+    fileRow.reset();
+    return found->second;
+  };
+
   // Most occurrences are found by their start; the few long ones by their end.
-  auto rows = db_.prepare(
-      select + "o.start < :to AND o.start >= :lower AND (o.end > :from OR o.start >= :from)" +
-      open + " UNION ALL " + select + "o.long = 1 AND o.end > :from AND o.start < :lower" + open);
+  auto& rows = db_.cached(
+      "SELECT file, component, start, end, original, detached FROM occurrences"
+      " WHERE start < :to AND start >= :lower AND (end > :from OR start >= :from)"
+      " UNION ALL SELECT file, component, start, end, original, detached FROM occurrences"
+      " WHERE long = 1 AND end > :from AND start < :lower");
   rows.bind(1, to.seconds).bind(2, from.seconds - kLongEvent).bind(3, from.seconds);
+  std::vector<Row> found;
   while (rows.step()) {
-    const auto calendar = calendars.find(rows.text(0));
-    if (calendar == calendars.end())
+    const File& file = fileOf(rows.integer(0));
+    if (!file.calendar)
       continue;
-    events.push_back(eventFromRow(rows, calendar->second));
+    found.push_back(Row{rows.real(2), rows.real(3), rows.real(4), rows.integer(5) != 0, &file,
+                        rows.integer(1)});
+  }
+  rows.reset();
+  std::sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
+    if (a.start != b.start)
+      return a.start < b.start;
+    if (a.end != b.end)
+      return a.end < b.end;
+    return a.file->id < b.file->id;
+  });
+
+  auto& textRow = db_.cached(
+      "SELECT title, notes, location, all_day, alarms, last_modified FROM components WHERE id = ?");
+  std::vector<Event> events;
+  events.reserve(found.size());
+  for (const Row& row : found) {
+    auto [cached, added] = texts.try_emplace(row.component);
+    if (added) {
+      textRow.bind(1, row.component);
+      if (textRow.step()) {
+        Texts& each = cached->second;
+        each.title = textRow.optionalText(0);
+        each.notes = textRow.optionalText(1);
+        each.location = textRow.optionalText(2);
+        each.allDay = textRow.integer(3) != 0;
+        each.alarms = decodeAlarms(textRow.text(4));
+        if (!textRow.isNull(5))
+          each.lastModified = Instant{textRow.real(5)};
+      }
+      textRow.reset();
+    }
+    const Texts& each = cached->second;
+    Event& event = events.emplace_back();
+    event.eventIdentifier = row.file->id;
+    event.calendar = CalendarRef(row.file->calendar);
+    event.title = each.title;
+    event.notes = each.notes;
+    event.location = each.location;
+    event.startDate = Instant{row.start};
+    event.endDate = Instant{row.end};
+    event.isAllDay = each.allDay;
+    event.alarms = each.alarms;
+    event.lastModifiedDate = each.lastModified;
+    event.calendarItemExternalIdentifier = row.file->uid;
+    event.hasRecurrenceRules = row.file->repeats;
+    event.isDetached = row.detached;
+    if (event.hasRecurrenceRules)
+      event.occurrenceDate = Instant{row.original};
   }
 
-  auto files =
-      db_.prepare("SELECT calendar, name FROM files WHERE horizon IS NOT NULL AND horizon < ?");
-  files.bind(1, to.seconds);
-  while (files.step()) {
-    const auto calendar = calendars.find(files.text(0));
+  auto& open =
+      db_.cached("SELECT calendar, name FROM files WHERE horizon IS NOT NULL AND horizon < ?");
+  open.bind(1, to.seconds);
+  std::vector<Event> extra;
+  while (open.step()) {
+    const auto calendar = calendars.find(open.text(0));
     if (calendar == calendars.end())
       continue;
-    const std::string name = files.text(1);
+    const std::string name = open.text(1);
     const auto path = parseCalendarId(calendar->first);
     const auto series = readSeries(root_ / path->source / path->calendar / name);
     if (!series)
       continue;
     for (const Occurrence& occurrence : series->occurrences(from, to)) {
-      events.push_back(
+      extra.push_back(
           eventFrom(*series, occurrence, calendar->first + "/" + name, calendar->second));
     }
   }
-  std::sort(events.begin(), events.end(), before);
+  open.reset();
+  if (!extra.empty()) {
+    std::sort(extra.begin(), extra.end(), before);
+    std::vector<Event> merged;
+    merged.reserve(events.size() + extra.size());
+    std::merge(std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()),
+               std::make_move_iterator(extra.begin()), std::make_move_iterator(extra.end()),
+               std::back_inserter(merged), before);
+    events = std::move(merged);
+  }
   return events;
 }
 

@@ -50,7 +50,6 @@ class Index {
   void dropFile(std::int64_t id);
   void insertFile(const CalendarPath& calendar, const std::string& name,
                   const std::filesystem::path& file, const Series* series);
-  Event eventFromRow(sql::Statement& row, const Calendar& calendar) const;
 
   std::filesystem::path root_;
   sql::Database db_;

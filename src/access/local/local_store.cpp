@@ -168,7 +168,7 @@ class LocalStore final : public CalendarStore {
       const std::string name = fileNameForUid(moved.uid(), folderOf(targetPath));
       if (auto error = writeSeries(targetPath, name, moved))
         return error;
-      series->exclude(*occurrence);
+      series->exclude(*occurrence, currentSecond());
       if (auto error = storeOrRemove(*path, *series))
         return error;
       event = eventFrom(moved, saved, targetPath.id() + "/" + name, *target);
@@ -214,7 +214,7 @@ class LocalStore final : public CalendarStore {
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
       return std::nullopt;
-    series->exclude(*occurrence);
+    series->exclude(*occurrence, currentSecond());
     return storeOrRemove(*path, *series);
   }
 

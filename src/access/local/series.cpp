@@ -524,7 +524,7 @@ void Series::setUid(const std::string& uid) {
   uid_ = uid;
 }
 
-void Series::exclude(const Occurrence& occurrence) {
+void Series::exclude(const Occurrence& occurrence, Instant now) {
   if (icalcomponent* override = overrideAt(occurrence.originalStart)) {
     std::erase(overrides_, override);
     icalcomponent_remove_component(calendar_.get(), override);
@@ -534,6 +534,8 @@ void Series::exclude(const Occurrence& occurrence) {
     icalcomponent_add_property(
         master_, timeProperty(ICAL_EXDATE_PROPERTY,
                               timeLike(spanOf(*times_, master_)->start, occurrence.originalStart)));
+    setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+    setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
   }
 }
 

@@ -60,8 +60,9 @@ class Series {
   // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
   // DTSTAMP are set to now. Returns the occurrence as it now stands.
   Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
-  // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one.
-  void exclude(const Occurrence& occurrence);
+  // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one; the
+  // series' LAST-MODIFIED and DTSTAMP become now.
+  void exclude(const Occurrence& occurrence, Instant now);
   // Gives every VEVENT of the series this UID, replacing the one it had (or had not).
   void setUid(const std::string& uid);
 

@@ -13,9 +13,11 @@ namespace {
 
 Database::Database(const std::filesystem::path& file) {
   sqlite3* db = nullptr;
-  const int status =
-      sqlite3_open_v2(file.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  const int status = sqlite3_open_v2(
+      file.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  // One connection, used by one thread: SQLite need not lock it on every call.
   db_.reset(db);
   if (status != SQLITE_OK)
     raise(db, "cannot open the index");

@@ -194,6 +194,9 @@ TEST_F(LocalStoreTest, RemovingOneOccurrenceAddsAnExdate) {
   const std::string file = *readFile(fileOf(id));
   EXPECT_NE(file.find("EXDATE;TZID=Europe/Berlin:20240417T090000"), std::string::npos) << file;
   EXPECT_EQ(window("2024-03-01T00:00:00Z", "2024-05-01T00:00:00Z").size(), 4u);
+  // The series changed, so its modification time is now.
+  EXPECT_GT(store->eventWithIdentifier(id)->lastModifiedDate->seconds,
+            at("2025-01-01T00:00:00Z").seconds);
 }
 
 TEST_F(LocalStoreTest, RemovingTheLastOccurrenceRemovesTheFile) {
