@@ -10,6 +10,7 @@
 #include "access/local/event_files.h"
 #include "access/local/files.h"
 #include "access/local/ical.h"
+#include "access/local/index.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "access/local/settings.h"
@@ -258,6 +259,27 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
       return error;
     existing[uid] = name;
     ids.push_back(path->id() + "/" + name);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> rebuildIndex(const std::filesystem::path& root) {
+  if (auto error = createStoreIfAbsent(root, false))
+    return error;
+  std::string lockError;
+  auto lock = StoreLock::acquire(root, lockError);
+  if (!lock)
+    return lockError;
+  std::vector<CalendarPath> calendars;
+  for (const CalendarFolder& folder : listCalendarFolders(root, loadSettings(root))) {
+    calendars.push_back(folder.path);
+  }
+  try {
+    Index::remove(root);
+    Index index(root);
+    index.refresh(calendars);
+  } catch (const sql::IndexFailure& failure) {
+    return std::string("cannot build the index: ") + failure.what();
   }
   return std::nullopt;
 }

@@ -46,4 +46,8 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
                                         const std::string& calendarId, std::string_view text,
                                         std::vector<std::string>& ids);
 
+// Deletes the store's index and builds it again from every event file: for changes the index
+// cannot notice, such as a file rewritten in place by a tool that leaves its folder's time alone.
+std::optional<std::string> rebuildIndex(const std::filesystem::path& root);
+
 }  // namespace tembra::local

@@ -339,6 +339,8 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
     const File* file;
     std::int64_t component;
   };
+  // One read transaction for the whole window: one lock, and one state of the index.
+  sql::Transaction reading(db_, true);
   std::unordered_map<std::int64_t, File> files;
   std::map<std::string, std::shared_ptr<const Calendar>, std::less<>> shared;
   for (const auto& [id, calendar] : calendars) {
@@ -454,6 +456,7 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
     }
   }
   open.reset();
+  reading.commit();
   if (!extra.empty()) {
     std::sort(extra.begin(), extra.end(), before);
     std::vector<Event> merged;

@@ -74,10 +74,13 @@ class Database {
   std::map<std::string, std::unique_ptr<Statement>> statements_;
 };
 
-// Runs a write transaction that commits at commit() and otherwise rolls back.
+// Runs a transaction that commits at commit() and otherwise rolls back: a write transaction, or
+// with `reading` one that only reads and sees one state of the database throughout.
 class Transaction {
  public:
-  explicit Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+  explicit Transaction(Database& db, bool reading = false) : db_(db) {
+    db_.exec(reading ? "BEGIN DEFERRED" : "BEGIN IMMEDIATE");
+  }
   ~Transaction() {
     if (!done_) {
       try {

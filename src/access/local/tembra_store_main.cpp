@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "  add-calendar --title T [--source S] [--color #RRGGBB] [--read-only]\n"
     "  set-default ID | --none\n"
     "  import ID FILE.ics\n"
+    "  reindex\n"
     "The store is DIR, else $TEMBRA_STORE, else $XDG_DATA_HOME/tembra, else "
     "~/.local/share/tembra.\n";
 
@@ -126,6 +127,11 @@ int main(int argc, char** argv) {
     for (const std::string& id : ids)
       std::cout << id << "\n";
     return 0;
+  }
+  if (verb == "reindex") {
+    if (!rest.empty())
+      return usage("reindex takes no arguments");
+    return report(tembra::local::rebuildIndex(*root));
   }
   return usage("unknown verb " + verb);
 }

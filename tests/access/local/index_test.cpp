@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 #include <gtest/gtest.h>
 
+#include "access/local/admin.h"
 #include "access/local/event_files.h"
+#include "access/local/files.h"
 #include "access/local/local_store.h"
 #include "support/black_box.h"
 #include "support/store_generator.h"
@@ -117,6 +120,13 @@ class IndexTest : public ::testing::Test {
 
 TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
   expectSameAsFiles("first build");
+  {
+    // The answers above came from the index, not from a fallback to reading the files.
+    sql::Database db(folder.path() / kIndexFileName);
+    auto files = db.prepare("SELECT COUNT(*) FROM files WHERE readable = 1");
+    ASSERT_TRUE(files.step());
+    EXPECT_EQ(files.integer(0), static_cast<std::int64_t>(generated.events));
+  }
   expectSameAsFiles("unchanged");
 
   // Through the store: create, update, remove one occurrence, delete.
@@ -160,12 +170,32 @@ TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
 
 TEST_F(IndexTest, AnInPlaceEditIsSeenAfterAReindex) {
   expectSameAsFiles("first build");
-  // An editor that rewrites a file in place leaves the folder's time as it was.
+  // An editor that rewrites a file in place, and leaves the folder's time as it was: the index
+  // cannot tell, as documented, until it is rebuilt.
   const std::filesystem::path file = calendarDir(0) / "gen-3.ics";
   const auto folderTime = std::filesystem::last_write_time(calendarDir(0));
-  std::ofstream(file, std::ios::trunc) << testing::generatedEventText(42, 3);
+  std::string edited = *readFile(file);
+  const auto summary = edited.find("SUMMARY:");
+  ASSERT_NE(summary, std::string::npos);
+  edited.insert(summary + 8, "Edited ");
+  std::ofstream(file, std::ios::trunc) << edited;
   std::filesystem::last_write_time(calendarDir(0), folderTime);
-  Index::remove(folder.path());
+  const auto titles = [&] {
+    auto store = createLocalStore(folder.path());
+    std::set<std::string> found;
+    for (const Event& event : store->eventsMatching(
+             // Within what the index holds of series without end, so that no file is read.
+             store->predicateForEvents(Instant{1.7e9}, Instant{1.8e9}, std::nullopt))) {
+      found.insert(event.title.value_or(""));
+    }
+    return found;
+  };
+  const std::optional<Series> series = readSeries(file);
+  ASSERT_TRUE(series);
+  const std::string title = *series->eventAt(*series->first()).title;
+  EXPECT_EQ(titles().count(title), 0u);
+  ASSERT_FALSE(rebuildIndex(folder.path()));
+  EXPECT_EQ(titles().count(title), 1u);
   expectSameAsFiles("after reindex");
 }
 
