@@ -7,6 +7,7 @@
 namespace tembra {
 namespace {
 
+using testing::escapedSlashes;
 using testing::ProcessResult;
 using testing::TempStore;
 
@@ -26,16 +27,6 @@ struct Shown {
 
 std::string boolText(bool value) {
   return value ? "true" : "false";
-}
-
-std::string escapedSlashes(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (c == '/')
-      escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
 }
 
 // The compact record with the writer's key order, optionally with "isDefault" and "matched".

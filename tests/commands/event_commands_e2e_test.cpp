@@ -9,20 +9,11 @@ namespace tembra {
 namespace {
 
 using nlohmann::json;
+using testing::escapedSlashes;
 using testing::ProcessResult;
 using testing::TempStore;
 
 const std::string kDataDir = std::string(TEMBRA_SOURCE_DIR) + "/tests/access/local/data/";
-
-std::string escapedSlashes(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    if (c == '/')
-      escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
 
 // A store with full access, as a person who allowed tembra would have it.
 class EventCommands : public ::testing::Test {

@@ -19,6 +19,17 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
                          const std::map<std::string, std::string>& env = {},
                          const std::string& input = "");
 
+// Text as tembra writes it inside a JSON string: every "/" as "\/".
+inline std::string escapedSlashes(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '/')
+      escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 // A store folder under the system's temporary folder, removed with its contents at the end.
 class TempStore {
  public:

@@ -35,16 +35,25 @@ std::optional<std::string> makeFolder(const std::filesystem::path& path) {
   return std::nullopt;
 }
 
+// Creates the store when it is absent, then takes its lock.
+std::optional<std::string> lockStore(const std::filesystem::path& root,
+                                     std::optional<StoreLock>& lock) {
+  if (auto error = createStoreIfAbsent(root, false))
+    return error;
+  std::string error;
+  lock = StoreLock::acquire(root, error);
+  if (!lock)
+    return error;
+  return std::nullopt;
+}
+
 // Runs `change` on the settings under the store lock and saves them when it succeeds.
 std::optional<std::string> changeSettings(
     const std::filesystem::path& root,
     const std::function<std::optional<std::string>(Settings&)>& change) {
-  if (auto error = createStoreIfAbsent(root, false))
+  std::optional<StoreLock> lock;
+  if (auto error = lockStore(root, lock))
     return error;
-  std::string lockError;
-  auto lock = StoreLock::acquire(root, lockError);
-  if (!lock)
-    return lockError;
   SettingsState state;
   Settings settings = loadSettings(root, &state);
   if (state == SettingsState::unreadable) {
@@ -242,10 +251,9 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
     files.emplace_back(uid, std::move(fileText));
   }
 
-  std::string lockError;
-  auto lock = StoreLock::acquire(root, lockError);
-  if (!lock)
-    return lockError;
+  std::optional<StoreLock> lock;
+  if (auto error = lockStore(root, lock))
+    return error;
   const std::filesystem::path dir = root / path->source / path->calendar;
   std::map<std::string, std::string> existing;  // UID to file name
   for (const std::string& name : eventFileNames(dir)) {
@@ -264,12 +272,9 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
 }
 
 std::optional<std::string> rebuildIndex(const std::filesystem::path& root) {
-  if (auto error = createStoreIfAbsent(root, false))
+  std::optional<StoreLock> lock;
+  if (auto error = lockStore(root, lock))
     return error;
-  std::string lockError;
-  auto lock = StoreLock::acquire(root, lockError);
-  if (!lock)
-    return lockError;
   std::vector<CalendarPath> calendars;
   for (const CalendarFolder& folder : listCalendarFolders(root, loadSettings(root))) {
     calendars.push_back(folder.path);

@@ -17,8 +17,10 @@ namespace tembra::local {
 namespace {
 
 // Bump when the schema or what is stored changes; an index of another version is rebuilt.
-// Occurrences are kept in the order of their start, so that a window is one contiguous read.
-constexpr std::int64_t kIndexVersion = 2;
+// Occurrences are kept in the order of their start, so that a window is one contiguous read, and
+// the texts they share (a component: one VEVENT) in the order of their first occurrence, so that a
+// window's texts lie together too; each component also carries what it needs of its file.
+constexpr std::int64_t kIndexVersion = 3;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.
@@ -47,17 +49,25 @@ CREATE TABLE IF NOT EXISTS files(
   UNIQUE(calendar, name));
 CREATE INDEX IF NOT EXISTS files_open ON files(horizon) WHERE horizon IS NOT NULL;
 CREATE TABLE IF NOT EXISTS components(
-  id INTEGER PRIMARY KEY,
+  first REAL NOT NULL,
+  id INTEGER NOT NULL,
   file INTEGER NOT NULL,
+  event TEXT NOT NULL,
+  calendar TEXT NOT NULL,
+  uid TEXT,
+  repeats INTEGER NOT NULL,
+  horizon REAL,
   title TEXT, notes TEXT, location TEXT,
   all_day INTEGER NOT NULL,
   alarms TEXT NOT NULL,
-  last_modified REAL);
+  last_modified REAL,
+  PRIMARY KEY(first, id)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS components_file ON components(file);
 CREATE TABLE IF NOT EXISTS occurrences(
   start REAL NOT NULL,
   file INTEGER NOT NULL,
   original REAL NOT NULL,
+  component_first REAL NOT NULL,
   component INTEGER NOT NULL,
   end REAL NOT NULL,
   detached INTEGER NOT NULL,
@@ -281,113 +291,133 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
     return;
   const std::int64_t fileId = db_.lastInsertId();
 
+  struct Stored {
+    double first;
+    std::int64_t id;
+  };
   auto& component = db_.cached(
-      "INSERT INTO components(file, title, notes, location, all_day, alarms, last_modified) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?)");
+      "INSERT INTO components(first, id, file, event, calendar, uid, repeats, horizon, title, "
+      "notes, location, all_day, alarms, last_modified) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   auto& occurrence = db_.cached(
-      "INSERT INTO occurrences(file, component, start, end, original, detached, long) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?)");
-  std::map<icalcomponent*, std::int64_t> components;
+      "INSERT INTO occurrences(start, file, original, component_first, component, end, detached, "
+      "long) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  const std::string eventId = calendar.id() + "/" + name;
+  std::map<icalcomponent*, Stored> components;
   for (const Occurrence& each : occurrences) {
     auto found = components.find(each.component);
     if (found == components.end()) {
       const Event event = series->eventAt(each);
-      component.bind(1, fileId)
-          .bind(2, event.title)
-          .bind(3, event.notes)
-          .bind(4, event.location)
-          .bind(5, std::int64_t{event.isAllDay})
-          .bind(6, std::string_view(encodeAlarms(event.alarms)));
-      if (event.lastModifiedDate) {
-        component.bind(7, event.lastModifiedDate->seconds);
+      // Unique among components: a file has far fewer than 2^20 of them.
+      const Stored stored{each.start.seconds, fileId * (std::int64_t{1} << 20) +
+                                                  static_cast<std::int64_t>(components.size())};
+      component.bind(1, stored.first)
+          .bind(2, stored.id)
+          .bind(3, fileId)
+          .bind(4, std::string_view(eventId))
+          .bind(5, std::string_view(calendar.id()))
+          .bind(6, std::string_view(series->uid()))
+          .bind(7, std::int64_t{series->repeats()});
+      if (horizon) {
+        component.bind(8, *horizon);
       } else {
-        component.bindNull(7);
+        component.bindNull(8);
+      }
+      component.bind(9, event.title)
+          .bind(10, event.notes)
+          .bind(11, event.location)
+          .bind(12, std::int64_t{event.isAllDay})
+          .bind(13, std::string_view(encodeAlarms(event.alarms)));
+      if (event.lastModifiedDate) {
+        component.bind(14, event.lastModifiedDate->seconds);
+      } else {
+        component.bindNull(14);
       }
       component.run();
-      found = components.emplace(each.component, db_.lastInsertId()).first;
+      found = components.emplace(each.component, stored).first;
     }
-    occurrence.bind(1, fileId)
-        .bind(2, found->second)
-        .bind(3, each.start.seconds)
-        .bind(4, each.end.seconds)
-        .bind(5, each.originalStart.seconds)
-        .bind(6, std::int64_t{each.detached})
-        .bind(7, std::int64_t{each.end.seconds - each.start.seconds > kLongEvent})
+    occurrence.bind(1, each.start.seconds)
+        .bind(2, fileId)
+        .bind(3, each.originalStart.seconds)
+        .bind(4, found->second.first)
+        .bind(5, found->second.id)
+        .bind(6, each.end.seconds)
+        .bind(7, std::int64_t{each.detached})
+        .bind(8, std::int64_t{each.end.seconds - each.start.seconds > kLongEvent})
         .run();
   }
 }
 
 std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
                                  Instant to) {
-  // Occurrences are read alone and what they share (their file, their texts) once each: a year
-  // of a weekly series is fifty rows of one file and one component.
-  struct File {
-    std::string id;
-    std::shared_ptr<const Calendar> calendar;  // null: not asked for, or read from its file instead
-    std::optional<std::string> uid;
-    bool repeats = false;
-  };
-  struct Texts {
-    std::optional<std::string> title, notes, location;
-    bool allDay = false;
+  // One read transaction for the whole window: one lock, and one state of the index.
+  sql::Transaction reading(db_, true);
+  // Occurrences are read alone and the component they share (its texts and file) once each: a
+  // year of a weekly series is fifty rows of one component.
+  struct Component {
+    std::string event;
+    std::shared_ptr<const Calendar> calendar;  // null: not asked for, or read from its file
+    std::optional<std::string> uid, title, notes, location;
+    bool repeats = false, allDay = false;
     std::vector<Alarm> alarms;
     std::optional<Instant> lastModified;
   };
   struct Row {
     double start, end, original;
     bool detached;
-    const File* file;
-    std::int64_t component;
+    const Component* component;
   };
-  // One read transaction for the whole window: one lock, and one state of the index.
-  sql::Transaction reading(db_, true);
-  std::unordered_map<std::int64_t, File> files;
   std::map<std::string, std::shared_ptr<const Calendar>, std::less<>> shared;
   for (const auto& [id, calendar] : calendars) {
     shared.emplace(id, std::make_shared<const Calendar>(calendar));
   }
-  std::unordered_map<std::int64_t, Texts> texts;
-  std::vector<std::pair<std::string, std::string>> openFiles;  // calendar, name
-
-  auto& fileRow =
-      db_.cached("SELECT calendar, name, uid, repeats, horizon FROM files WHERE id = ?");
-  const auto fileOf = [&](std::int64_t id) -> const File& {
-    auto [found, added] = files.try_emplace(id);
+  std::map<std::pair<double, std::int64_t>, Component> components;
+  auto& componentRow = db_.cached(
+      "SELECT event, calendar, uid, repeats, horizon, title, notes, location, all_day, alarms, "
+      "last_modified FROM components WHERE first = ? AND id = ?");
+  const auto componentOf = [&](double first, std::int64_t id) -> const Component& {
+    auto [found, added] = components.try_emplace({first, id});
     if (!added)
       return found->second;
-    fileRow.bind(1, id);
-    if (fileRow.step()) {
-      File& file = found->second;
-      const std::string calendar = fileRow.text(0);
-      file.id = calendar + "/" + fileRow.text(1);
-      const auto known = shared.find(calendar);
+    componentRow.bind(1, first).bind(2, id);
+    if (componentRow.step()) {
+      Component& each = found->second;
+      each.event = componentRow.text(0);
+      const auto calendar = shared.find(componentRow.text(1));
       // A series held only up to a horizon before the window's end is read from its file.
-      const bool open = !fileRow.isNull(4) && fileRow.real(4) < to.seconds;
-      if (known != shared.end() && !open)
-        file.calendar = known->second;
-      file.uid = fileRow.optionalText(2);
-      if (file.uid && file.uid->empty())
-        file.uid.reset();
-      file.repeats = fileRow.integer(3) != 0;
+      const bool open = !componentRow.isNull(4) && componentRow.real(4) < to.seconds;
+      if (calendar != shared.end() && !open)
+        each.calendar = calendar->second;
+      each.uid = componentRow.optionalText(2);
+      if (each.uid && each.uid->empty())
+        each.uid.reset();
+      each.repeats = componentRow.integer(3) != 0;
+      each.title = componentRow.optionalText(5);
+      each.notes = componentRow.optionalText(6);
+      each.location = componentRow.optionalText(7);
+      each.allDay = componentRow.integer(8) != 0;
+      each.alarms = decodeAlarms(componentRow.text(9));
+      if (!componentRow.isNull(10))
+        each.lastModified = Instant{componentRow.real(10)};
     }
-    fileRow.reset();
+    componentRow.reset();
     return found->second;
   };
 
   // Most occurrences are found by their start; the few long ones by their end.
   auto& rows = db_.cached(
-      "SELECT file, component, start, end, original, detached FROM occurrences"
+      "SELECT component_first, component, start, end, original, detached FROM occurrences"
       " WHERE start < :to AND start >= :lower AND (end > :from OR start >= :from)"
-      " UNION ALL SELECT file, component, start, end, original, detached FROM occurrences"
-      " WHERE long = 1 AND end > :from AND start < :lower");
+      " UNION ALL SELECT component_first, component, start, end, original, detached"
+      " FROM occurrences WHERE long = 1 AND end > :from AND start < :lower");
   rows.bind(1, to.seconds).bind(2, from.seconds - kLongEvent).bind(3, from.seconds);
   std::vector<Row> found;
   while (rows.step()) {
-    const File& file = fileOf(rows.integer(0));
-    if (!file.calendar)
+    const Component& component = componentOf(rows.real(0), rows.integer(1));
+    if (!component.calendar)
       continue;
-    found.push_back(Row{rows.real(2), rows.real(3), rows.real(4), rows.integer(5) != 0, &file,
-                        rows.integer(1)});
+    found.push_back(
+        Row{rows.real(2), rows.real(3), rows.real(4), rows.integer(5) != 0, &component});
   }
   rows.reset();
   std::sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
@@ -395,33 +425,16 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
       return a.start < b.start;
     if (a.end != b.end)
       return a.end < b.end;
-    return a.file->id < b.file->id;
+    return a.component->event < b.component->event;
   });
 
-  auto& textRow = db_.cached(
-      "SELECT title, notes, location, all_day, alarms, last_modified FROM components WHERE id = ?");
   std::vector<Event> events;
   events.reserve(found.size());
   for (const Row& row : found) {
-    auto [cached, added] = texts.try_emplace(row.component);
-    if (added) {
-      textRow.bind(1, row.component);
-      if (textRow.step()) {
-        Texts& each = cached->second;
-        each.title = textRow.optionalText(0);
-        each.notes = textRow.optionalText(1);
-        each.location = textRow.optionalText(2);
-        each.allDay = textRow.integer(3) != 0;
-        each.alarms = decodeAlarms(textRow.text(4));
-        if (!textRow.isNull(5))
-          each.lastModified = Instant{textRow.real(5)};
-      }
-      textRow.reset();
-    }
-    const Texts& each = cached->second;
+    const Component& each = *row.component;
     Event& event = events.emplace_back();
-    event.eventIdentifier = row.file->id;
-    event.calendar = CalendarRef(row.file->calendar);
+    event.eventIdentifier = each.event;
+    event.calendar = CalendarRef(each.calendar);
     event.title = each.title;
     event.notes = each.notes;
     event.location = each.location;
@@ -430,8 +443,8 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
     event.isAllDay = each.allDay;
     event.alarms = each.alarms;
     event.lastModifiedDate = each.lastModified;
-    event.calendarItemExternalIdentifier = row.file->uid;
-    event.hasRecurrenceRules = row.file->repeats;
+    event.calendarItemExternalIdentifier = each.uid;
+    event.hasRecurrenceRules = each.repeats;
     event.isDetached = row.detached;
     if (event.hasRecurrenceRules)
       event.occurrenceDate = Instant{row.original};
