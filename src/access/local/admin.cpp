@@ -107,30 +107,30 @@ std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root
   return saveSettings(root, settings);
 }
 
-std::optional<std::string> addCalendar(const std::filesystem::path& root, const NewCalendar& spec,
+std::optional<std::string> addCalendar(const std::filesystem::path& root, const NewCalendar& request,
                                        std::string& id) {
-  if (spec.color && !parseColor(*spec.color))
-    return "not a colour of the form #RRGGBB: " + *spec.color;
+  if (request.color && !parseColor(*request.color))
+    return "not a colour of the form #RRGGBB: " + *request.color;
   return changeSettings(root, [&](Settings& settings) -> std::optional<std::string> {
     std::string source;
     for (const auto& [folder, title] : settings.sourceTitles) {
-      if (title == spec.source)
+      if (title == request.source)
         source = folder;
     }
     if (source.empty()) {
       std::vector<std::string> taken = subfolders(root);
       for (const auto& entry : settings.sourceTitles)
         taken.push_back(entry.first);
-      source = folderNameFor(spec.source.value_or(""), spec.source ? "source" : "no-source", taken);
-      settings.sourceTitles[source] = spec.source;
+      source = folderNameFor(request.source.value_or(""), request.source ? "source" : "no-source", taken);
+      settings.sourceTitles[source] = request.source;
     }
-    const std::string calendar = folderNameFor(spec.title, "calendar", subfolders(root / source));
-    if (auto error = writeCalendarFolder(root / source / calendar, spec.title, spec.color)) {
+    const std::string calendar = folderNameFor(request.title, "calendar", subfolders(root / source));
+    if (auto error = writeCalendarFolder(root / source / calendar, request.title, request.color)) {
       return error;
     }
     id = source + "/" + calendar;
     settings.calendarOrder.push_back(id);
-    if (spec.readOnly)
+    if (request.readOnly)
       settings.readOnly.push_back(id);
     return std::nullopt;
   });

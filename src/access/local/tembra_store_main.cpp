@@ -39,24 +39,24 @@ int report(const std::optional<std::string>& error) {
 }
 
 int addCalendarVerb(const std::filesystem::path& root, const std::vector<std::string>& args) {
-  NewCalendar spec;
+  NewCalendar request;
   bool titled = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     if (option == "--read-only") {
-      spec.readOnly = true;
+      request.readOnly = true;
       continue;
     }
     if (i + 1 >= args.size())
       return usage(option + " needs a value");
     const std::string& value = args[++i];
     if (option == "--title") {
-      spec.title = value;
+      request.title = value;
       titled = true;
     } else if (option == "--source") {
-      spec.source = value;
+      request.source = value;
     } else if (option == "--color") {
-      spec.color = value;
+      request.color = value;
     } else {
       return usage("unknown option " + option);
     }
@@ -64,7 +64,7 @@ int addCalendarVerb(const std::filesystem::path& root, const std::vector<std::st
   if (!titled)
     return usage("add-calendar needs --title");
   std::string id;
-  if (int status = report(tembra::local::addCalendar(root, spec, id)))
+  if (int status = report(tembra::local::addCalendar(root, request, id)))
     return status;
   std::cout << id << "\n";
   return 0;
