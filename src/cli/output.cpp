@@ -14,9 +14,9 @@ StandardOutput::StandardOutput() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool StandardOutput::write(std::string_view bytes) {
+bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR)
         continue;
@@ -25,6 +25,10 @@ bool StandardOutput::write(std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+bool StandardOutput::write(std::string_view bytes) {
+  return writeAll(STDOUT_FILENO, bytes);
 }
 
 void StandardOutput::end(int status) {

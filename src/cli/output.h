@@ -41,6 +41,10 @@ class Output {
   virtual void end(int status) = 0;
 };
 
+// Writes every byte to the descriptor, going on after short writes and interruptions; false on
+// any other error.
+bool writeAll(int fd, std::string_view bytes);
+
 // The process's standard output, written unbuffered; exit ends the process at once.
 class StandardOutput final : public Output {
  public:

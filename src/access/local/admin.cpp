@@ -107,8 +107,8 @@ std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root
   return saveSettings(root, settings);
 }
 
-std::optional<std::string> addCalendar(const std::filesystem::path& root, const NewCalendar& request,
-                                       std::string& id) {
+std::optional<std::string> addCalendar(const std::filesystem::path& root,
+                                       const NewCalendar& request, std::string& id) {
   if (request.color && !parseColor(*request.color))
     return "not a colour of the form #RRGGBB: " + *request.color;
   return changeSettings(root, [&](Settings& settings) -> std::optional<std::string> {
@@ -121,10 +121,12 @@ std::optional<std::string> addCalendar(const std::filesystem::path& root, const 
       std::vector<std::string> taken = subfolders(root);
       for (const auto& entry : settings.sourceTitles)
         taken.push_back(entry.first);
-      source = folderNameFor(request.source.value_or(""), request.source ? "source" : "no-source", taken);
+      source = folderNameFor(request.source.value_or(""), request.source ? "source" : "no-source",
+                             taken);
       settings.sourceTitles[source] = request.source;
     }
-    const std::string calendar = folderNameFor(request.title, "calendar", subfolders(root / source));
+    const std::string calendar =
+        folderNameFor(request.title, "calendar", subfolders(root / source));
     if (auto error = writeCalendarFolder(root / source / calendar, request.title, request.color)) {
       return error;
     }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <random>
 
+#include "cli/output.h"
+
 namespace tembra::local {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -54,22 +56,10 @@ void syncFolder(const std::filesystem::path& dir) {
 
 namespace {
 
+// Hidden, so that no reader takes it for an event file, and unique among writers.
 std::string temporaryName(const std::string& name) {
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(random());
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
+  return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
+         std::to_string(std::random_device{}());
 }
 
 }  // namespace

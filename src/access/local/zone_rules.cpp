@@ -358,7 +358,8 @@ const ZoneRules* systemZoneRules(const std::string& name) {
       });
   if (!plain)
     return nullptr;
-  // Zones are read once per process; a run uses a handful of them.
+  // The system's zone data does not change while a run lasts, so each zone is read once per
+  // process and kept, as libical keeps its own zones; a run uses a handful of them.
   static std::map<std::string, std::unique_ptr<ZoneRules>> loaded;
   const auto found = loaded.find(name);
   if (found != loaded.end())
