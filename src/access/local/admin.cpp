@@ -277,10 +277,7 @@ std::optional<std::string> rebuildIndex(const std::filesystem::path& root) {
   std::optional<StoreLock> lock;
   if (auto error = lockStore(root, lock))
     return error;
-  std::vector<CalendarPath> calendars;
-  for (const CalendarFolder& folder : listCalendarFolders(root, loadSettings(root))) {
-    calendars.push_back(folder.path);
-  }
+  const std::vector<CalendarPath> calendars = calendarPaths(root);
   try {
     Index::remove(root);
     Index index(root);

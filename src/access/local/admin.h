@@ -29,8 +29,8 @@ struct NewCalendar {
   bool readOnly = false;
 };
 // Adds a calendar folder and returns its identifier, or an error text.
-std::optional<std::string> addCalendar(const std::filesystem::path& root, const NewCalendar& request,
-                                       std::string& id);
+std::optional<std::string> addCalendar(const std::filesystem::path& root,
+                                       const NewCalendar& request, std::string& id);
 
 std::optional<std::string> setAuthorization(const std::filesystem::path& root, int code);
 std::optional<std::string> setAnswer(const std::filesystem::path& root, bool grant);

@@ -100,14 +100,23 @@ std::optional<CalendarFolder> readCalendarFolder(const std::filesystem::path& ro
   return CalendarFolder{path, readMetadata(dir / kDisplayNameFile), readMetadata(dir / kColorFile)};
 }
 
+std::vector<CalendarPath> calendarPaths(const std::filesystem::path& root) {
+  std::vector<CalendarPath> paths;
+  for (const std::string& source : subfolders(root)) {
+    for (const std::string& calendar : subfolders(root / source))
+      paths.push_back(CalendarPath{source, calendar});
+  }
+  // By identifier: "a-b/x" comes before "a/x", although the folder "a" comes before "a-b".
+  std::sort(paths.begin(), paths.end(),
+            [](const CalendarPath& a, const CalendarPath& b) { return a.id() < b.id(); });
+  return paths;
+}
+
 std::vector<CalendarFolder> listCalendarFolders(const std::filesystem::path& root,
                                                 const Settings& settings) {
   std::vector<std::string> found;
-  for (const std::string& source : subfolders(root)) {
-    for (const std::string& calendar : subfolders(root / source)) {
-      found.push_back(source + "/" + calendar);
-    }
-  }
+  for (const CalendarPath& path : calendarPaths(root))
+    found.push_back(path.id());
   std::vector<std::string> ordered;
   for (const std::string& id : settings.calendarOrder) {
     if (std::binary_search(found.begin(), found.end(), id) &&

@@ -46,6 +46,9 @@ struct CalendarFolder {
 // True when the folder is a real folder of the store (not a link, not hidden).
 bool isCalendarFolder(const std::filesystem::path& root, const CalendarPath& path);
 
+// The paths of every calendar folder, by identifier; no metadata is read.
+std::vector<CalendarPath> calendarPaths(const std::filesystem::path& root);
+
 // Every calendar folder: those the settings list, in their order, then the others by identifier.
 std::vector<CalendarFolder> listCalendarFolders(const std::filesystem::path& root,
                                                 const Settings& settings);

@@ -104,9 +104,14 @@ class LocalStore final : public CalendarStore {
     std::map<std::string, Calendar> byId;
     for (const Calendar& calendar : calendars)
       byId.emplace(calendar.calendarIdentifier, calendar);
-    return fromIndex(
-        [&](Index& index) { return index.window(byId, predicate.startDate, predicate.endDate); },
-        [&] { return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate); });
+    if (Index* current = index()) {
+      try {
+        return current->window(byId, predicate.startDate, predicate.endDate);
+      } catch (const sql::IndexFailure& failure) {
+        dropIndex(failure);
+      }
+    }
+    return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
   }
 
   Event newEvent() override { return Event{}; }
@@ -309,10 +314,7 @@ class LocalStore final : public CalendarStore {
   // The index, opened once and brought up to date at each use; none when SQLite cannot serve it,
   // in which case the files are read directly. A damaged index is deleted and built again.
   Index* index() {
-    std::vector<CalendarPath> paths;
-    for (const CalendarFolder& folder : listCalendarFolders(root_, settings_)) {
-      paths.push_back(folder.path);
-    }
+    const std::vector<CalendarPath> paths = calendarPaths(root_);
     for (int attempt = 0; attempt < 2 && !indexFailed_; ++attempt) {
       try {
         if (!index_)
@@ -325,18 +327,6 @@ class LocalStore final : public CalendarStore {
     }
     indexFailed_ = true;
     return nullptr;
-  }
-
-  template <typename Read, typename Fallback>
-  auto fromIndex(Read read, Fallback fallback) -> decltype(fallback()) {
-    if (Index* current = index()) {
-      try {
-        return read(*current);
-      } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure);
-      }
-    }
-    return fallback();
   }
 
   static Instant currentSecond() { return Instant{static_cast<double>(std::time(nullptr))}; }

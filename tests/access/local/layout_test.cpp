@@ -92,3 +92,23 @@ TEST(CalendarOrder, AddedFirstThenOthersByFolderName) {
 
 }  // namespace
 }  // namespace tembra::local
+
+namespace tembra::local {
+namespace {
+
+TEST(CalendarOrder, FoldersFoundOnDiskFollowTheirIdentifiersOrder) {
+  testing::TempStore folder;
+  ASSERT_FALSE(createStoreIfAbsent(folder.path(), true));
+  // The folder "a" sorts before "a-b", but the identifier "a-b/y" before "a/x".
+  for (const char* path : {"a/x", "a-b/y", "a/z"}) {
+    std::filesystem::create_directories(folder.path() / path);
+  }
+  std::vector<std::string> ids;
+  for (const Calendar& calendar : createLocalStore(folder.path())->calendars(EntityType::event)) {
+    ids.push_back(calendar.calendarIdentifier);
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"a-b/y", "a/x", "a/z"}));
+}
+
+}  // namespace
+}  // namespace tembra::local
