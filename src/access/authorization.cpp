@@ -25,10 +25,6 @@ struct PendingAnswer {
 
 }  // namespace
 
-bool runningMacOS14OrLater() {
-  return true;
-}
-
 std::string authorizationStatusString(int code, bool macOS14OrLater) {
   switch (code) {
     case kNotDetermined:

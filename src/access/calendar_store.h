@@ -21,6 +21,11 @@ inline Instant operator+(Instant instant, double seconds) {
   return Instant{instant.seconds + seconds};
 }
 
+// A back-end's own object behind a value, kept for back-ends whose objects carry more than the
+// value shows: the system store keeps its event object, so that a save changes the very object
+// that was fetched. Empty for values that no back-end object stands behind.
+using NativeHandle = std::shared_ptr<void>;
+
 // The only entity type the program asks for.
 enum class EntityType { event = 0 };
 
@@ -97,6 +102,7 @@ struct Event {
   // Where this occurrence stands in its series when the rule alone places it; absent for an event
   // that does not repeat and for a new event.
   std::optional<Instant> occurrenceDate;
+  NativeHandle native;
 };
 
 using AccessCompletion = std::function<void(bool granted, std::optional<StoreError> error)>;
