@@ -1,0 +1,100 @@
+// EventKit as tembra's macOS back-end sees it: a test fixture for type-checking that back-end on
+// Linux, never part of the product. It mirrors only the subset tembra uses, written from Apple's
+// public documentation (names, signatures, nullability, availability); it is not Apple's header.
+// Swift's `T!` in the documentation is null_unspecified here, `T?` nullable, `T` non-null.
+#pragma once
+
+#import <CoreGraphics/CoreGraphics.h>
+#import <Foundation/Foundation.h>
+
+NS_ASSUME_NONNULL_BEGIN
+
+enum EKEntityType : NSUInteger {
+  EKEntityTypeEvent = 0,
+  EKEntityTypeReminder = 1,
+};
+
+enum EKSpan : NSInteger {
+  EKSpanThisEvent = 0,
+  EKSpanFutureEvents = 1,
+};
+
+enum EKAuthorizationStatus : NSInteger {
+  EKAuthorizationStatusNotDetermined = 0,
+  EKAuthorizationStatusRestricted = 1,
+  EKAuthorizationStatusDenied = 2,
+  EKAuthorizationStatusFullAccess TEMBRA_FIXTURE_MACOS(14.0) = 3,
+  EKAuthorizationStatusWriteOnly TEMBRA_FIXTURE_MACOS(14.0) = 4,
+  EKAuthorizationStatusAuthorized TEMBRA_FIXTURE_MACOS_DEPRECATED(
+      10.9, 14.0, "EKAuthorizationStatusFullAccess") = 3,
+};
+
+typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError* _Nullable error);
+
+@class EKEventStore;
+
+@interface EKObject : NSObject
+@end
+
+@interface EKSource : EKObject
+@property(nonatomic, readonly) NSString* title;
+@end
+
+@interface EKCalendar : EKObject
+@property(nonatomic, readonly) NSString* calendarIdentifier;
+@property(nonatomic, copy) NSString* title;
+@property(nonatomic, strong, null_unspecified) EKSource* source;
+@property(nonatomic, null_unspecified) CGColorRef CGColor TEMBRA_FIXTURE_MACOS(10.15);
+@property(nonatomic, readonly) BOOL allowsContentModifications;
+@end
+
+@interface EKAlarm : EKObject
++ (EKAlarm*)alarmWithAbsoluteDate:(NSDate*)date;
++ (EKAlarm*)alarmWithRelativeOffset:(NSTimeInterval)offset;
+@property(nonatomic) NSTimeInterval relativeOffset;
+@property(nonatomic, copy, nullable) NSDate* absoluteDate;
+@end
+
+@interface EKCalendarItem : EKObject
+@property(nonatomic, strong, null_unspecified) EKCalendar* calendar;
+@property(nonatomic, copy, null_unspecified) NSString* title;
+@property(nonatomic, copy, nullable) NSString* location;
+@property(nonatomic, copy, nullable) NSString* notes;
+@property(nonatomic, readonly, nullable) NSDate* lastModifiedDate;
+@property(nonatomic, readonly, null_unspecified) NSString* calendarItemExternalIdentifier;
+@property(nonatomic, readonly) BOOL hasRecurrenceRules;
+@property(nonatomic, copy, nullable) NSArray<EKAlarm*>* alarms;
+- (void)addAlarm:(EKAlarm*)alarm;
+- (void)removeAlarm:(EKAlarm*)alarm;
+@end
+
+@interface EKEvent : EKCalendarItem
++ (EKEvent*)eventWithEventStore:(EKEventStore*)eventStore;
+@property(nonatomic, readonly, null_unspecified) NSString* eventIdentifier;
+@property(nonatomic, getter=isAllDay) BOOL allDay;
+@property(nonatomic, copy, null_unspecified) NSDate* startDate;
+@property(nonatomic, copy, null_unspecified) NSDate* endDate;
+@property(nonatomic, readonly, null_unspecified) NSDate* occurrenceDate;
+@property(nonatomic, readonly) BOOL isDetached;
+@end
+
+@interface EKEventStore : NSObject
++ (EKAuthorizationStatus)authorizationStatusForEntityType:(EKEntityType)entityType;
+- (void)requestFullAccessToEventsWithCompletion:
+    (EKEventStoreRequestAccessCompletionHandler)completion TEMBRA_FIXTURE_MACOS(14.0);
+- (void)requestAccessToEntityType:(EKEntityType)entityType
+                       completion:(EKEventStoreRequestAccessCompletionHandler)completion
+    TEMBRA_FIXTURE_MACOS_DEPRECATED(10.9, 14.0, "requestFullAccessToEventsWithCompletion:");
+- (NSArray<EKCalendar*>*)calendarsForEntityType:(EKEntityType)entityType;
+@property(nonatomic, readonly, nullable) EKCalendar* defaultCalendarForNewEvents;
+- (nullable EKCalendar*)calendarWithIdentifier:(NSString*)identifier;
+- (nullable EKEvent*)eventWithIdentifier:(NSString*)identifier;
+- (NSPredicate*)predicateForEventsWithStartDate:(NSDate*)startDate
+                                        endDate:(NSDate*)endDate
+                                      calendars:(nullable NSArray<EKCalendar*>*)calendars;
+- (NSArray<EKEvent*>*)eventsMatchingPredicate:(NSPredicate*)predicate;
+- (BOOL)saveEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
+- (BOOL)removeEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
+@end
+
+NS_ASSUME_NONNULL_END
