@@ -81,11 +81,20 @@ std::int64_t nanoseconds(const struct timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
+// The modification time to the nanosecond; macOS names the field differently.
+std::int64_t modifiedNanoseconds(const struct stat& info) {
+#if defined(__APPLE__)
+  return nanoseconds(info.st_mtimespec);
+#else
+  return nanoseconds(info.st_mtim);
+#endif
+}
+
 std::optional<std::int64_t> folderModified(const std::filesystem::path& dir) {
   struct stat info;
   if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     return std::nullopt;
-  return nanoseconds(info.st_mtim);
+  return modifiedNanoseconds(info);
 }
 
 std::string encodeAlarms(const std::vector<Alarm>& alarms) {
@@ -224,7 +233,7 @@ void Index::scanFolder(const CalendarPath& calendar, std::int64_t modified) {
     const auto found = known.find(name);
     if (found != known.end()) {
       const Known row = found->second;
-      const bool same = row.modified == nanoseconds(info.st_mtim) && row.size == info.st_size &&
+      const bool same = row.modified == modifiedNanoseconds(info) && row.size == info.st_size &&
                         row.inode == static_cast<std::int64_t>(info.st_ino);
       known.erase(found);
       if (same)
@@ -272,7 +281,7 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, std::string_view(calendar.id()))
       .bind(2, std::string_view(name))
-      .bind(3, nanoseconds(info.st_mtim))
+      .bind(3, modifiedNanoseconds(info))
       .bind(4, static_cast<std::int64_t>(info.st_size))
       .bind(5, static_cast<std::int64_t>(info.st_ino))
       .bind(6, std::int64_t{series ? 1 : 0});
