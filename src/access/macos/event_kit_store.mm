@@ -7,13 +7,13 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/event_pieces.h"
 #include "access/store_factory.h"
 
 #if !__has_feature(objc_arc)
@@ -245,33 +245,17 @@ class EventKitStore final : public CalendarStore {
           return {};
       }
 
-      std::vector<Event> events;
       CalendarValues calendarValues;
-      // An event that reaches across the border of two pieces is found by both; the later piece
-      // leaves out what the earlier one found.
-      std::set<std::pair<std::string, double>> earlier;
-      Instant from = predicate.startDate;
-      do {
-        const Instant to = predicate.endDate.seconds - from.seconds > kLongestQuery
-                               ? from + kLongestQuery
-                               : predicate.endDate;
-        NSPredicate* query = [store_ predicateForEventsWithStartDate:nsDate(from)
-                                                             endDate:nsDate(to)
-                                                           calendars:calendars];
-        std::set<std::pair<std::string, double>> found;
-        for (EKEvent* event in [store_ eventsMatchingPredicate:query]) {
-          Event value = eventValue(event, calendarValues);
-          auto key = std::make_pair(value.eventIdentifier.value_or(std::string()),
-                                    value.startDate.value_or(Instant{}).seconds);
-          const bool repeated = earlier.contains(key);
-          found.insert(std::move(key));
-          if (!repeated)
-            events.push_back(std::move(value));
-        }
-        earlier = std::move(found);
-        from = to;
-      } while (from < predicate.endDate);
-      return events;
+      return eventsInPieces(
+          predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
+            NSPredicate* query = [store_ predicateForEventsWithStartDate:nsDate(from)
+                                                                 endDate:nsDate(to)
+                                                               calendars:calendars];
+            std::vector<Event> events;
+            for (EKEvent* event in [store_ eventsMatchingPredicate:query])
+              events.push_back(eventValue(event, calendarValues));
+            return events;
+          });
     }
   }
 

@@ -45,7 +45,7 @@ for row in "${rows[@]}"; do
     cat "$work/log"
     failures=$((failures + 1))
   else
-    echo "ok: $name: caught by the $step"
+    echo "ok: $name: caught by the step \"$step\""
   fi
 done
 exit $((failures > 0))
