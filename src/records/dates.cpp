@@ -161,7 +161,17 @@ std::optional<Instant> IsoFormatter::read(std::string_view text) const {
   }
   const std::int64_t whole = daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
                              second - offsetMinutes * 60;
-  return Instant{static_cast<double>(whole) + fraction};
+  const Instant instant{static_cast<double>(whole) + fraction};
+  // What is read is written back to the millisecond and read again to the same instant. That
+  // holds while a double keeps every millisecond, up to about 69,000 years from 1970, so years
+  // from -49999 to 49999 are read. An offset, a fraction or the rounding to whole seconds that
+  // carries an instant past them would be written in a year that is not read: it is refused too.
+  constexpr std::int64_t kFirstWritable = daysFromCivil(-49999, 1, 1) * kMillisPerDay;
+  constexpr std::int64_t kLastWritable = daysFromCivil(50000, 1, 1) * kMillisPerDay - 501;
+  const std::int64_t millis = epochMillis(instant);
+  if (millis < kFirstWritable || millis > kLastWritable)
+    return std::nullopt;
+  return instant;
 }
 
 std::string IsoFormatter::write(Instant instant) const {

@@ -2,6 +2,7 @@
 #include "records/dates.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 
@@ -142,6 +143,37 @@ TEST(DateRoundTrip, YearsOutsideFourDigitsReadBack) {
   }
   EXPECT_FALSE(parseDate(kFormatters, "10000-01-01T00:00:00Z"));  // more digits need a sign
   EXPECT_FALSE(parseDate(kFormatters, "+999-01-01T00:00:00Z"));
+}
+
+// Regression: the last moments of year 999999 were read, then written as year +1000000, which is
+// not read back; beyond about year 70000 a double cannot hold every millisecond, and
+// +143563-12-31T23:59:59.900Z was written one millisecond later at each round trip.
+TEST(DateRoundTrip, ReadsOnlyYearsWhoseMillisecondsSurvive) {
+  for (const char* text :
+       {"+999999-12-31T23:59:59.9999Z", "+143563-12-31T23:59:59.900Z", "+050000-01-01T00:00:00Z",
+        "-050000-12-31T23:59:59.999Z", "+049999-12-31T23:59:59.9999Z",
+        "+049999-12-31T23:30:00-01:00", "-049999-01-01T00:00:00+00:01"}) {
+    EXPECT_FALSE(parseDate(kFormatters, text)) << text;
+  }
+  // Every millisecond of a second at both ends of the range, and a few offsets, come back as
+  // they went.
+  for (const char* second : {"+49999-12-31T23:59:58", "-49999-01-01T00:00:00"}) {
+    for (int ms = 0; ms < 1000; ++ms) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%s.%03dZ", second, ms);
+      const std::optional<Instant> instant = parseDate(kFormatters, text);
+      ASSERT_TRUE(instant) << text;
+      EXPECT_EQ(formatDate(kFormatters, *instant), text);
+    }
+  }
+  for (const char* text : {"+049999-12-31T22:00:00-01:59", "-049999-01-01T00:30:00+00:30"}) {
+    const std::optional<Instant> instant = parseDate(kFormatters, text);
+    ASSERT_TRUE(instant) << text;
+    const std::string written = formatDate(kFormatters, *instant);
+    const std::optional<Instant> again = parseDate(kFormatters, written);
+    ASSERT_TRUE(again) << text << " written as " << written;
+    EXPECT_EQ(formatDate(kFormatters, *again), written);
+  }
 }
 
 TEST(DateFormatters, EachReadsOnlyItsOwnForm) {
