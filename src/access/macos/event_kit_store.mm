@@ -64,8 +64,8 @@ std::optional<Instant> optionalInstant(NSDate* _Nullable date) {
   return instant(date);
 }
 
-NSDate* nsDate(Instant instant) {
-  return [NSDate dateWithTimeIntervalSince1970:instant.seconds];
+NSDate* nsDate(Instant at) {
+  return [NSDate dateWithTimeIntervalSince1970:at.seconds];
 }
 
 EKSpan ekSpan(Span span) {
