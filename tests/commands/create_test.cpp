@@ -17,6 +17,7 @@ using testing::FakeStore;
 using testing::kNineThirty;
 using testing::Outcome;
 using testing::runCommand;
+using testing::savedEvent;
 
 const std::string kNeedsInput = "{\"error\":\"create 需要 --input <JSON>\"}\n";
 const std::string kNeedsStart = "{\"error\":\"缺少有效的 start（ISO8601）\"}\n";
@@ -25,12 +26,6 @@ const std::string kNoCalendar = "{\"error\":\"没有可写入的日历\"}\n";
 
 Outcome create(const FakeStore& store, const std::string& input) {
   return runCommand(store, {"create", "--input", input});
-}
-
-// The one event the run saved.
-const Event& savedEvent(const FakeStore& store) {
-  EXPECT_EQ(store.data().saved.size(), 1u);
-  return store.data().saved.back();
 }
 
 TEST(Create, AccessIsCheckedBeforeTheInput) {

@@ -16,6 +16,7 @@ using testing::FakeStore;
 using testing::kNineThirty;
 using testing::Outcome;
 using testing::runCommand;
+using testing::savedEvent;
 using testing::storedEvent;
 using testing::storedRecord;
 
@@ -30,11 +31,6 @@ FakeStore storeWithEvent() {
 
 Outcome update(const FakeStore& store, const std::string& input) {
   return runCommand(store, {"update", "--input", input});
-}
-
-const Event& savedEvent(const FakeStore& store) {
-  EXPECT_EQ(store.data().saved.size(), 1u);
-  return store.data().saved.back();
 }
 
 TEST(Update, AccessIsCheckedBeforeTheInput) {

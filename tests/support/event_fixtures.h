@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "cli/output.h"
 #include "records/event_record.h"
 #include "support/fake_store.h"
@@ -38,6 +40,12 @@ inline Event storedEvent(const FakeStore& store, std::string id, const std::stri
   event.lastModifiedDate = Instant{1'600'000'000};
   event.alarms = {Alarm::withRelativeOffset(-600)};
   return event;
+}
+
+// The one event the run saved.
+inline const Event& savedEvent(const FakeStore& store) {
+  EXPECT_EQ(store.data().saved.size(), 1u);
+  return store.data().saved.back();
 }
 
 // The first stored event with the identifier, as its record shows it; "" when there is none.

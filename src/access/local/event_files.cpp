@@ -13,19 +13,12 @@ namespace tembra::local {
 
 std::vector<std::string> eventFileNames(const std::filesystem::path& calendarDir) {
   std::vector<std::string> names;
-  DIR* stream = ::opendir(calendarDir.c_str());
-  if (!stream)
-    return names;
-  while (const dirent* entry = ::readdir(stream)) {
-    const std::string name = entry->d_name;
-    if (!isUsableName(name) || !name.ends_with(kEventFileExtension))
-      continue;
-    if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
-      continue;
-    names.push_back(name);
+  for (FolderEntry& entry : folderEntries(calendarDir)) {
+    if (isUsableName(entry.name) && entry.name.ends_with(kEventFileExtension) &&
+        (entry.type == DT_REG || entry.type == DT_UNKNOWN)) {
+      names.push_back(std::move(entry.name));
+    }
   }
-  ::closedir(stream);
-  std::sort(names.begin(), names.end());
   return names;
 }
 

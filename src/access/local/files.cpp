@@ -1,13 +1,16 @@
 // Descriptors, the store lock and atomic writes.
 #include "access/local/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "cli/output.h"
@@ -46,6 +49,18 @@ std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, s
     }
   }
   return StoreLock(std::move(fd));
+}
+
+std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir) {
+  std::vector<FolderEntry> entries;
+  const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+  if (!stream)
+    return entries;
+  while (const dirent* entry = ::readdir(stream.get()))
+    entries.push_back({entry->d_name, entry->d_type});
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return entries;
 }
 
 void syncFolder(const std::filesystem::path& dir) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tembra::local {
 
@@ -52,6 +53,16 @@ std::optional<std::string> removeFile(const std::filesystem::path& dir, const st
 
 // The whole content of a regular file that is not a symbolic link; absent when it cannot be read.
 std::optional<std::string> readFile(const std::filesystem::path& path);
+
+// One entry of a folder: its name, and its type as the listing gives it (DT_REG, DT_DIR, ..., or
+// DT_UNKNOWN where the file system does not say).
+struct FolderEntry {
+  std::string name;
+  unsigned char type;
+};
+
+// Every entry of a folder, "." and ".." included, in name order; empty when it cannot be read.
+std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir);
 
 // Flushes a folder's entries to disk.
 void syncFolder(const std::filesystem::path& dir);

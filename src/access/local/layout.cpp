@@ -72,19 +72,12 @@ std::optional<EventPath> parseEventId(std::string_view id) {
 
 std::vector<std::string> subfolders(const std::filesystem::path& dir) {
   std::vector<std::string> names;
-  DIR* stream = ::opendir(dir.c_str());
-  if (!stream)
-    return names;
-  while (const dirent* entry = ::readdir(stream)) {
-    const std::string name = entry->d_name;
-    if (!isUsableName(name))
-      continue;
-    if (entry->d_type == DT_DIR || (entry->d_type == DT_UNKNOWN && isRealFolder(dir / name))) {
-      names.push_back(name);
+  for (FolderEntry& entry : folderEntries(dir)) {
+    if (isUsableName(entry.name) &&
+        (entry.type == DT_DIR || (entry.type == DT_UNKNOWN && isRealFolder(dir / entry.name)))) {
+      names.push_back(std::move(entry.name));
     }
   }
-  ::closedir(stream);
-  std::sort(names.begin(), names.end());
   return names;
 }
 
