@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
@@ -16,8 +18,14 @@ extern char** environ;
 
 namespace tembra::testing {
 
+std::string testZone() {
+  const char* zone = std::getenv("TEMBRA_TEST_ZONE");
+  return zone && *zone ? zone : "UTC";
+}
+
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env, const std::string& input) {
+                         const std::map<std::string, std::string>& env, const std::string& input,
+                         int limitSeconds) {
   std::map<std::string, std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text = *entry;
@@ -64,8 +72,15 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
   char buffer[65536];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
   while (open > 0) {
-    if (::poll(fds, 2, -1) < 0)
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);  // the pipes close with it
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0)
       continue;
     for (pollfd& fd : fds) {
       if (fd.fd < 0 || !(fd.revents & (POLLIN | POLLHUP)))
@@ -79,6 +94,10 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
         (fd.fd == out[0] ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
       }
     }
+  }
+  for (pollfd& fd : fds) {
+    if (fd.fd >= 0)
+      ::close(fd.fd);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
