@@ -169,13 +169,16 @@ namespace {
 
 // The TZIDs the component and its children use.
 void collectTzids(icalcomponent* component, std::set<std::string>& tzids) {
-  for (icalproperty* property = icalcomponent_get_first_property(component, ICAL_ANY_PROPERTY);
-       property; property = icalcomponent_get_next_property(component, ICAL_ANY_PROPERTY)) {
-    if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER))
-      tzids.insert(*tzid);
-  }
-  for (icalcomponent* child : ical::children(component, ICAL_ANY_COMPONENT)) {
-    collectTzids(child, tzids);
+  std::vector<icalcomponent*> pending{component};
+  while (!pending.empty()) {
+    icalcomponent* next = pending.back();
+    pending.pop_back();
+    for (icalproperty* property : ical::properties(next, ICAL_ANY_PROPERTY)) {
+      if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER))
+        tzids.insert(*tzid);
+    }
+    for (icalcomponent* child : ical::children(next, ICAL_ANY_COMPONENT))
+      pending.push_back(child);
   }
 }
 

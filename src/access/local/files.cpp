@@ -36,10 +36,16 @@ std::string systemError(std::string_view what) {
 }
 
 std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, std::string& error) {
-  UniqueFd fd(
-      ::open((root / kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  // Not blocking in open: something other than a file in the lock's place must not hang a run.
+  UniqueFd fd(::open((root / kLockFileName).c_str(),
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
   if (!fd) {
     error = systemError("cannot open the store lock");
+    return std::nullopt;
+  }
+  struct stat info;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = (root / kLockFileName).string() + " is not a regular file";
     return std::nullopt;
   }
   while (::flock(fd.get(), LOCK_EX) != 0) {
@@ -63,10 +69,36 @@ std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir) {
   return entries;
 }
 
-void syncFolder(const std::filesystem::path& dir) {
+std::optional<std::string> syncFolder(const std::filesystem::path& dir) {
   UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd)
-    ::fsync(fd.get());
+  if (!fd || ::fsync(fd.get()) != 0)
+    return systemError("cannot flush " + dir.string());
+  return std::nullopt;
+}
+
+bool isTemporaryName(std::string_view name) {
+  // "." name ".tmp-" pid "-" number, as temporaryName makes them.
+  const std::size_t mark = name.rfind(".tmp-");
+  if (name.size() < 2 || name.front() != '.' || mark == std::string_view::npos || mark < 2)
+    return false;
+  const std::string_view tail = name.substr(mark + 5);
+  const std::size_t dash = tail.find('-');
+  const auto digits = [](std::string_view part) {
+    return !part.empty() &&
+           std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  return dash != std::string_view::npos && digits(tail.substr(0, dash)) &&
+         digits(tail.substr(dash + 1));
+}
+
+void removeTemporaries(const std::filesystem::path& dir) {
+  bool removed = false;
+  for (const FolderEntry& entry : folderEntries(dir)) {
+    if ((entry.type == DT_REG || entry.type == DT_UNKNOWN) && isTemporaryName(entry.name))
+      removed |= ::unlink((dir / entry.name).c_str()) == 0;
+  }
+  if (removed)
+    syncFolder(dir);
 }
 
 namespace {
@@ -97,24 +129,38 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
     ::unlink(temporary.c_str());
     return error;
   }
-  syncFolder(dir);
-  return std::nullopt;
+  // Until the folder is flushed the rename may not survive a power loss; a write that cannot be
+  // made durable is reported as failed.
+  return syncFolder(dir);
 }
 
 std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name) {
   if (::unlink((dir / name).c_str()) != 0)
     return systemError("cannot remove " + (dir / name).string());
-  syncFolder(dir);
-  return std::nullopt;
+  return syncFolder(dir);
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+bool isPresent(const std::filesystem::path& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path, Links links) {
+  // What the path is decides before it is opened: a FIFO or a device would block the open or
+  // the read for ever. The descriptor is then checked to be that same regular file.
+  struct stat before;
+  const auto look = links == Links::follow ? ::stat : ::lstat;
+  if (look(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
+    return std::nullopt;
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::follow ? 0 : O_NOFOLLOW);
+  UniqueFd fd(::open(path.c_str(), flags));
   if (!fd)
     return std::nullopt;
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_ino != before.st_ino ||
+      info.st_dev != before.st_dev) {
     return std::nullopt;
+  }
   std::string content;
   content.resize(static_cast<std::size_t>(info.st_size));
   std::size_t filled = 0;

@@ -44,15 +44,24 @@ inline constexpr std::string_view kLockFileName = ".lock";
 
 // Writes bytes to dir/name through a temporary file beside it: written, flushed to disk, then
 // renamed over the target, and the folder flushed, so a reader sees the old or the new file and
-// never a part. An error text on failure, with the temporary file removed.
+// never a part. An error text on failure, with the temporary file removed. A failure to flush the
+// folder is a failure too, although the new file may then already be in place.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
                                                const std::string& name, std::string_view bytes);
 
 // Removes dir/name and flushes the folder; an error text on failure.
 std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name);
 
-// The whole content of a regular file that is not a symbolic link; absent when it cannot be read.
-std::optional<std::string> readFile(const std::filesystem::path& path);
+// True when something, of any type, is at the path; a symbolic link is not followed.
+bool isPresent(const std::filesystem::path& path);
+
+// Whether a path may lead through a symbolic link: never in the store, whose files come from
+// other tools; the system's own data (time zones) links names to one another.
+enum class Links { refuse, follow };
+
+// The whole content of a regular file; absent when it cannot be read, or is a link (unless
+// followed), a FIFO, a device or anything else that is not a regular file. Never blocks on one.
+std::optional<std::string> readFile(const std::filesystem::path& path, Links links = Links::refuse);
 
 // One entry of a folder: its name, and its type as the listing gives it (DT_REG, DT_DIR, ..., or
 // DT_UNKNOWN where the file system does not say).
@@ -64,8 +73,15 @@ struct FolderEntry {
 // Every entry of a folder, "." and ".." included, in name order; empty when it cannot be read.
 std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir);
 
-// Flushes a folder's entries to disk.
-void syncFolder(const std::filesystem::path& dir);
+// Flushes a folder's entries to disk; an error text on failure.
+std::optional<std::string> syncFolder(const std::filesystem::path& dir);
+
+// True for the names of the temporary files that writeFileAtomically makes.
+bool isTemporaryName(std::string_view name);
+
+// Removes the temporary files of writers that died before they renamed them. Only for a caller
+// that holds the store lock: every live writer holds it while its temporary file exists.
+void removeTemporaries(const std::filesystem::path& dir);
 
 // The text of errno for a failed operation.
 std::string systemError(std::string_view what);

@@ -1,6 +1,7 @@
 // Owning helpers over libical.
 #include "access/local/ical.h"
 
+#include <cctype>
 #include <cstdlib>
 
 #include "records/utf8.h"
@@ -13,9 +14,43 @@ struct StringFree {
 };
 using OwnedString = std::unique_ptr<char, StringFree>;
 
+// True when a content line opens the component keyword at `line`, e.g. "BEGIN:" (iCalendar
+// names are case-insensitive; folded continuation lines start with a blank and never match).
+bool startsWithName(std::string_view line, std::string_view keyword) {
+  if (line.size() < keyword.size())
+    return false;
+  for (std::size_t i = 0; i < keyword.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(line[i])) != keyword[i])
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
+bool nestsWithin(std::string_view text, int limit) {
+  int depth = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::string_view line = text.substr(at, end == std::string_view::npos ? end : end - at);
+    if (startsWithName(line, "BEGIN:")) {
+      if (++depth > limit)
+        return false;
+    } else if (startsWithName(line, "END:") && depth > 0) {
+      --depth;
+    }
+    if (end == std::string_view::npos)
+      break;
+    at = end + 1;
+  }
+  return true;
+}
+
 Component parse(std::string_view text) {
+  // libical builds, frees and writes components recursively, so a file could choose how deep
+  // the stack goes; real calendars nest four levels at most.
+  if (!nestsWithin(text, kMaxNesting))
+    return nullptr;
   const std::string terminated(text);
   Component parsed(icalparser_parse_string(terminated.c_str()));
   if (!parsed)
@@ -34,12 +69,14 @@ Component parse(std::string_view text) {
 }
 
 bool hasParseErrors(icalcomponent* component) {
-  if (icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY))
-    return true;
-  for (icalcomponent* child = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT);
-       child; child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
-    if (hasParseErrors(child))
+  std::vector<icalcomponent*> pending{component};
+  while (!pending.empty()) {
+    icalcomponent* next = pending.back();
+    pending.pop_back();
+    if (icalcomponent_get_first_property(next, ICAL_XLICERROR_PROPERTY))
       return true;
+    for (icalcomponent* child : children(next, ICAL_ANY_COMPONENT))
+      pending.push_back(child);
   }
   return false;
 }

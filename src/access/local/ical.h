@@ -22,8 +22,15 @@ struct RecurIteratorFree {
 };
 using RecurIterator = std::unique_ptr<icalrecur_iterator, RecurIteratorFree>;
 
-// Parses iCalendar text into its VCALENDAR; null when the text holds none. Errors inside the
-// calendar show as X-LIC-ERROR properties (see hasParseErrors).
+// Components nested deeper than this make a text unreadable. A calendar nests VCALENDAR, VEVENT,
+// VALARM (or VTIMEZONE, STANDARD); the limit leaves room for extensions and none for abuse.
+inline constexpr int kMaxNesting = 32;
+
+// True when no component of the text opens more than `limit` levels deep.
+bool nestsWithin(std::string_view text, int limit);
+
+// Parses iCalendar text into its VCALENDAR; null when the text holds none or nests deeper than
+// kMaxNesting. Errors inside the calendar show as X-LIC-ERROR properties (see hasParseErrors).
 Component parse(std::string_view text);
 
 // True when libical reported any error while parsing the component or one of its children.

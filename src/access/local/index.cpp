@@ -2,6 +2,7 @@
 #include "access/local/index.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -171,9 +172,12 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndex
 }
 
 void Index::remove(const std::filesystem::path& root) {
-  std::error_code ignored;
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    std::filesystem::remove(root / (std::string(kIndexFileName) + suffix), ignored);
+    // Only files: anything else in their place is not the index's, and stays.
+    const std::filesystem::path path = root / (std::string(kIndexFileName) + suffix);
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      ::unlink(path.c_str());
   }
 }
 

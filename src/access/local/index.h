@@ -42,7 +42,7 @@ class Index {
   void record(const CalendarPath& calendar, const std::string& name, const Series* series);
   void recordFolder(const CalendarPath& calendar);
 
-  // Removes the index files of the store.
+  // Removes the index files of the store; what is not a regular file in their place stays.
   static void remove(const std::filesystem::path& root);
 
  private:

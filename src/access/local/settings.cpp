@@ -51,10 +51,9 @@ Settings loadSettings(const std::filesystem::path& root, SettingsState* state) {
   Settings settings;
   const std::optional<std::string> text = readFile(root / kSettingsFileName);
   if (!text) {
-    std::error_code ignored;
-    const bool exists = std::filesystem::exists(root / kSettingsFileName, ignored);
     if (state)
-      *state = exists ? SettingsState::unreadable : SettingsState::missing;
+      *state =
+          isPresent(root / kSettingsFileName) ? SettingsState::unreadable : SettingsState::missing;
     return settings;
   }
   const json document = json::parse(*text, nullptr, false);

@@ -1,6 +1,8 @@
 // SQLite connection and statements.
 #include "access/local/sqlite.h"
 
+#include <sys/stat.h>
+
 namespace tembra::local::sql {
 namespace {
 
@@ -12,6 +14,13 @@ namespace {
 }  // namespace
 
 Database::Database(const std::filesystem::path& file) {
+  // SQLite would open a FIFO in the place of its files and wait on it for ever.
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    struct stat info;
+    const std::string path = file.string() + suffix;
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+      throw IndexFailure(path + " is not a regular file", SQLITE_CANTOPEN);
+  }
   sqlite3* db = nullptr;
   const int status = sqlite3_open_v2(
       file.c_str(), &db,

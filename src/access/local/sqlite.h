@@ -56,7 +56,8 @@ class Statement {
 
 class Database {
  public:
-  // Opens (creating when missing) the database file.
+  // Opens (creating when missing) the database file; a file in its place, or in that of its
+  // journals, that is not a regular file is refused.
   explicit Database(const std::filesystem::path& file);
 
   void exec(const char* sql);

@@ -365,7 +365,8 @@ const ZoneRules* systemZoneRules(const std::string& name) {
   if (found != loaded.end())
     return found->second.get();
   std::unique_ptr<ZoneRules> rules;
-  if (const auto data = readFile(std::string(kZoneDirectory) + name))
+  // Many zone names are links to others ("US/Eastern" to "America/New_York").
+  if (const auto data = readFile(std::string(kZoneDirectory) + name, Links::follow))
     rules = parseTzif(*data);
   return loaded.emplace(name, std::move(rules)).first->second.get();
 }
