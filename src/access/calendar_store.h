@@ -145,6 +145,10 @@ class CalendarStore {
 
   // A new, unsaved event bound to this store.
   virtual Event newEvent() = 0;
+  // Whether the store can keep the event's dates and alarms as they stand, so that it reads back
+  // as it is saved; the commands refuse input it cannot keep before they save. A store whose
+  // dates reach as far as any input does need not say.
+  virtual bool canKeep(const Event&) { return true; }
   // On success the event carries its identifier, calendar and modification time as stored.
   [[nodiscard]] virtual std::optional<StoreError> saveEvent(Event& event, Span span) = 0;
   [[nodiscard]] virtual std::optional<StoreError> removeEvent(const Event& event, Span span) = 0;

@@ -51,6 +51,10 @@ void runCreate(Process& process) {
   if (const Json* records = alarmInputRecords(*input))
     applyAlarms(process.formatters, event, *records);
 
+  // A date or alarm the store cannot keep would not read back as it was given.
+  if (!store.canKeep(event))
+    fail(process.output, messages::kCreateNeedsInput, kExitUsage);
+
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
     fail(process.output, std::string(messages::kCreateFailed) + repairUtf8(error->description));
   }

@@ -59,6 +59,10 @@ void runUpdate(Process& process) {
   if (event.startDate && (!event.endDate || *event.endDate < *event.startDate))
     event.endDate = *event.startDate + kRepairedDurationSeconds;
 
+  // A date or alarm the store cannot keep would not read back as it was given.
+  if (!store.canKeep(event))
+    fail(process.output, messages::kUpdateNeedsInput, kExitUsage);
+
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
     fail(process.output, std::string(messages::kUpdateFailed) + repairUtf8(error->description));
   }

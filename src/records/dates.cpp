@@ -164,10 +164,10 @@ std::optional<Instant> IsoFormatter::read(std::string_view text) const {
   const Instant instant{static_cast<double>(whole) + fraction};
   // What is read is written back to the millisecond and read again to the same instant. That
   // holds while a double keeps every millisecond, up to about 69,000 years from 1970, so years
-  // from -49999 to 49999 are read. An offset, a fraction or the rounding to whole seconds that
-  // carries an instant past them would be written in a year that is not read: it is refused too.
+  // from -49999 to 49999 are read, every millisecond of them. An offset or a fraction that
+  // carries an instant past them, once rounded to the millisecond, is refused too.
   constexpr std::int64_t kFirstWritable = daysFromCivil(-49999, 1, 1) * kMillisPerDay;
-  constexpr std::int64_t kLastWritable = daysFromCivil(50000, 1, 1) * kMillisPerDay - 501;
+  constexpr std::int64_t kLastWritable = daysFromCivil(50000, 1, 1) * kMillisPerDay - 1;
   const std::int64_t millis = epochMillis(instant);
   if (millis < kFirstWritable || millis > kLastWritable)
     return std::nullopt;

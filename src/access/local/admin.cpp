@@ -11,6 +11,7 @@
 #include "access/local/files.h"
 #include "access/local/ical.h"
 #include "access/local/index.h"
+#include "access/local/journal.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "access/local/settings.h"
@@ -18,10 +19,16 @@
 namespace tembra::local {
 namespace {
 
+// Where a new store is put together before it is moved into place in two renames: its starter
+// source folder, then its settings file, whose presence marks the store as made.
+constexpr const char* kCreationFolder = ".creating";
+
+// Empty but for the lock, an unfinished creation and what dead writers left behind.
 bool isEmptyStoreFolder(const std::filesystem::path& root) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
-    if (entry.path().filename() != kLockFileName)
+    const std::string name = entry.path().filename().string();
+    if (name != kLockFileName && name != kCreationFolder && !isTemporaryName(name))
       return false;
   }
   return !error;
@@ -35,7 +42,7 @@ std::optional<std::string> makeFolder(const std::filesystem::path& path) {
   return std::nullopt;
 }
 
-// Creates the store when it is absent, then takes its lock.
+// Creates the store when it is absent, then takes its lock and finishes what dead writers left.
 std::optional<std::string> lockStore(const std::filesystem::path& root,
                                      std::optional<StoreLock>& lock) {
   if (auto error = createStoreIfAbsent(root, false))
@@ -44,7 +51,7 @@ std::optional<std::string> lockStore(const std::filesystem::path& root,
   lock = StoreLock::acquire(root, error);
   if (!lock)
     return error;
-  return std::nullopt;
+  return finishInterruptedWrites(root);
 }
 
 // Runs `change` on the settings under the store lock and saves them when it succeeds.
@@ -78,9 +85,32 @@ std::optional<std::string> writeCalendarFolder(const std::filesystem::path& dir,
 
 }  // namespace
 
+namespace {
+
+// Moves a store put together in the creation folder into place. Each step is a rename, so a run
+// that dies between them leaves what the next run recognises and finishes.
+std::optional<std::string> finishCreation(const std::filesystem::path& root) {
+  const std::filesystem::path staging = root / kCreationFolder;
+  if (isPresent(staging / kStarterSourceFolder) && !isPresent(root / kStarterSourceFolder)) {
+    if (::rename((staging / kStarterSourceFolder).c_str(), (root / kStarterSourceFolder).c_str())) {
+      return systemError("cannot create " + (root / kStarterSourceFolder).string());
+    }
+    if (auto error = syncFolder(root))
+      return error;
+  }
+  if (::rename((staging / kSettingsFileName).c_str(), (root / kSettingsFileName).c_str()) != 0)
+    return systemError("cannot create " + (root / kSettingsFileName).string());
+  if (auto error = syncFolder(root))
+    return error;
+  std::error_code ignored;
+  std::filesystem::remove_all(staging, ignored);
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root, bool empty) {
-  struct stat info;
-  if (::stat((root / kSettingsFileName).c_str(), &info) == 0)
+  if (isPresent(root / kSettingsFileName))
     return std::nullopt;
   if (auto error = makeFolder(root))
     return error;
@@ -89,22 +119,37 @@ std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root
   if (!lock)
     return lockError;
   // Another process may have created it while this one waited for the lock.
+  if (isPresent(root / kSettingsFileName))
+    return std::nullopt;
+  const std::filesystem::path staging = root / kCreationFolder;
+  // A creation that died after it had put everything together is finished as it was begun.
+  if (isPresent(staging / kSettingsFileName))
+    return finishCreation(root);
+  // A folder that other tools filled (a sync, khal) is a store without settings.
   if (!isEmptyStoreFolder(root))
     return std::nullopt;
 
+  std::error_code ignored;
+  std::filesystem::remove_all(staging, ignored);
+  if (auto error = makeFolder(staging))
+    return error;
   Settings settings;
   if (!empty) {
     const std::string id = std::string(kStarterSourceFolder) + "/" + kStarterCalendarFolder;
-    if (auto error = writeCalendarFolder(root / kStarterSourceFolder / kStarterCalendarFolder,
+    if (auto error = writeCalendarFolder(staging / kStarterSourceFolder / kStarterCalendarFolder,
                                          kStarterCalendarTitle, kStarterCalendarColor)) {
       return error;
     }
+    if (auto error = syncFolder(staging / kStarterSourceFolder))
+      return error;
     settings.sourceTitles[kStarterSourceFolder] = kStarterSourceTitle;
     settings.calendarOrder.push_back(id);
     settings.defaultCalendar = id;
   }
-  // The settings file is written last: its presence is what marks the store as made.
-  return saveSettings(root, settings);
+  // Written last: the creation folder is complete once it holds the settings.
+  if (auto error = saveSettings(staging, settings))
+    return error;
+  return finishCreation(root);
 }
 
 std::optional<std::string> addCalendar(const std::filesystem::path& root,

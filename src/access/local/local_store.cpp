@@ -12,6 +12,7 @@
 #include "access/local/event_files.h"
 #include "access/local/files.h"
 #include "access/local/index.h"
+#include "access/local/journal.h"
 #include "access/local/layout.h"
 #include "access/local/settings.h"
 #include "access/store_factory.h"
@@ -27,6 +28,7 @@ const std::string kWriteFailed = "无法写入本地日历库: ";
 const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMBRA_STORE 或 HOME）";
 const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
 const std::string kOnlyThisEvent = "本地日历库只能更改单次事件";
+const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
 
 constexpr int kRestricted = 1;
 constexpr int kDenied = 2;
@@ -114,6 +116,8 @@ class LocalStore final : public CalendarStore {
     return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
   }
 
+  bool canKeep(const Event& event) override { return Series::canHold(event); }
+
   Event newEvent() override { return Event{}; }
 
   std::optional<StoreError> saveEvent(Event& event, Span span) override {
@@ -134,11 +138,13 @@ class LocalStore final : public CalendarStore {
 
     if (!event.eventIdentifier) {
       Series series = Series::create(newUuid());
-      const Occurrence saved = series.apply(event, std::nullopt, now);
+      const auto saved = series.apply(event, std::nullopt, now);
+      if (!saved)
+        return StoreError{kUnstorableDate};
       const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
       if (auto error = writeSeries(targetPath, name, series))
         return error;
-      event = eventFrom(series, saved, targetPath.id() + "/" + name, *target);
+      event = eventFrom(series, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
 
@@ -158,10 +164,12 @@ class LocalStore final : public CalendarStore {
       return StoreError{kNoSuchEvent};
 
     if (targetPath.id() == path->calendar.id()) {
-      const Occurrence saved = series->apply(event, occurrence, now);
+      const auto saved = series->apply(event, occurrence, now);
+      if (!saved)
+        return StoreError{kUnstorableDate};
       if (auto error = writeSeries(targetPath, path->file, *series))
         return error;
-      event = eventFrom(*series, saved, path->id(), *target);
+      event = eventFrom(*series, *saved, path->id(), *target);
       return std::nullopt;
     }
 
@@ -169,27 +177,35 @@ class LocalStore final : public CalendarStore {
     // becomes an event of its own there; anything else moves whole, keeping its UID.
     if (series->repeats()) {
       Series moved = Series::create(newUuid());
-      const Occurrence saved = moved.apply(event, std::nullopt, now);
+      const auto saved = moved.apply(event, std::nullopt, now);
+      if (!saved)
+        return StoreError{kUnstorableDate};
       const std::string name = fileNameForUid(moved.uid(), folderOf(targetPath));
+      const Move move{path->id(), targetPath.id() + "/" + name, occurrence->originalStart};
+      if (auto error = beginMove(root_, move))
+        return StoreError{kWriteFailed + *error};
       if (auto error = writeSeries(targetPath, name, moved))
-        return error;
+        return abandonMove(*error);
       series->exclude(*occurrence, currentSecond());
+      // Should this fail, the journal stays for the next writer to finish the move.
       if (auto error = storeOrRemove(*path, *series))
         return error;
-      event = eventFrom(moved, saved, targetPath.id() + "/" + name, *target);
+      if (auto error = endMove(root_))
+        return StoreError{kWriteFailed + *error};
+      event = eventFrom(moved, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
     // A calendar holds a UID once: a server refuses a second copy, and a sync tool stops on the
     // collection. An event moved to where its UID already is becomes a copy with a UID of its own.
     if (holdsUid(folderOf(targetPath), series->uid()))
       series->setUid(newUuid());
-    const Occurrence saved = series->apply(event, occurrence, now);
+    const auto saved = series->apply(event, occurrence, now);
+    if (!saved)
+      return StoreError{kUnstorableDate};
     const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
-    if (auto error = writeSeries(targetPath, name, *series))
+    if (auto error = moveFile(*path, targetPath, name, *series))
       return error;
-    if (auto error = removeFile(folderOf(path->calendar), path->file))
-      return StoreError{kWriteFailed + *error};
-    event = eventFrom(*series, saved, targetPath.id() + "/" + name, *target);
+    event = eventFrom(*series, *saved, targetPath.id() + "/" + name, *target);
     return std::nullopt;
   }
 
@@ -232,7 +248,7 @@ class LocalStore final : public CalendarStore {
   }
 
   // Takes the store lock and reads the settings afresh under it, since another process may have
-  // changed them since this one started.
+  // changed them since this one started. What a writer that died left undone is finished first.
   std::optional<StoreError> lockForWriting(std::optional<StoreLock>& lock) {
     if (!open())
       return StoreError{kStoreUnavailable};
@@ -240,7 +256,25 @@ class LocalStore final : public CalendarStore {
     lock = StoreLock::acquire(root_, error);
     if (!lock)
       return StoreError{kWriteFailed + error};
+    if (auto unfinished = recover())
+      return unfinished;
     settings_ = loadSettings(root_);
+    return std::nullopt;
+  }
+
+  // Under the lock: finishes an interrupted move and removes dead writers' temporary files. An
+  // index already open learns of the files the recovery changed.
+  std::optional<StoreError> recover() {
+    const bool moving = moveUnfinished(root_);
+    if (auto error = finishInterruptedWrites(root_))
+      return StoreError{kWriteFailed + *error};
+    if (moving && index_) {
+      try {
+        index_->refresh(calendarPaths(root_));
+      } catch (const sql::IndexFailure& failure) {
+        dropIndex(failure);
+      }
+    }
     return std::nullopt;
   }
 
@@ -273,6 +307,30 @@ class LocalStore final : public CalendarStore {
     }
     recordInIndex(calendar, name, &series);
     return std::nullopt;
+  }
+
+  // A whole event file into another calendar: written there, then removed here, with the move
+  // journalled so that a writer that dies in between leaves the next one a move to finish.
+  std::optional<StoreError> moveFile(const EventPath& from, const CalendarPath& target,
+                                     const std::string& name, const Series& series) {
+    if (auto error = beginMove(root_, Move{from.id(), target.id() + "/" + name, std::nullopt}))
+      return StoreError{kWriteFailed + *error};
+    if (auto error = writeSeries(target, name, series))
+      return abandonMove(*error);
+    if (auto error = deleteEventFile(from.calendar, from.file))
+      return error;
+    if (auto error = endMove(root_))
+      return StoreError{kWriteFailed + *error};
+    return std::nullopt;
+  }
+
+  // A move whose new file could not be written has changed nothing; its journal goes.
+  StoreError abandonMove(StoreError error) {
+    if (!isPresent(root_ / kMoveJournalName))
+      return error;
+    if (const auto ended = endMove(root_))
+      error.description += "; " + *ended;
+    return error;
   }
 
   // A series with no occurrence left has no reason to keep its file.
@@ -341,8 +399,16 @@ class LocalStore final : public CalendarStore {
       return usable_;
     opened_ = true;
     usable_ = !root_.empty() && !createStoreIfAbsent(root_, false);
-    if (usable_)
-      settings_ = loadSettings(root_);
+    if (!usable_)
+      return false;
+    // A move cut short shows its event in two calendars until it is finished; readers finish it
+    // too, under the lock, so that what they list is the state before the move or after it.
+    if (moveUnfinished(root_)) {
+      std::string ignored;
+      if (auto lock = StoreLock::acquire(root_, ignored))
+        finishInterruptedWrites(root_);
+    }
+    settings_ = loadSettings(root_);
     return usable_;
   }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <set>
 
 #include "records/dates.h"
@@ -92,21 +93,31 @@ icaltimetype wallClock(const TimeValue& value) {
   return time;
 }
 
+// The whole seconds an alarm offset is written in; iCalendar durations here hold an int.
+std::optional<int> storableOffset(double seconds) {
+  const std::int64_t whole = roundHalfAwayFromZero(seconds);
+  if (std::isnan(seconds) || whole < std::numeric_limits<int>::min() ||
+      whole > std::numeric_limits<int>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int>(whole);
+}
+
 icalproperty* newTrigger(const Alarm& alarm) {
   icaltriggertype trigger{};
   trigger.time = icaltime_null_time();
   trigger.duration = icaldurationtype_null_duration();
   if (alarm.absoluteDate) {
+    // Absolute triggers are UTC (RFC 5545 3.8.6.3): without the zone every reader, this store
+    // included, would take the time for local.
     trigger.time = utcValue(*alarm.absoluteDate).time;
+    trigger.time.zone = icaltimezone_get_utc_timezone();
     icalproperty* property = icalproperty_new_trigger(trigger);
     icalproperty_add_parameter(property, icalparameter_new_value(ICAL_VALUE_DATETIME));
     return property;
   }
-  const std::int64_t seconds = roundHalfAwayFromZero(alarm.relativeOffset);
-  // Offsets beyond an int are not alarms anyone set; keep them in range rather than wrap.
-  const auto clamped =
-      static_cast<int>(std::clamp<std::int64_t>(seconds, -2'000'000'000, 2'000'000'000));
-  trigger.duration = icaldurationtype_from_int(clamped);
+  // apply has checked that the offset fits.
+  trigger.duration = icaldurationtype_from_int(storableOffset(alarm.relativeOffset).value_or(0));
   return icalproperty_new_trigger(trigger);
 }
 
@@ -393,7 +404,7 @@ std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
   return occurrenceFor(originalStart, nullptr);
 }
 
-std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) {
+std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) const {
   std::vector<Alarm> alarms;
   for (icalcomponent* alarm : ical::children(component, ICAL_VALARM_COMPONENT)) {
     icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
@@ -401,10 +412,16 @@ std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) {
       continue;
     const icaltriggertype trigger = icalproperty_get_trigger(property);
     if (!icaltime_is_null_time(trigger.time)) {
-      // Absolute triggers are UTC; one written otherwise is read in the local zone.
-      const ZoneRules& rules = icaltime_is_utc(trigger.time) ? utcRules() : localZone();
+      // Absolute triggers are UTC. Some tools write them as floating time, which is read in the
+      // local zone, or with a TZID, which is read in that zone.
+      const ZoneRules* rules = &localZone();
+      if (icaltime_is_utc(trigger.time)) {
+        rules = &utcRules();
+      } else if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER)) {
+        rules = &times_->zoneFor(*tzid);
+      }
       alarms.push_back(Alarm::withAbsoluteDate(
-          Instant{static_cast<double>(rules.utcOf(wallSeconds(trigger.time)))}));
+          Instant{static_cast<double>(rules->utcOf(wallSeconds(trigger.time)))}));
       continue;
     }
     double offset = icaldurationtype_as_int(trigger.duration);
@@ -438,8 +455,57 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   return event;
 }
 
-Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& occurrence,
-                         Instant now) {
+namespace {
+
+// The DTSTART and DTEND an event is written with: local dates for an all-day event, else the
+// times in the form of `form` (its zone).
+std::pair<TimeValue, TimeValue> writtenSpan(const Event& event, const TimeValue& form,
+                                            Instant now) {
+  const Instant start = event.startDate.value_or(now);
+  const Instant end = std::max(event.endDate.value_or(start), start);
+  if (!event.isAllDay)
+    return {timeLike(form, start), timeLike(form, end)};
+  const icaltimetype firstDay = localDate(start);
+  icaltimetype endDay = localDate(end);
+  // An end at midnight closes the day before it; any other end includes its own day.
+  if (localMidnight(endDay) != end)
+    endDay = addDays(endDay, 1);
+  if (daysBetween(firstDay, endDay) < 1)
+    endDay = addDays(firstDay, 1);
+  return {dateValue(firstDay), dateValue(endDay)};
+}
+
+// True when every date and alarm of the event, written with DTSTART in the form of `form`, is
+// one that iCalendar text can hold.
+bool holds(const Event& event, const TimeValue& form, Instant now) {
+  const auto [start, end] = writtenSpan(event, form, now);
+  if (!isStorable(start) || !isStorable(end))
+    return false;
+  return std::all_of(event.alarms.begin(), event.alarms.end(), [](const Alarm& alarm) {
+    return alarm.absoluteDate ? isStorable(utcValue(*alarm.absoluteDate))
+                              : storableOffset(alarm.relativeOffset).has_value();
+  });
+}
+
+}  // namespace
+
+bool Series::canHold(const Event& event) {
+  const Instant now{0};
+  return event.startDate && holds(event, utcValue(*event.startDate), now);
+}
+
+std::optional<Occurrence> Series::apply(const Event& event,
+                                        const std::optional<Occurrence>& occurrence, Instant now) {
+  // A changed event keeps the zone its DTSTART was written in; new and formerly all-day events
+  // are in UTC.
+  icalcomponent* formed = occurrence ? occurrence->component : master_;
+  const auto current = timeOf(*times_, formed, ICAL_DTSTART_PROPERTY);
+  const TimeValue form = current && current->form != TimeForm::date
+                             ? *current
+                             : utcValue(event.startDate.value_or(now));
+  if (!holds(event, form, now))
+    return std::nullopt;
+
   icalcomponent* target = master_;
   std::optional<Event> stored;
   if (occurrence) {
@@ -475,24 +541,9 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
   if (!stored || stored->startDate != start || stored->endDate != end ||
       stored->isAllDay != event.isAllDay) {
     ical::removeAll(target, ICAL_DURATION_PROPERTY);
-    if (event.isAllDay) {
-      const icaltimetype firstDay = localDate(start);
-      icaltimetype endDay = localDate(end);
-      // An end at midnight closes the day before it; any other end includes its own day.
-      if (localMidnight(endDay) != end)
-        endDay = addDays(endDay, 1);
-      if (daysBetween(firstDay, endDay) < 1)
-        endDay = addDays(firstDay, 1);
-      setTime(target, ICAL_DTSTART_PROPERTY, dateValue(firstDay));
-      setTime(target, ICAL_DTEND_PROPERTY, dateValue(endDay));
-    } else {
-      // Keep the zone the event was written in; new and formerly all-day events are in UTC.
-      const auto current = timeOf(*times_, target, ICAL_DTSTART_PROPERTY);
-      const TimeValue form =
-          current && current->form != TimeForm::date ? *current : utcValue(start);
-      setTime(target, ICAL_DTSTART_PROPERTY, timeLike(form, start));
-      setTime(target, ICAL_DTEND_PROPERTY, timeLike(form, end));
-    }
+    const auto [startValue, endValue] = writtenSpan(event, form, now);
+    setTime(target, ICAL_DTSTART_PROPERTY, startValue);
+    setTime(target, ICAL_DTEND_PROPERTY, endValue);
   }
 
   if (!stored || event.alarms != stored->alarms) {

@@ -55,11 +55,19 @@ class Series {
   // What the store reports of an occurrence, without identifier and calendar.
   Event eventAt(const Occurrence& occurrence) const;
 
+  // True when iCalendar text can hold the event's dates and alarms as a new event, in UTC: times
+  // and all-day dates of the years 0000 to 9999 (an all-day event ends by 9999-12-31, its last
+  // day 9999-12-30), relative alarms within an int of seconds. Every event that passes reads back
+  // as it was saved, but for fractions of a second.
+  static bool canHold(const Event& event);
+
   // Writes the event's texts, times, all-day flag and alarms into the occurrence's component:
   // for an occurrence of a repeating series an override (made when there is none), else the
   // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
-  // DTSTAMP are set to now. Returns the occurrence as it now stands.
-  Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
+  // DTSTAMP are set to now. Returns the occurrence as it now stands; none, with nothing changed,
+  // when a date or an alarm could not be written as it is in the zone the event keeps.
+  std::optional<Occurrence> apply(const Event& event, const std::optional<Occurrence>& occurrence,
+                                  Instant now);
   // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one; the
   // series' LAST-MODIFIED and DTSTAMP become now.
   void exclude(const Occurrence& occurrence, Instant now);
@@ -72,7 +80,7 @@ class Series {
 
   // The alarms of a component; relative ones are offsets from the start, `duration` being the
   // occurrence's length (for triggers related to its end).
-  static std::vector<Alarm> alarmsOf(icalcomponent* component, double duration);
+  std::vector<Alarm> alarmsOf(icalcomponent* component, double duration) const;
 
  private:
   Series() = default;

@@ -250,6 +250,10 @@ int daysBetween(icaltimetype from, icaltimetype to) {
   return static_cast<int>((wallSeconds(to) - wallSeconds(from)) / 86400);
 }
 
+bool isStorable(const TimeValue& value) {
+  return value.time.year >= 0 && value.time.year <= 9999;
+}
+
 icalproperty* timeProperty(icalproperty_kind kind, const TimeValue& value) {
   icaltimetype time = value.time;
   time.zone = value.form == TimeForm::utc ? icaltimezone_get_utc_timezone() : nullptr;

@@ -75,6 +75,9 @@ int daysBetween(icaltimetype from, icaltimetype to);
 std::int64_t wallSeconds(icaltimetype time);
 icaltimetype wallTime(std::int64_t seconds, bool isDate);
 
+// True when the value's year is one that iCalendar text holds: four digits, 0000 to 9999.
+bool isStorable(const TimeValue& value);
+
 // A property of the kind holding the value, with VALUE=DATE or TZID as the form needs.
 icalproperty* timeProperty(icalproperty_kind kind, const TimeValue& value);
 

@@ -1,0 +1,38 @@
+// The journal of a move between calendars: a move writes the event into its new calendar and then
+// takes it out of the old one, so a writer that dies between the two would leave it in both. The
+// journal, written first, lets the next writer finish the move.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "access/calendar_store.h"
+
+namespace tembra::local {
+
+inline constexpr const char* kMoveJournalName = ".move";
+
+struct Move {
+  std::string from;  // the event identifier it leaves
+  std::string to;    // the event identifier it is written to
+  // For one occurrence of a repeating event split off into an event of its own: its original
+  // start, excluded from the series left behind. Absent when the whole file moves.
+  std::optional<Instant> occurrence;
+};
+
+// Writes the journal durably; an error text on failure.
+std::optional<std::string> beginMove(const std::filesystem::path& root, const Move& move);
+// Removes the journal once both halves of the move are done.
+std::optional<std::string> endMove(const std::filesystem::path& root);
+
+// True when a move was begun and not ended.
+bool moveUnfinished(const std::filesystem::path& root);
+
+// Finishes what writers that died under the store lock left undone, for a caller that holds the
+// lock: a move whose new file was written is completed (its old file removed, or its occurrence
+// excluded there), one whose new file was not is dropped, and temporary files of the store's
+// folders are removed. An error text when the journal names a move it cannot finish.
+std::optional<std::string> finishInterruptedWrites(const std::filesystem::path& root);
+
+}  // namespace tembra::local
