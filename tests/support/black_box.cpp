@@ -25,7 +25,7 @@ std::string testZone() {
 
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env, const std::string& input,
-                         int limitSeconds) {
+                         std::chrono::milliseconds limit) {
   std::map<std::string, std::string> environment;
   for (char** entry = environ; *entry; ++entry) {
     const std::string text = *entry;
@@ -72,7 +72,7 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
   char buffer[65536];
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (open > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

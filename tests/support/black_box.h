@@ -1,6 +1,7 @@
 // Runs the real executables over a temporary store and reports their exit status and output.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -19,11 +20,12 @@ struct ProcessResult {
 std::string testZone();
 
 // Runs program with args (element 0 excluded) and the environment entries added to this one's.
-// A program still running after `limitSeconds` is killed (status 128 + 9): a hang is a failure of
-// its own, not a test that never ends.
+// A program still running after `limit` is killed (status 128 + 9): a hang is a failure of its
+// own, not a test that never ends, and a crash test kills writers at chosen moments.
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& env = {},
-                         const std::string& input = "", int limitSeconds = 60);
+                         const std::string& input = "",
+                         std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // Text as tembra writes it inside a JSON string: every "/" as "\/".
 inline std::string escapedSlashes(const std::string& text) {

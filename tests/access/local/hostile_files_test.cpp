@@ -85,7 +85,7 @@ class HostileFiles : public ::testing::TestWithParam<Hostile> {
   ProcessResult run(const std::vector<std::string>& args) {
     return finishes(
         testing::runProgram(TEMBRA_BINARY, args,
-                            {{"TEMBRA_STORE", store.path().string()}, {"TZ", store.zone}}, "", 20));
+                            {{"TEMBRA_STORE", store.path().string()}, {"TZ", store.zone}}, "", std::chrono::seconds(20)));
   }
 
   TempStore store;
