@@ -8,6 +8,7 @@ import ctypes
 import os
 import pathlib
 import re
+import secrets
 import signal
 import socket
 import subprocess
@@ -19,7 +20,6 @@ import xml.etree.ElementTree as ElementTree
 import interop
 from interop import Home, all_day, occurrences, with_offset
 
-PASSWORD = "correct horse"
 DAV = "{DAV:}"
 APPLE = "{http://apple.com/ns/ical/}"
 
@@ -76,14 +76,18 @@ def end_with_parent():
 
 class Radicale:
     """A Radicale server on 127.0.0.1 with a plain htpasswd file and its storage in a temporary
-    folder, run by Debian's Python with a configuration of its own (never /etc/radicale/config)."""
+    folder, run by Debian's Python with a configuration of its own (never /etc/radicale/config).
+    Runs of this test in several zones may run at once, each with a server of its own: the folder is
+    the run's, the port is a free one, and the accounts' password is the server's own, so that a
+    client of one run can never work on another run's server."""
 
     server = None  # the one shared by the tests of this module
 
     def __init__(self):
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="radicale-", dir=interop.Paths.scratch))
+        self.password = secrets.token_hex(16)
         self.users = self.folder / "users"
-        self.users.write_text("")
+        self.users.write_text(f"probe:{self.password}\n")
         self.log = self.folder / "log"
         self.process = None
         self.url = None
@@ -109,8 +113,7 @@ class Radicale:
                     preexec_fn=end_with_parent,
                     env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": str(self.folder)},
                 )
-            if self.wait_until_listening(port):
-                self.url = f"http://127.0.0.1:{port}/"
+            if self.wait_until_listening(port) and self.answers_as_itself(port):
                 return
             self.stop()  # most likely the port was taken in between: try another
         raise RuntimeError("Radicale did not start:\n" + self.log.read_text())
@@ -123,6 +126,20 @@ class Radicale:
             with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), 0.2):
                 return True
             time.sleep(0.05)
+        return False
+
+    def answers_as_itself(self, port):
+        """Whether the server that answers on the port knows this server's password. One that
+        does not is another run's, which took the port first; this server then fails to listen,
+        but may not have ended yet when the port is found open."""
+        self.url = f"http://127.0.0.1:{port}/"
+        with contextlib.suppress(AssertionError):  # no answer at all: the server is gone
+            status, _ = self.request("probe", "PROPFIND", "/probe/",
+                                     '<propfind xmlns="DAV:"><prop><resourcetype/></prop>'
+                                     "</propfind>", ["Depth: 0"])
+            if status == 207:
+                return True
+        self.url = None
         return False
 
     def stop(self):
@@ -141,14 +158,14 @@ class Radicale:
         self.user_count += 1
         user = f"user{self.user_count}"
         with open(self.users, "a") as users:
-            users.write(f"{user}:{PASSWORD}\n")
+            users.write(f"{user}:{self.password}\n")
         return user
 
     # The other client's side, through curl.
 
     def request(self, user, method, path, body=None, headers=()):
         argv = ["/usr/bin/curl", "--silent", "--show-error", "--noproxy", "*",
-                "--user", f"{user}:{PASSWORD}", "--request", method,
+                "--user", f"{user}:{self.password}", "--request", method,
                 "--output", "-", "--write-out", "\n%{http_code}"]
         for header in headers:
             argv += ["--header", header]
@@ -248,7 +265,7 @@ class Replica(Home):
         folder.mkdir(parents=True)
         (folder / "config").write_text(config, encoding="utf-8")
         password = self.bin / "pass"
-        password.write_text(f'#!/bin/sh\n[ "$1" = dav ] && echo "{PASSWORD}"\n')
+        password.write_text(f'#!/bin/sh\n[ "$1" = dav ] && echo "{server.password}"\n')
         password.chmod(0o755)
 
     def sync(self):
