@@ -305,9 +305,10 @@ class SyncTest(unittest.TestCase):
 
     def test_new_events_travel_both_ways(self):
         a = self.replica(["--title", "Work", "--source", "Acme", "--color", "#336699"])
+        standup_alarms = [{"relative": -900}, {"absolute": "2024-05-01T07:00:00.000Z"}]
         standup = a.create({"title": "Standup", "notes": "Agenda:\nbudget, hiring",
                             "location": "Raum 4", "start": "2024-05-01T07:30:00Z",
-                            "end": "2024-05-01T08:00:00Z", "alarms": [{"relative": -900}]})
+                            "end": "2024-05-01T08:00:00Z", "alarms": standup_alarms})
         a.sync()
         uid = a.ok("get", "--id", standup)["externalId"]
         _, lines = self.server.items(self.user, "work")[uid]
@@ -319,7 +320,9 @@ class SyncTest(unittest.TestCase):
         self.server.put(self.user, f"/{self.user}/work/lunch.ics", calendar_text(
             BERLIN, event_text("lunch@phone.example", "Lunch",
                                "DTSTART;TZID=Europe/Berlin:20240502T120000",
-                               "DTEND;TZID=Europe/Berlin:20240502T130000")))
+                               "DTEND;TZID=Europe/Berlin:20240502T130000", "BEGIN:VALARM",
+                               "ACTION:DISPLAY", "DESCRIPTION:Lunch",
+                               "TRIGGER;VALUE=DATE-TIME:20240502T093000Z", "END:VALARM")))
         a.sync()
         listed = a.events("2024-05-01T00:00:00Z", "2024-05-03T00:00:00Z")
         self.assertEqual(
@@ -329,6 +332,15 @@ class SyncTest(unittest.TestCase):
              ("Lunch", "2024-05-02T10:00:00.000Z", "2024-05-02T11:00:00.000Z", False,
               "acme/work", "lunch@phone.example")])
         self.assertEqual(a.ok("get", "--id", listed[1]["id"]), listed[1])
+
+        # Alarms at a time of day are instants: another store, in the same zone, reads each at
+        # the instant it was set, from tembra's file and from the phone's.
+        b = self.replica()
+        b.sync()
+        self.assertEqual(
+            occurrences(b.events("2024-05-01T00:00:00Z", "2024-05-03T00:00:00Z"), "title",
+                        "alarms"),
+            [("Standup", standup_alarms), ("Lunch", [{"absolute": "2024-05-02T09:30:00.000Z"}])])
 
     def test_changes_and_deletions_travel_both_ways(self):
         a = self.replica(["--title", "Work", "--source", "Acme"])
