@@ -8,6 +8,7 @@ import ctypes
 import os
 import pathlib
 import re
+import secrets
 import signal
 import socket
 import subprocess
@@ -17,9 +18,8 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 import interop
-from interop import Home, occurrences
+from interop import Home, all_day, occurrences, with_offset
 
-PASSWORD = "correct horse"
 DAV = "{DAV:}"
 APPLE = "{http://apple.com/ns/ical/}"
 
@@ -76,14 +76,18 @@ def end_with_parent():
 
 class Radicale:
     """A Radicale server on 127.0.0.1 with a plain htpasswd file and its storage in a temporary
-    folder, run by Debian's Python with a configuration of its own (never /etc/radicale/config)."""
+    folder, run by Debian's Python with a configuration of its own (never /etc/radicale/config).
+    Runs of this test in several zones may run at once, each with a server of its own: the folder is
+    the run's, the port is a free one, and the accounts' password is the server's own, so that a
+    client of one run can never work on another run's server."""
 
     server = None  # the one shared by the tests of this module
 
     def __init__(self):
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="radicale-", dir=interop.Paths.scratch))
+        self.password = secrets.token_hex(16)
         self.users = self.folder / "users"
-        self.users.write_text("")
+        self.users.write_text(f"probe:{self.password}\n")
         self.log = self.folder / "log"
         self.process = None
         self.url = None
@@ -109,8 +113,7 @@ class Radicale:
                     preexec_fn=end_with_parent,
                     env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": str(self.folder)},
                 )
-            if self.wait_until_listening(port):
-                self.url = f"http://127.0.0.1:{port}/"
+            if self.wait_until_listening(port) and self.answers_as_itself(port):
                 return
             self.stop()  # most likely the port was taken in between: try another
         raise RuntimeError("Radicale did not start:\n" + self.log.read_text())
@@ -123,6 +126,20 @@ class Radicale:
             with contextlib.suppress(OSError), socket.create_connection(("127.0.0.1", port), 0.2):
                 return True
             time.sleep(0.05)
+        return False
+
+    def answers_as_itself(self, port):
+        """Whether the server that answers on the port knows this server's password. One that
+        does not is another run's, which took the port first; this server then fails to listen,
+        but may not have ended yet when the port is found open."""
+        self.url = f"http://127.0.0.1:{port}/"
+        with contextlib.suppress(AssertionError):  # no answer at all: the server is gone
+            status, _ = self.request("probe", "PROPFIND", "/probe/",
+                                     '<propfind xmlns="DAV:"><prop><resourcetype/></prop>'
+                                     "</propfind>", ["Depth: 0"])
+            if status == 207:
+                return True
+        self.url = None
         return False
 
     def stop(self):
@@ -141,14 +158,14 @@ class Radicale:
         self.user_count += 1
         user = f"user{self.user_count}"
         with open(self.users, "a") as users:
-            users.write(f"{user}:{PASSWORD}\n")
+            users.write(f"{user}:{self.password}\n")
         return user
 
     # The other client's side, through curl.
 
     def request(self, user, method, path, body=None, headers=()):
         argv = ["/usr/bin/curl", "--silent", "--show-error", "--noproxy", "*",
-                "--user", f"{user}:{PASSWORD}", "--request", method,
+                "--user", f"{user}:{self.password}", "--request", method,
                 "--output", "-", "--write-out", "\n%{http_code}"]
         for header in headers:
             argv += ["--header", header]
@@ -237,7 +254,7 @@ class Replica(Home):
     prints it."""
 
     def __init__(self, server, user):
-        super().__init__("Europe/Berlin")
+        super().__init__()
         config = interop.documented_config("[pair ")
         for documented, actual in (('url = "https://dav.example.com/"', f'url = "{server.url}"'),
                                    ('username = "me"', f'username = "{user}"')):
@@ -248,7 +265,7 @@ class Replica(Home):
         folder.mkdir(parents=True)
         (folder / "config").write_text(config, encoding="utf-8")
         password = self.bin / "pass"
-        password.write_text(f'#!/bin/sh\n[ "$1" = dav ] && echo "{PASSWORD}"\n')
+        password.write_text(f'#!/bin/sh\n[ "$1" = dav ] && echo "{server.password}"\n')
         password.chmod(0o755)
 
     def sync(self):
@@ -288,9 +305,10 @@ class SyncTest(unittest.TestCase):
 
     def test_new_events_travel_both_ways(self):
         a = self.replica(["--title", "Work", "--source", "Acme", "--color", "#336699"])
+        standup_alarms = [{"relative": -900}, {"absolute": "2024-05-01T07:00:00.000Z"}]
         standup = a.create({"title": "Standup", "notes": "Agenda:\nbudget, hiring",
                             "location": "Raum 4", "start": "2024-05-01T07:30:00Z",
-                            "end": "2024-05-01T08:00:00Z", "alarms": [{"relative": -900}]})
+                            "end": "2024-05-01T08:00:00Z", "alarms": standup_alarms})
         a.sync()
         uid = a.ok("get", "--id", standup)["externalId"]
         _, lines = self.server.items(self.user, "work")[uid]
@@ -302,7 +320,9 @@ class SyncTest(unittest.TestCase):
         self.server.put(self.user, f"/{self.user}/work/lunch.ics", calendar_text(
             BERLIN, event_text("lunch@phone.example", "Lunch",
                                "DTSTART;TZID=Europe/Berlin:20240502T120000",
-                               "DTEND;TZID=Europe/Berlin:20240502T130000")))
+                               "DTEND;TZID=Europe/Berlin:20240502T130000", "BEGIN:VALARM",
+                               "ACTION:DISPLAY", "DESCRIPTION:Lunch",
+                               "TRIGGER;VALUE=DATE-TIME:20240502T093000Z", "END:VALARM")))
         a.sync()
         listed = a.events("2024-05-01T00:00:00Z", "2024-05-03T00:00:00Z")
         self.assertEqual(
@@ -312,6 +332,15 @@ class SyncTest(unittest.TestCase):
              ("Lunch", "2024-05-02T10:00:00.000Z", "2024-05-02T11:00:00.000Z", False,
               "acme/work", "lunch@phone.example")])
         self.assertEqual(a.ok("get", "--id", listed[1]["id"]), listed[1])
+
+        # Alarms at a time of day are instants: another store, in the same zone, reads each at
+        # the instant it was set, from tembra's file and from the phone's.
+        b = self.replica()
+        b.sync()
+        self.assertEqual(
+            occurrences(b.events("2024-05-01T00:00:00Z", "2024-05-03T00:00:00Z"), "title",
+                        "alarms"),
+            [("Standup", standup_alarms), ("Lunch", [{"absolute": "2024-05-02T09:30:00.000Z"}])])
 
     def test_changes_and_deletions_travel_both_ways(self):
         a = self.replica(["--title", "Work", "--source", "Acme"])
@@ -347,8 +376,9 @@ class SyncTest(unittest.TestCase):
         self.assertEqual(a.events("2024-05-01T00:00:00Z", "2024-05-03T00:00:00Z"), [])
 
     def test_a_series_from_the_server_survives_changes_in_tembra(self):
-        # Weekly on Mondays at 09:00 in Berlin, five times; the second is excluded and the third
-        # moved to 11:00. tembra's list leaves out moved occurrences (they are detached).
+        # Weekly on Mondays at 09:00 in Berlin (its TZID, whatever zone the programs run in), five
+        # times; the second is excluded and the third moved to 11:00. tembra's list leaves out
+        # moved occurrences (they are detached).
         self.server.make_calendar(self.user, "work", "Work", "#336699FF")
         self.server.put(self.user, f"/{self.user}/work/team.ics", calendar_text(
             BERLIN,
@@ -402,7 +432,7 @@ class SyncTest(unittest.TestCase):
         # An all-day occurrence removed, the next one moved by a day.
         self.assertEqual(a.ok("delete", "--id", series), {"ok": True})
         a.update({"id": series, "title": "Gym day (Wednesday)", "allDay": True,
-                  "start": "2024-05-15T00:00:00+02:00", "end": "2024-05-15T23:59:59+02:00"})
+                  "start": with_offset("2024-05-15"), "end": with_offset("2024-05-15 23:59:59")})
         a.sync()
         _, lines = self.server.items(self.user, "work")["gym-weekly"]
         self.assertIn("EXDATE;VALUE=DATE:20240507", lines)
@@ -413,11 +443,10 @@ class SyncTest(unittest.TestCase):
         window = ("2024-05-01T00:00:00Z", "2024-06-10T00:00:00Z")
         self.assertEqual(
             occurrences(self.assertSameEvents(a, b, *window), "title", "start", "end", "allDay"),
-            [("Gym day", "2024-05-20T22:00:00.000Z", "2024-05-21T21:59:59.000Z", True),
-             ("Gym day", "2024-05-27T22:00:00.000Z", "2024-05-28T21:59:59.000Z", True)])
+            [("Gym day", *all_day("2024-05-21"), True), ("Gym day", *all_day("2024-05-28"), True)])
         moved = b.ok("get", "--id", b.events(*window)[0]["id"])
         self.assertEqual((moved["title"], moved["start"], moved["allDay"]),
-                         ("Gym day (Wednesday)", "2024-05-14T22:00:00.000Z", True))
+                         ("Gym day (Wednesday)", all_day("2024-05-15")[0], True))
 
     def test_calendar_title_and_colour_travel_with_metasync(self):
         a = self.replica(["--title", "Work", "--source", "Acme", "--color", "#336699"])

@@ -1,14 +1,20 @@
 """Shared pieces of the tests that run tembra beside other calendar programs: the executables
 under test, a temporary home holding a tembra store where the documented configurations look for
-it, and those configurations as docs/store.md gives them.
+it, those configurations as docs/store.md gives them, and the times of the zone the programs run
+in.
 
 Run with Debian's /usr/bin/python3; the tests take the paths of the executables as options:
     /usr/bin/python3 khal_test.py --tembra BIN --tembra-store BIN --source-dir DIR [unittest args]
+
+Every program runs with TZ set to $TEMBRA_TEST_ZONE (UTC when unset); ctest runs each test once per
+zone of TEMBRA_TEST_ZONES. Expectations of local times come from the helpers below, never from a
+zone written into a test.
 """
 
 import argparse
 import collections
 import contextlib
+import datetime
 import json
 import os
 import pathlib
@@ -19,8 +25,50 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zoneinfo
 
 Result = collections.namedtuple("Result", "status out err")
+
+# The zone of every program the tests run.
+ZONE = os.environ.get("TEMBRA_TEST_ZONE") or "UTC"
+
+
+def local(wall):
+    """A wall-clock time of ZONE, "2024-05-03 10:00" (or a day, "2024-05-03", for its midnight),
+    as an aware datetime. A time that a change of offset skips or repeats takes the offset from
+    before the change."""
+    return datetime.datetime.fromisoformat(wall).replace(tzinfo=zoneinfo.ZoneInfo(ZONE))
+
+
+def utc(wall):
+    """The instant of a wall-clock time of ZONE as tembra writes it: "2024-05-03T08:00:00.000Z"."""
+    return written(local(wall))
+
+
+def written(moment):
+    """An aware datetime in tembra's form, in UTC, to the second."""
+    return moment.astimezone(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.000Z")
+
+
+def with_offset(wall):
+    """A wall-clock time of ZONE with its offset, as a host may give it:
+    "2024-05-03T10:00:00+02:00"."""
+    return local(wall).isoformat()
+
+
+def wall_clock(instant):
+    """The wall-clock time of ZONE at an instant ("2024-05-01T07:30:00Z"), as khal shows it with
+    the documented configuration: "2024-05-01 09:30"."""
+    moment = datetime.datetime.fromisoformat(instant.replace("Z", "+00:00"))
+    return moment.astimezone(zoneinfo.ZoneInfo(ZONE)).strftime("%Y-%m-%d %H:%M")
+
+
+def all_day(first, last=None):
+    """The start and end tembra reports for an all-day event over the days first to last of ZONE:
+    the midnight that begins the first, one second before the midnight that ends the last."""
+    after = datetime.date.fromisoformat(last or first) + datetime.timedelta(days=1)
+    midnight = local(after.isoformat()).astimezone(datetime.timezone.utc)
+    return utc(first), written(midnight - datetime.timedelta(seconds=1))
 
 
 class Paths:
@@ -82,11 +130,10 @@ def document(result, status=0):
 class Home:
     """A temporary home folder. Its tembra store is ~/.local/share/tembra, the default place, so
     that the configurations of docs/store.md apply unchanged. Every program runs with HOME set to
-    it, no XDG_* variables, and TZ set to `zone`."""
+    it, no XDG_* variables, and TZ set to ZONE."""
 
-    def __init__(self, zone="Europe/Berlin"):
+    def __init__(self):
         self.path = pathlib.Path(tempfile.mkdtemp(prefix="home-", dir=Paths.scratch))
-        self.zone = zone
         self.store = self.path / ".local" / "share" / "tembra"
         self.bin = self.path / "bin"
         self.bin.mkdir()
@@ -104,7 +151,7 @@ class Home:
         }
         env.update(
             HOME=str(self.path),
-            TZ=self.zone,
+            TZ=ZONE,
             LANG="C.UTF-8",
             LC_ALL="C.UTF-8",
             PATH=f"{self.bin}:/usr/bin:/bin",

@@ -9,7 +9,7 @@ import unittest
 from jsonschema import Draft202012Validator, RefResolver
 
 import interop
-from interop import Home, document
+from interop import Home, document, with_offset
 
 ERROR = "error.schema.json"
 
@@ -55,7 +55,7 @@ class SchemaTest(unittest.TestCase):
         cls.table = readme_table()
 
     def setUp(self):
-        self.home = Home("Europe/Berlin")
+        self.home = Home()
         self.addCleanup(self.home.remove)
         self.seen = {}  # command word ("" for none) to the statuses it ended with
 
@@ -122,8 +122,8 @@ class SchemaTest(unittest.TestCase):
                            {"relative": -900}, {"absolute": "2024-05-01T08:00:00Z"},
                            {"relative": 90.5}]})], 0, "saved-event.schema.json")["id"]
         self.check("create an all-day event", ["create", "--input", self.check_input(
-            "create", {"title": "Holiday", "start": "2024-05-02T00:00:00+02:00",
-                       "end": "2024-05-02T23:59:59+02:00", "allDay": True})],
+            "create", {"title": "Holiday", "start": with_offset("2024-05-02"),
+                       "end": with_offset("2024-05-02 23:59:59"), "allDay": True})],
                    0, "saved-event.schema.json")
         series_file = home.path / "series.ics"
         series_file.write_text(
