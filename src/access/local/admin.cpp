@@ -19,10 +19,6 @@
 namespace tembra::local {
 namespace {
 
-// Where a new store is put together before it is moved into place in two renames: its starter
-// source folder, then its settings file, whose presence marks the store as made.
-constexpr const char* kCreationFolder = ".creating";
-
 // Empty but for the lock, an unfinished creation and what dead writers left behind.
 bool isEmptyStoreFolder(const std::filesystem::path& root) {
   std::error_code error;

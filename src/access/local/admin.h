@@ -18,6 +18,10 @@ inline constexpr const char* kStarterCalendarFolder = "calendar";
 inline constexpr const char* kStarterCalendarTitle = "日历";
 inline constexpr const char* kStarterCalendarColor = "#1BADF8";
 
+// Where a new store is put together before it is moved into place in two renames: its starter
+// source folder, then its settings file, whose presence marks the store as made.
+inline constexpr const char* kCreationFolder = ".creating";
+
 // Creates the store when the folder is missing or empty: with the starter calendar as the default
 // calendar, or with no calendar at all when `empty`. A store that exists is left as it is.
 std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root, bool empty);

@@ -7,9 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "access/local/admin.h"
 #include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
+#include "access/local/settings.h"
 
 namespace tembra::local {
 namespace {
@@ -78,6 +80,11 @@ bool moveUnfinished(const std::filesystem::path& root) {
 }
 
 std::optional<std::string> finishInterruptedWrites(const std::filesystem::path& root) {
+  // A creation killed after its last rename leaves its emptied folder behind.
+  if (isPresent(root / kCreationFolder) && isPresent(root / kSettingsFileName)) {
+    std::error_code ignored;
+    std::filesystem::remove_all(root / kCreationFolder, ignored);
+  }
   removeTemporaries(root);
   for (const CalendarPath& calendar : calendarPaths(root))
     removeTemporaries(root / calendar.source / calendar.calendar);
