@@ -242,19 +242,34 @@ icalcomponent* Series::overrideAt(Instant originalStart) const {
   return it == found.end() ? nullptr : it->second;
 }
 
-Occurrence Series::occurrenceFor(Instant originalStart, icalcomponent* override) const {
+std::optional<Occurrence> Series::occurrenceFor(Instant originalStart,
+                                                icalcomponent* override) const {
   if (override) {
-    const Span span = *spanOf(*times_, override);
-    const Instant start = instantOf(span.start);
-    return Occurrence{override, start, endOf(span, start), originalStart, true};
+    const auto span = spanOf(*times_, override);
+    if (!span)
+      return std::nullopt;
+    const Instant start = instantOf(span->start);
+    return Occurrence{override, start, endOf(*span, start), originalStart, true};
   }
-  const Span span = *spanOf(*times_, master_);
-  return Occurrence{master_, originalStart, endOf(span, originalStart), originalStart, false};
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return std::nullopt;
+  return Occurrence{master_, originalStart, endOf(*span, originalStart), originalStart, false};
+}
+
+std::optional<Occurrence> Series::single() const {
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return std::nullopt;
+  return occurrenceFor(instantOf(span->start), nullptr);
 }
 
 std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
+  const auto found = spanOf(*times_, master_);
+  if (!found)
+    return {};
+  const Span& span = *found;
   std::set<Key> keys;
-  const Span span = *spanOf(*times_, master_);
   const Instant dtstart = instantOf(span.start);
   if (dtstart < to)
     keys.insert(keyOf(dtstart));
@@ -321,9 +336,9 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   std::vector<Occurrence> found;
   std::set<Key> seen;
   if (master_ && !repeats()) {
-    const Occurrence only = occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-    if (overlaps(only.start, only.end, from, to))
-      found.push_back(only);
+    const auto only = single();
+    if (only && overlaps(only->start, only->end, from, to))
+      found.push_back(*only);
     return found;
   }
   const Exclusions excluded = exclusions();
@@ -334,11 +349,11 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
       if (excluded.contains(original))
         continue;
       const auto override = overrides.find(keyOf(original));
-      const Occurrence occurrence =
+      const auto occurrence =
           occurrenceFor(original, override == overrides.end() ? nullptr : override->second);
       seen.insert(keyOf(original));
-      if (overlaps(occurrence.start, occurrence.end, from, to))
-        found.push_back(occurrence);
+      if (occurrence && overlaps(occurrence->start, occurrence->end, from, to))
+        found.push_back(*occurrence);
     }
   }
   // An override may have moved its occurrence into the window from far outside it.
@@ -346,9 +361,9 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
     const Instant original{static_cast<double>(key)};
     if (seen.count(key) || excluded.contains(original))
       continue;
-    const Occurrence occurrence = occurrenceFor(original, override);
-    if (overlaps(occurrence.start, occurrence.end, from, to))
-      found.push_back(occurrence);
+    const auto occurrence = occurrenceFor(original, override);
+    if (occurrence && overlaps(occurrence->start, occurrence->end, from, to))
+      found.push_back(*occurrence);
   }
   std::sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) {
     return a.start < b.start || (a.start == b.start && a.originalStart < b.originalStart);
@@ -361,10 +376,11 @@ std::optional<Occurrence> Series::first() const {
   std::optional<Instant> earliest;
   if (master_) {
     if (!repeats())
-      return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-    const Instant start = instantOf(spanOf(*times_, master_)->start);
+      return single();
+    const auto span = spanOf(*times_, master_);
+    const Instant start = span ? instantOf(span->start) : Instant{0};
     // Walk forward in growing windows until an occurrence survives the EXDATEs.
-    for (double reach = 366 * 86400.0; reach < 1e10 && !earliest; reach *= 8) {
+    for (double reach = 366 * 86400.0; span && reach < 1e10 && !earliest; reach *= 8) {
       for (const Instant original : ruleStarts(start, start + reach, kWalkLimit)) {
         if (!excluded.contains(original)) {
           earliest = original;
@@ -424,7 +440,8 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.location = ical::text(component, ICAL_LOCATION_PROPERTY);
   event.startDate = occurrence.start;
   event.endDate = occurrence.end;
-  event.isAllDay = spanOf(*times_, component)->allDay;
+  const auto span = spanOf(*times_, component);
+  event.isAllDay = span && span->allDay;
   event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds);
   if (const auto modified = timeOf(*times_, component, ICAL_LASTMODIFIED_PROPERTY)) {
     event.lastModifiedDate = instantOf(*modified);
@@ -453,9 +470,10 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
             ICAL_RECURRENCEID_PROPERTY}) {
         ical::removeAll(target, kind);
       }
-      icalcomponent_add_property(
-          target, timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(spanOf(*times_, master_)->start,
-                                                                    occurrence->originalStart)));
+      const auto masterSpan = spanOf(*times_, master_);
+      const TimeValue form = masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
+      icalcomponent_add_property(target, timeProperty(ICAL_RECURRENCEID_PROPERTY,
+                                                      timeLike(form, occurrence->originalStart)));
       icalcomponent_add_component(calendar_.get(), target);
       overrides_.push_back(target);
       stored->startDate.reset();  // the override's times must be written out
@@ -512,9 +530,17 @@ Occurrence Series::apply(const Event& event, const std::optional<Occurrence>& oc
   setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
   addMissingTimeZones();
 
-  if (target == master_ && !repeats())
-    return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-  return occurrenceFor(*recurrenceIdOf(*times_, target), target);
+  std::optional<Occurrence> saved;
+  if (target == master_ && !repeats()) {
+    saved = single();
+  } else if (const auto original = recurrenceIdOf(*times_, target)) {
+    saved = occurrenceFor(*original, target);
+  }
+  if (saved)
+    return *saved;
+  // A time iCalendar cannot hold was written (see the contract): the times given stand in.
+  return Occurrence{target, start, end, occurrence ? occurrence->originalStart : start,
+                    target != master_};
 }
 
 void Series::setUid(const std::string& uid) {
@@ -530,10 +556,11 @@ void Series::exclude(const Occurrence& occurrence, Instant now) {
     icalcomponent_remove_component(calendar_.get(), override);
     icalcomponent_free(override);
   }
-  if (master_) {
+  const auto span = master_ ? spanOf(*times_, master_) : std::nullopt;
+  if (span) {
     icalcomponent_add_property(
-        master_, timeProperty(ICAL_EXDATE_PROPERTY,
-                              timeLike(spanOf(*times_, master_)->start, occurrence.originalStart)));
+        master_,
+        timeProperty(ICAL_EXDATE_PROPERTY, timeLike(span->start, occurrence.originalStart)));
     setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
     setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
   }

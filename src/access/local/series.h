@@ -59,6 +59,10 @@ class Series {
   // for an occurrence of a repeating series an override (made when there is none), else the
   // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
   // DTSTAMP are set to now. Returns the occurrence as it now stands.
+  // The event's start and end must lie in years 0000 to 9999 where they are written (UTC for a
+  // new event), the years iCalendar holds; callers check that before saving. Times outside them
+  // are written as they come but cannot be read back: the occurrence returned then carries the
+  // times given, and the series lists nothing of the component it changed.
   Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
   // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one; the
   // series' LAST-MODIFIED and DTSTAMP become now.
@@ -76,7 +80,10 @@ class Series {
 
  private:
   Series() = default;
-  Occurrence occurrenceFor(Instant originalStart, icalcomponent* override) const;
+  // None when the component's DTSTART cannot be read (only apply writes such a one).
+  std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override) const;
+  // The one occurrence of a series that does not repeat.
+  std::optional<Occurrence> single() const;
   std::vector<Instant> ruleStarts(Instant from, Instant to, std::size_t limit) const;
   // The EXDATEs of the series, as instants and as whole local days.
   struct Exclusions {

@@ -10,6 +10,10 @@ namespace {
 
 const Formatters kFormatters;
 
+Instant at(const std::string& text) {
+  return *parseDate(kFormatters, text);
+}
+
 std::string text(Instant instant) {
   return formatDate(kFormatters, instant);
 }
@@ -52,6 +56,19 @@ INSTANTIATE_TEST_SUITE_P(
         Reading{"hour_24", "DTSTART:20240101T240000Z", std::nullopt},
         Reading{"minute_60", "DTSTART:20240101T236000Z", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A start that iCalendar cannot hold is for the caller to refuse; saved anyway, it is no crash.
+TEST(SeriesYearsTest, SavingAStartOfAnyYearGivesBackItsOccurrence) {
+  for (const char* start : {"3001-01-01T09:00:00Z", "+10000-01-01T09:00:00Z"}) {
+    Series series = Series::create("far");
+    Event event;
+    event.startDate = at(start);
+    event.endDate = *event.startDate + 3600;
+    const Occurrence saved = series.apply(event, std::nullopt, at("2025-01-01T00:00:00Z"));
+    EXPECT_EQ(saved.start, *event.startDate) << start;
+    EXPECT_EQ(saved.end, *event.endDate) << start;
+  }
+}
 
 }  // namespace
 }  // namespace tembra::local
