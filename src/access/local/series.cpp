@@ -3,17 +3,27 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <limits>
 #include <set>
 
+#include "access/local/recurrence.h"
+#include "records/civil.h"
 #include "records/dates.h"
 #include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
 
-// Upper bound on the occurrences walked for one question, so that a rule with no end, or one
-// that libical cannot satisfy, never keeps a reader busy for long.
-constexpr std::size_t kWalkLimit = 200'000;
+// Starts are taken from the recurrence in pages of at most this many when they are wanted one
+// by one (the first that no EXDATE removes).
+constexpr std::size_t kFirstPage = 64;
+// Far enough for any question: the recurrence itself ends with year 9999, whose last wall-clock
+// time falls before this instant in every zone.
+constexpr Instant kEndOfTime{static_cast<double>((civil::daysFromCivil(10000, 1, 1) + 2) * 86400)};
+// Wall-clock time differs from UTC by the zone's offset; a window's wall-clock bounds allow for
+// the offsets on either side of it and for a change of them by up to this much.
+constexpr std::int64_t kOffsetChange = 3 * 3600;
 
 using Key = std::int64_t;
 Key keyOf(Instant instant) {
@@ -90,6 +100,17 @@ icaltimetype wallClock(const TimeValue& value) {
   icaltimetype time = value.time;
   time.zone = nullptr;
   return time;
+}
+
+// Wall-clock bounds of a window in a zone: every time whose instant lies at or after `from`
+// (before `to`) lies at or after (before) them.
+std::int64_t wallAtOrBefore(const ZoneRules& zone, Instant from) {
+  const auto utc = static_cast<std::int64_t>(std::floor(from.seconds));
+  return utc + std::min(zone.offsetAt(utc), zone.offsetAt(utc + 86400)) - kOffsetChange;
+}
+std::int64_t wallAtOrAfter(const ZoneRules& zone, Instant to) {
+  const auto utc = static_cast<std::int64_t>(std::ceil(to.seconds));
+  return utc + std::max(zone.offsetAt(utc - 86400), zone.offsetAt(utc)) + kOffsetChange;
 }
 
 icalproperty* newTrigger(const Alarm& alarm) {
@@ -265,14 +286,15 @@ std::optional<Occurrence> Series::single() const {
 }
 
 std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
-  const auto found = spanOf(*times_, master_);
-  if (!found)
+  const auto span = spanOf(*times_, master_);
+  if (!span || limit == 0)
     return {};
-  const Span& span = *found;
   std::set<Key> keys;
-  const Instant dtstart = instantOf(span.start);
-  if (dtstart < to)
+  const Instant dtstart = instantOf(span->start);
+  if (dtstart >= from && dtstart < to)
     keys.insert(keyOf(dtstart));
+  const ZoneRules& zone = span->start.rules ? *span->start.rules : utcRules();
+  const bool isDate = span->start.time.is_date != 0;
 
   for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
     icalrecurrencetype rule = icalproperty_get_rrule(property);
@@ -280,7 +302,7 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
     // would compare it with those times as if both were in one zone.
     std::optional<Instant> until;
     if (!icaltime_is_null_time(rule.until)) {
-      TimeValue end = span.start;
+      TimeValue end = span->start;
       end.time = rule.until;
       if (icaltime_is_utc(rule.until)) {
         end.form = TimeForm::utc;
@@ -290,33 +312,35 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
       }
       end.time.zone = nullptr;
       until = instantOf(end);
-      rule.until = icaltime_null_time();
       // A rule that ended before the window gives nothing in it.
       if (*until < from)
         continue;
     }
-    ical::RecurIterator iterator(icalrecur_iterator_new(rule, wallClock(span.start)));
-    if (!iterator)
+    const auto recurrence = Recurrence::make(rule, wallClock(span->start));
+    if (!recurrence)
       continue;
-    // Jump close to the window when the rule allows it (not with COUNT, which counts from the
-    // start); two days of slack cover zone offsets, and the event's length is subtracted too.
-    const Instant skipTo = from + -(masterDuration() + 86400.0 * 2);
-    if (rule.count == 0 && skipTo > dtstart) {
-      icalrecur_iterator_set_start(iterator.get(), wallClock(timeLike(span.start, skipTo)));
-    }
-    for (std::size_t walked = 0; walked < kWalkLimit && keys.size() < limit; ++walked) {
-      const icaltimetype next = icalrecur_iterator_next(iterator.get());
-      if (icaltime_is_null_time(next))
-        break;
-      TimeValue value = span.start;
-      value.time = next;
-      value.time.zone = nullptr;
-      value.time.is_date = span.start.time.is_date;
-      const Instant start = instantOf(value);
-      if (start >= to || (until && start > *until))
-        break;
-      if (start >= from)
+    // No start precedes DTSTART, and none follows year 9999: the zone is asked about no others.
+    const std::int64_t wallTo = std::min(
+        wallAtOrAfter(zone, std::min(to, kEndOfTime)),
+        until ? wallAtOrAfter(zone, *until) + 1 : std::numeric_limits<std::int64_t>::max());
+    // Starts of the wall-clock window whose instants fall outside the window are passed over;
+    // pages go on until the rule has given `limit` starts inside it, or has no more.
+    std::size_t taken = 0;
+    for (std::int64_t cursor = wallAtOrBefore(zone, std::max(from, dtstart)); taken < limit;) {
+      const std::size_t wanted = limit - taken;
+      const std::vector<std::int64_t> page = recurrence->starts(cursor, wallTo, wanted);
+      for (const std::int64_t wall : page) {
+        TimeValue value = span->start;
+        value.time = wallTime(wall, isDate);
+        const Instant start = instantOf(value);
+        if (start < from || start >= to || (until && start > *until))
+          continue;
         keys.insert(keyOf(start));
+        ++taken;
+      }
+      if (page.size() < wanted)
+        break;
+      cursor = page.back() + 1;
     }
   }
   for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
@@ -326,7 +350,11 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
         keys.insert(keyOf(start));
     }
   }
+  // Each rule gave its earliest `limit`; together they give the earliest `limit` of the series.
+  while (keys.size() > limit)
+    keys.erase(std::prev(keys.end()));
   std::vector<Instant> starts;
+  starts.reserve(keys.size());
   for (const Key key : keys)
     starts.push_back(Instant{static_cast<double>(key)});
   return starts;
@@ -344,8 +372,13 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   const Exclusions excluded = exclusions();
   const auto overrides = overridesByStart();
   if (master_) {
-    const Instant earliest = from + -(masterDuration() + 1.0);
-    for (const Instant original : ruleStarts(earliest, to, kWalkLimit)) {
+    // Occurrences begun before the window reach into it by at most the event's length; they
+    // are asked for apart, so that the limit counts what the window lists.
+    std::vector<Instant> originals =
+        ruleStarts(from + -(masterDuration() + 1.0), from, kMostOccurrencesPerWindow);
+    const std::vector<Instant> inside = ruleStarts(from, to, kMostOccurrencesPerWindow);
+    originals.insert(originals.end(), inside.begin(), inside.end());
+    for (const Instant original : originals) {
       if (excluded.contains(original))
         continue;
       const auto override = overrides.find(keyOf(original));
@@ -368,6 +401,8 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   std::sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) {
     return a.start < b.start || (a.start == b.start && a.originalStart < b.originalStart);
   });
+  if (found.size() > kMostOccurrencesPerWindow)
+    found.erase(found.begin() + kMostOccurrencesPerWindow, found.end());
   return found;
 }
 
@@ -378,15 +413,18 @@ std::optional<Occurrence> Series::first() const {
     if (!repeats())
       return single();
     const auto span = spanOf(*times_, master_);
-    const Instant start = span ? instantOf(span->start) : Instant{0};
-    // Walk forward in growing windows until an occurrence survives the EXDATEs.
-    for (double reach = 366 * 86400.0; span && reach < 1e10 && !earliest; reach *= 8) {
-      for (const Instant original : ruleStarts(start, start + reach, kWalkLimit)) {
+    // Page through the starts until one survives the EXDATEs; only they can hold it back.
+    for (Instant cursor = span ? instantOf(span->start) : kEndOfTime; span && !earliest;) {
+      const std::vector<Instant> page = ruleStarts(cursor, kEndOfTime, kFirstPage);
+      for (const Instant original : page) {
         if (!excluded.contains(original)) {
           earliest = original;
           break;
         }
       }
+      if (page.size() < kFirstPage)
+        break;
+      cursor = page.back() + 1.0;
     }
   }
   for (const auto& [key, override] : overridesByStart()) {

@@ -18,6 +18,10 @@
 
 namespace tembra::local {
 
+// A window lists at most this many occurrences of one series, the earliest: a secondly rule gives
+// 86,400 a day.
+inline constexpr std::size_t kMostOccurrencesPerWindow = 100'000;
+
 // One occurrence of the series, or the one event of a series that does not repeat.
 struct Occurrence {
   icalcomponent* component = nullptr;  // the master or the override it comes from
@@ -45,7 +49,9 @@ class Series {
   bool bounded() const;
 
   // Occurrences that overlap [from, to): start before `to`, end after `from` (a zero-length one
-  // at or after `from`), ordered by start. EXDATEs are left out; overrides replace theirs.
+  // at or after `from`), ordered by start: the earliest kMostOccurrencesPerWindow of them.
+  // EXDATEs are left out; overrides replace theirs. Nothing starts after 9999-12-31 (wall-clock
+  // time).
   std::vector<Occurrence> occurrences(Instant from, Instant to) const;
   // The earliest occurrence by its original start; none when every one is excluded.
   std::optional<Occurrence> first() const;
@@ -84,6 +90,7 @@ class Series {
   std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override) const;
   // The one occurrence of a series that does not repeat.
   std::optional<Occurrence> single() const;
+  // The earliest `limit` original starts in [from, to) of DTSTART, the RRULEs and the RDATEs.
   std::vector<Instant> ruleStarts(Instant from, Instant to, std::size_t limit) const;
   // The EXDATEs of the series, as instants and as whole local days.
   struct Exclusions {
