@@ -219,7 +219,8 @@ void Recurrence::iterate(std::int64_t anchor, std::int64_t shift, std::int64_t f
   };
   // For some rules (BYWEEKNO with BYDAY) libical's first time after a start is not a start of
   // the rule at all, and out of order: it is held until the second time shows which it is.
-  std::optional<std::int64_t> held;
+  bool holding = false;
+  std::int64_t held = 0;
   for (bool opening = true; found.size() < limit; opening = false) {
     const icaltimetype next = icalrecur_iterator_next(iterator.get());
     if (icaltime_is_null_time(next))
@@ -227,19 +228,19 @@ void Recurrence::iterate(std::int64_t anchor, std::int64_t shift, std::int64_t f
     const std::int64_t start = wallSeconds(next) + shift;
     if (opening) {
       held = start;
+      holding = true;
       continue;
     }
-    if (held) {
-      const std::int64_t opened = *held;
-      held.reset();
-      if (start >= opened && !take(opened))
+    if (holding) {
+      holding = false;
+      if (start >= held && !take(held))
         break;
     }
     if (!take(start))
       break;
   }
-  if (held)
-    take(*held);
+  if (holding)
+    take(held);
 }
 
 // The latest anchor at or before `at`, which must not precede DTSTART.
