@@ -128,21 +128,17 @@ std::optional<Recurrence> Recurrence::make(icalrecurrencetype rule, icaltimetype
     recurrence.hourParts_ = rule.freq <= ICAL_MINUTELY_RECURRENCE && hasParts(rule.by_hour);
   }
 
-  // libical refuses a rule for what it is, not for where it starts: one try tells.
-  const std::int64_t shift =
-      recurrence.gregorian_ ? civil::floorDiv(recurrence.start_ - kBase, kCycle) * kCycle : 0;
-  if (!ical::RecurIterator(icalrecur_iterator_new(
-          rule, iteratorTime(recurrence.start_ - shift, recurrence.isDate_)))) {
-    return std::nullopt;
-  }
-  // Nothing in one period is nothing ever; every later question is answered at once.
+  // A rule libical refuses, or one without a start in a whole period, has none ever: every later
+  // question is answered at once. libical refuses a rule for what it is, not for where it starts.
   if (count > 0) {
     recurrence.end_ = recurrence.endOfCount(count);
     if (*recurrence.end_ == recurrence.start_)
       return std::nullopt;
-  } else if (recurrence.gregorian_ &&
-             recurrence.walk(recurrence.start_, recurrence.start_ + recurrence.period(), 1)
-                 .empty()) {
+  } else if (recurrence.gregorian_) {
+    if (recurrence.walk(recurrence.start_, recurrence.start_ + recurrence.period(), 1).empty())
+      return std::nullopt;
+  } else if (!ical::RecurIterator(icalrecur_iterator_new(
+                 rule, iteratorTime(recurrence.start_, recurrence.isDate_)))) {
     return std::nullopt;
   }
   return recurrence;

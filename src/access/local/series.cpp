@@ -285,13 +285,14 @@ std::optional<Occurrence> Series::single() const {
   return occurrenceFor(instantOf(span->start), nullptr);
 }
 
-std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
+std::vector<Instant> Series::ruleStarts(Instant earliest, Instant from, Instant to,
+                                        std::size_t limit) const {
   const auto span = spanOf(*times_, master_);
-  if (!span || limit == 0)
+  if (!span)
     return {};
   std::set<Key> keys;
   const Instant dtstart = instantOf(span->start);
-  if (dtstart >= from && dtstart < to)
+  if (dtstart >= earliest && dtstart < to)
     keys.insert(keyOf(dtstart));
   const ZoneRules& zone = span->start.rules ? *span->start.rules : utcRules();
   const bool isDate = span->start.time.is_date != 0;
@@ -313,7 +314,7 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
       end.time.zone = nullptr;
       until = instantOf(end);
       // A rule that ended before the window gives nothing in it.
-      if (*until < from)
+      if (*until < earliest)
         continue;
     }
     const auto recurrence = Recurrence::make(rule, wallClock(span->start));
@@ -324,19 +325,20 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
         wallAtOrAfter(zone, std::min(to, kEndOfTime)),
         until ? wallAtOrAfter(zone, *until) + 1 : std::numeric_limits<std::int64_t>::max());
     // Starts of the wall-clock window whose instants fall outside the window are passed over;
-    // pages go on until the rule has given `limit` starts inside it, or has no more.
+    // pages go on until the rule has given `limit` starts from `from` on, or has no more.
     std::size_t taken = 0;
-    for (std::int64_t cursor = wallAtOrBefore(zone, std::max(from, dtstart)); taken < limit;) {
+    for (std::int64_t cursor = wallAtOrBefore(zone, std::max(earliest, dtstart)); taken < limit;) {
       const std::size_t wanted = limit - taken;
       const std::vector<std::int64_t> page = recurrence->starts(cursor, wallTo, wanted);
       for (const std::int64_t wall : page) {
         TimeValue value = span->start;
         value.time = wallTime(wall, isDate);
         const Instant start = instantOf(value);
-        if (start < from || start >= to || (until && start > *until))
+        if (start < earliest || start >= to || (until && start > *until))
           continue;
         keys.insert(keyOf(start));
-        ++taken;
+        if (start >= from)
+          ++taken;
       }
       if (page.size() < wanted)
         break;
@@ -346,13 +348,15 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
   for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
     if (const auto value = times_->read(property)) {
       const Instant start = instantOf(*value);
-      if (start >= from && start < to)
+      if (start >= earliest && start < to)
         keys.insert(keyOf(start));
     }
   }
   // Each rule gave its earliest `limit`; together they give the earliest `limit` of the series.
-  while (keys.size() > limit)
-    keys.erase(std::prev(keys.end()));
+  auto kept = keys.lower_bound(static_cast<Key>(std::ceil(from.seconds)));
+  for (std::size_t counted = 0; kept != keys.end() && counted < limit; ++counted)
+    ++kept;
+  keys.erase(kept, keys.end());
   std::vector<Instant> starts;
   starts.reserve(keys.size());
   for (const Key key : keys)
@@ -372,13 +376,9 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   const Exclusions excluded = exclusions();
   const auto overrides = overridesByStart();
   if (master_) {
-    // Occurrences begun before the window reach into it by at most the event's length; they
-    // are asked for apart, so that the limit counts what the window lists.
-    std::vector<Instant> originals =
-        ruleStarts(from + -(masterDuration() + 1.0), from, kMostOccurrencesPerWindow);
-    const std::vector<Instant> inside = ruleStarts(from, to, kMostOccurrencesPerWindow);
-    originals.insert(originals.end(), inside.begin(), inside.end());
-    for (const Instant original : originals) {
+    // Occurrences begun before the window reach into it by at most the event's length.
+    const Instant earliest = from + -(masterDuration() + 1.0);
+    for (const Instant original : ruleStarts(earliest, from, to, kMostOccurrencesPerWindow)) {
       if (excluded.contains(original))
         continue;
       const auto override = overrides.find(keyOf(original));
@@ -415,7 +415,7 @@ std::optional<Occurrence> Series::first() const {
     const auto span = spanOf(*times_, master_);
     // Page through the starts until one survives the EXDATEs; only they can hold it back.
     for (Instant cursor = span ? instantOf(span->start) : kEndOfTime; span && !earliest;) {
-      const std::vector<Instant> page = ruleStarts(cursor, kEndOfTime, kFirstPage);
+      const std::vector<Instant> page = ruleStarts(cursor, cursor, kEndOfTime, kFirstPage);
       for (const Instant original : page) {
         if (!excluded.contains(original)) {
           earliest = original;

@@ -90,8 +90,10 @@ class Series {
   std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override) const;
   // The one occurrence of a series that does not repeat.
   std::optional<Occurrence> single() const;
-  // The earliest `limit` original starts in [from, to) of DTSTART, the RRULEs and the RDATEs.
-  std::vector<Instant> ruleStarts(Instant from, Instant to, std::size_t limit) const;
+  // The original starts in [earliest, to) of DTSTART, the RRULEs and the RDATEs: all of those
+  // before `from`, and the earliest `limit` from `from` on.
+  std::vector<Instant> ruleStarts(Instant earliest, Instant from, Instant to,
+                                  std::size_t limit) const;
   // The EXDATEs of the series, as instants and as whole local days.
   struct Exclusions {
     std::set<std::int64_t> instants;
