@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <limits>
 #include <set>
 
@@ -38,6 +37,17 @@ bool overlaps(Instant start, Instant end, Instant from, Instant to) {
   if (start >= to)
     return false;
   return end > from || (start == end && start >= from);
+}
+
+// Wall-clock bounds of a window in a zone: every time whose instant lies at or after `from`
+// (before `to`) lies at or after (before) them.
+std::int64_t wallAtOrBefore(const ZoneRules& zone, Instant from) {
+  const auto utc = static_cast<std::int64_t>(std::floor(from.seconds));
+  return utc + std::min(zone.offsetAt(utc), zone.offsetAt(utc + 86400)) - kOffsetChange;
+}
+std::int64_t wallAtOrAfter(const ZoneRules& zone, Instant to) {
+  const auto utc = static_cast<std::int64_t>(std::ceil(to.seconds));
+  return utc + std::max(zone.offsetAt(utc - 86400), zone.offsetAt(utc)) + kOffsetChange;
 }
 
 std::optional<TimeValue> timeOf(const TimeReader& reader, icalcomponent* component,
@@ -100,17 +110,6 @@ icaltimetype wallClock(const TimeValue& value) {
   icaltimetype time = value.time;
   time.zone = nullptr;
   return time;
-}
-
-// Wall-clock bounds of a window in a zone: every time whose instant lies at or after `from`
-// (before `to`) lies at or after (before) them.
-std::int64_t wallAtOrBefore(const ZoneRules& zone, Instant from) {
-  const auto utc = static_cast<std::int64_t>(std::floor(from.seconds));
-  return utc + std::min(zone.offsetAt(utc), zone.offsetAt(utc + 86400)) - kOffsetChange;
-}
-std::int64_t wallAtOrAfter(const ZoneRules& zone, Instant to) {
-  const auto utc = static_cast<std::int64_t>(std::ceil(to.seconds));
-  return utc + std::max(zone.offsetAt(utc - 86400), zone.offsetAt(utc)) + kOffsetChange;
 }
 
 icalproperty* newTrigger(const Alarm& alarm) {

@@ -31,6 +31,10 @@ struct Occurrence {
   bool detached = false;
 };
 
+// Times are read only in years 0000 to 9999 (wall-clock, where they are written), the years
+// iCalendar holds; keeping what is saved within them is for the caller to check first. A component
+// whose DTSTART cannot be read back gives no occurrence, and apply then returns the times it was
+// given: nothing here fails on such a time.
 class Series {
  public:
   // None for text that does not parse, parses with errors, holds no VEVENT, holds VEVENTs of
@@ -65,10 +69,6 @@ class Series {
   // for an occurrence of a repeating series an override (made when there is none), else the
   // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
   // DTSTAMP are set to now. Returns the occurrence as it now stands.
-  // The event's start and end must lie in years 0000 to 9999 where they are written (UTC for a
-  // new event), the years iCalendar holds; callers check that before saving. Times outside them
-  // are written as they come but cannot be read back: the occurrence returned then carries the
-  // times given, and the series lists nothing of the component it changed.
   Occurrence apply(const Event& event, const std::optional<Occurrence>& occurrence, Instant now);
   // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one; the
   // series' LAST-MODIFIED and DTSTAMP become now.
