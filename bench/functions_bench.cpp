@@ -1,5 +1,6 @@
 // Timings of the functions on the hot paths: dates, records and their JSON text, reading one
-// event file, and the index's answer to a month of a store of 10,000 events.
+// event file, windows of repeating series near and far from their start, and the index's answer
+// to a month of a store of 10,000 events.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -8,8 +9,10 @@
 #include "access/local/event_files.h"
 #include "access/local/index.h"
 #include "access/local/local_store.h"
+#include "access/local/series.h"
 #include "cli/output.h"
 #include "commands/event_input.h"
+#include "records/civil.h"
 #include "records/dates.h"
 #include "records/event_record.h"
 #include "support/store_generator.h"
@@ -55,11 +58,13 @@ Event sampleEvent(int number) {
 // What list spends on its output: 10,000 event records written straight into one text.
 void WriteTenThousandRecords(benchmark::State& state) {
   std::vector<Event> events;
-  for (int i = 0; i < 10'000; ++i) events.push_back(sampleEvent(i));
+  for (int i = 0; i < 10'000; ++i)
+    events.push_back(sampleEvent(i));
   for (auto _ : state) {
     JsonWriter list(events.size() * 400);
     list.beginArray();
-    for (const Event& event : events) writeEventRecord(list, kFormatters, event);
+    for (const Event& event : events)
+      writeEventRecord(list, kFormatters, event);
     list.endArray();
     benchmark::DoNotOptimize(list.text().data());
   }
@@ -69,10 +74,12 @@ BENCHMARK(WriteTenThousandRecords)->Unit(benchmark::kMillisecond);
 // The same through a built value per record, as a single record is printed.
 void BuildAndWriteTenThousandRecords(benchmark::State& state) {
   std::vector<Event> events;
-  for (int i = 0; i < 10'000; ++i) events.push_back(sampleEvent(i));
+  for (int i = 0; i < 10'000; ++i)
+    events.push_back(sampleEvent(i));
   for (auto _ : state) {
     Json list = Json::array();
-    for (const Event& event : events) list.push_back(eventJSON(kFormatters, event));
+    for (const Event& event : events)
+      list.push_back(eventJSON(kFormatters, event));
     benchmark::DoNotOptimize(encodeJson(list));
   }
 }
@@ -105,6 +112,46 @@ void ReadOneEventFile(benchmark::State& state) {
   }
 }
 BENCHMARK(ReadOneEventFile);
+
+// Midnight UTC of a date, in seconds since 1970.
+constexpr double midnightOf(std::int64_t year, unsigned month, unsigned day) {
+  return static_cast<double>(civil::daysFromCivil(year, month, day) * 86400);
+}
+
+// One series file as a store holds it.
+local::Series seriesOf(const std::string& lines) {
+  return *local::Series::parse(
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//bench//EN\r\nBEGIN:VEVENT\r\n"
+      "UID:bench\r\nDTSTAMP:20250101T000000Z\r\n" +
+      lines + "END:VEVENT\r\nEND:VCALENDAR\r\n");
+}
+
+// A week of an hourly series of 300,000 occurrences (to 2059): near its start, and in 2050,
+// which a walk from the start would reach after 220,000 occurrences.
+void HourlyCountWeek(benchmark::State& state, double from) {
+  const local::Series series = seriesOf(
+      "DTSTART:20250301T000000Z\r\nDTEND:20250301T001500Z\r\nRRULE:FREQ=HOURLY;COUNT=300000\r\n");
+  for (auto _ : state) {
+    const auto found = series.occurrences(Instant{from}, Instant{from + 7 * 86400});
+    benchmark::DoNotOptimize(found.data());
+  }
+}
+BENCHMARK_CAPTURE(HourlyCountWeek, near_2025, midnightOf(2025, 3, 6))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(HourlyCountWeek, far_2050, midnightOf(2050, 6, 1))->Unit(benchmark::kMicrosecond);
+
+// A month of a weekly series without end, begun in 2020: near its start, and in 5000, beyond
+// libical's last year.
+void WeeklyMonth(benchmark::State& state, double from) {
+  const local::Series series =
+      seriesOf("DTSTART:20200101T090000Z\r\nDTEND:20200101T100000Z\r\nRRULE:FREQ=WEEKLY\r\n");
+  for (auto _ : state) {
+    const auto found = series.occurrences(Instant{from}, Instant{from + 31 * 86400});
+    benchmark::DoNotOptimize(found.data());
+  }
+}
+BENCHMARK_CAPTURE(WeeklyMonth, near_2025, midnightOf(2025, 3, 1))->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(WeeklyMonth, far_5000, midnightOf(5000, 3, 1))->Unit(benchmark::kMicrosecond);
 
 void IndexMonth(benchmark::State& state) {
   auto store = local::createLocalStore(generatedStore());

@@ -6,15 +6,23 @@
 #include <limits>
 #include <set>
 
+#include "access/local/recurrence.h"
+#include "records/civil.h"
 #include "records/dates.h"
 #include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
 
-// Upper bound on the occurrences walked for one question, so that a rule with no end, or one
-// that libical cannot satisfy, never keeps a reader busy for long.
-constexpr std::size_t kWalkLimit = 200'000;
+// Starts are taken from the recurrence in pages of at most this many when they are wanted one
+// by one (the first that no EXDATE removes).
+constexpr std::size_t kFirstPage = 64;
+// Far enough for any question: the recurrence itself ends with year 9999, whose last wall-clock
+// time falls before this instant in every zone.
+constexpr Instant kEndOfTime{static_cast<double>((civil::daysFromCivil(10000, 1, 1) + 2) * 86400)};
+// Wall-clock time differs from UTC by the zone's offset; a window's wall-clock bounds allow for
+// the offsets on either side of it and for a change of them by up to this much.
+constexpr std::int64_t kOffsetChange = 3 * 3600;
 
 using Key = std::int64_t;
 Key keyOf(Instant instant) {
@@ -29,6 +37,17 @@ bool overlaps(Instant start, Instant end, Instant from, Instant to) {
   if (start >= to)
     return false;
   return end > from || (start == end && start >= from);
+}
+
+// Wall-clock bounds of a window in a zone: every time whose instant lies at or after `from`
+// (before `to`) lies at or after (before) them.
+std::int64_t wallAtOrBefore(const ZoneRules& zone, Instant from) {
+  const auto utc = static_cast<std::int64_t>(std::floor(from.seconds));
+  return utc + std::min(zone.offsetAt(utc), zone.offsetAt(utc + 86400)) - kOffsetChange;
+}
+std::int64_t wallAtOrAfter(const ZoneRules& zone, Instant to) {
+  const auto utc = static_cast<std::int64_t>(std::ceil(to.seconds));
+  return utc + std::max(zone.offsetAt(utc - 86400), zone.offsetAt(utc)) + kOffsetChange;
 }
 
 std::optional<TimeValue> timeOf(const TimeReader& reader, icalcomponent* component,
@@ -253,22 +272,39 @@ icalcomponent* Series::overrideAt(Instant originalStart) const {
   return it == found.end() ? nullptr : it->second;
 }
 
-Occurrence Series::occurrenceFor(Instant originalStart, icalcomponent* override) const {
+std::optional<Occurrence> Series::occurrenceFor(Instant originalStart,
+                                                icalcomponent* override) const {
   if (override) {
-    const Span span = *spanOf(*times_, override);
-    const Instant start = instantOf(span.start);
-    return Occurrence{override, start, endOf(span, start), originalStart, true};
+    const auto span = spanOf(*times_, override);
+    if (!span)
+      return std::nullopt;
+    const Instant start = instantOf(span->start);
+    return Occurrence{override, start, endOf(*span, start), originalStart, true};
   }
-  const Span span = *spanOf(*times_, master_);
-  return Occurrence{master_, originalStart, endOf(span, originalStart), originalStart, false};
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return std::nullopt;
+  return Occurrence{master_, originalStart, endOf(*span, originalStart), originalStart, false};
 }
 
-std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t limit) const {
+std::optional<Occurrence> Series::single() const {
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return std::nullopt;
+  return occurrenceFor(instantOf(span->start), nullptr);
+}
+
+std::vector<Instant> Series::ruleStarts(Instant earliest, Instant from, Instant to,
+                                        std::size_t limit) const {
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return {};
   std::set<Key> keys;
-  const Span span = *spanOf(*times_, master_);
-  const Instant dtstart = instantOf(span.start);
-  if (dtstart < to)
+  const Instant dtstart = instantOf(span->start);
+  if (dtstart >= earliest && dtstart < to)
     keys.insert(keyOf(dtstart));
+  const ZoneRules& zone = span->start.rules ? *span->start.rules : utcRules();
+  const bool isDate = span->start.time.is_date != 0;
 
   for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
     icalrecurrencetype rule = icalproperty_get_rrule(property);
@@ -276,7 +312,7 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
     // would compare it with those times as if both were in one zone.
     std::optional<Instant> until;
     if (!icaltime_is_null_time(rule.until)) {
-      TimeValue end = span.start;
+      TimeValue end = span->start;
       end.time = rule.until;
       if (icaltime_is_utc(rule.until)) {
         end.form = TimeForm::utc;
@@ -286,43 +322,52 @@ std::vector<Instant> Series::ruleStarts(Instant from, Instant to, std::size_t li
       }
       end.time.zone = nullptr;
       until = instantOf(end);
-      rule.until = icaltime_null_time();
       // A rule that ended before the window gives nothing in it.
-      if (*until < from)
+      if (*until < earliest)
         continue;
     }
-    ical::RecurIterator iterator(icalrecur_iterator_new(rule, wallClock(span.start)));
-    if (!iterator)
+    const auto recurrence = Recurrence::make(rule, wallClock(span->start));
+    if (!recurrence)
       continue;
-    // Jump close to the window when the rule allows it (not with COUNT, which counts from the
-    // start); two days of slack cover zone offsets, and the event's length is subtracted too.
-    const Instant skipTo = from + -(masterDuration() + 86400.0 * 2);
-    if (rule.count == 0 && skipTo > dtstart) {
-      icalrecur_iterator_set_start(iterator.get(), wallClock(timeLike(span.start, skipTo)));
-    }
-    for (std::size_t walked = 0; walked < kWalkLimit && keys.size() < limit; ++walked) {
-      const icaltimetype next = icalrecur_iterator_next(iterator.get());
-      if (icaltime_is_null_time(next))
-        break;
-      TimeValue value = span.start;
-      value.time = next;
-      value.time.zone = nullptr;
-      value.time.is_date = span.start.time.is_date;
-      const Instant start = instantOf(value);
-      if (start >= to || (until && start > *until))
-        break;
-      if (start >= from)
+    // No start precedes DTSTART, and none follows year 9999: the zone is asked about no others.
+    const std::int64_t wallTo = std::min(
+        wallAtOrAfter(zone, std::min(to, kEndOfTime)),
+        until ? wallAtOrAfter(zone, *until) + 1 : std::numeric_limits<std::int64_t>::max());
+    // Starts of the wall-clock window whose instants fall outside the window are passed over;
+    // pages go on until the rule has given `limit` starts from `from` on, or has no more.
+    std::size_t taken = 0;
+    for (std::int64_t cursor = wallAtOrBefore(zone, std::max(earliest, dtstart)); taken < limit;) {
+      const std::size_t wanted = limit - taken;
+      const std::vector<std::int64_t> page = recurrence->starts(cursor, wallTo, wanted);
+      for (const std::int64_t wall : page) {
+        TimeValue value = span->start;
+        value.time = wallTime(wall, isDate);
+        const Instant start = instantOf(value);
+        if (start < earliest || start >= to || (until && start > *until))
+          continue;
         keys.insert(keyOf(start));
+        if (start >= from)
+          ++taken;
+      }
+      if (page.size() < wanted)
+        break;
+      cursor = page.back() + 1;
     }
   }
   for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
     if (const auto value = times_->read(property)) {
       const Instant start = instantOf(*value);
-      if (start >= from && start < to)
+      if (start >= earliest && start < to)
         keys.insert(keyOf(start));
     }
   }
+  // Each rule gave its earliest `limit`; together they give the earliest `limit` of the series.
+  auto kept = keys.lower_bound(static_cast<Key>(std::ceil(from.seconds)));
+  for (std::size_t counted = 0; kept != keys.end() && counted < limit; ++counted)
+    ++kept;
+  keys.erase(kept, keys.end());
   std::vector<Instant> starts;
+  starts.reserve(keys.size());
   for (const Key key : keys)
     starts.push_back(Instant{static_cast<double>(key)});
   return starts;
@@ -332,24 +377,25 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   std::vector<Occurrence> found;
   std::set<Key> seen;
   if (master_ && !repeats()) {
-    const Occurrence only = occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-    if (overlaps(only.start, only.end, from, to))
-      found.push_back(only);
+    const auto only = single();
+    if (only && overlaps(only->start, only->end, from, to))
+      found.push_back(*only);
     return found;
   }
   const Exclusions excluded = exclusions();
   const auto overrides = overridesByStart();
   if (master_) {
+    // Occurrences begun before the window reach into it by at most the event's length.
     const Instant earliest = from + -(masterDuration() + 1.0);
-    for (const Instant original : ruleStarts(earliest, to, kWalkLimit)) {
+    for (const Instant original : ruleStarts(earliest, from, to, kMostOccurrencesPerWindow)) {
       if (excluded.contains(original))
         continue;
       const auto override = overrides.find(keyOf(original));
-      const Occurrence occurrence =
+      const auto occurrence =
           occurrenceFor(original, override == overrides.end() ? nullptr : override->second);
       seen.insert(keyOf(original));
-      if (overlaps(occurrence.start, occurrence.end, from, to))
-        found.push_back(occurrence);
+      if (occurrence && overlaps(occurrence->start, occurrence->end, from, to))
+        found.push_back(*occurrence);
     }
   }
   // An override may have moved its occurrence into the window from far outside it.
@@ -357,13 +403,15 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
     const Instant original{static_cast<double>(key)};
     if (seen.count(key) || excluded.contains(original))
       continue;
-    const Occurrence occurrence = occurrenceFor(original, override);
-    if (overlaps(occurrence.start, occurrence.end, from, to))
-      found.push_back(occurrence);
+    const auto occurrence = occurrenceFor(original, override);
+    if (occurrence && overlaps(occurrence->start, occurrence->end, from, to))
+      found.push_back(*occurrence);
   }
   std::sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) {
     return a.start < b.start || (a.start == b.start && a.originalStart < b.originalStart);
   });
+  if (found.size() > kMostOccurrencesPerWindow)
+    found.erase(found.begin() + kMostOccurrencesPerWindow, found.end());
   return found;
 }
 
@@ -372,16 +420,20 @@ std::optional<Occurrence> Series::first() const {
   std::optional<Instant> earliest;
   if (master_) {
     if (!repeats())
-      return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-    const Instant start = instantOf(spanOf(*times_, master_)->start);
-    // Walk forward in growing windows until an occurrence survives the EXDATEs.
-    for (double reach = 366 * 86400.0; reach < 1e10 && !earliest; reach *= 8) {
-      for (const Instant original : ruleStarts(start, start + reach, kWalkLimit)) {
+      return single();
+    const auto span = spanOf(*times_, master_);
+    // Page through the starts until one survives the EXDATEs; only they can hold it back.
+    for (Instant cursor = span ? instantOf(span->start) : kEndOfTime; span && !earliest;) {
+      const std::vector<Instant> page = ruleStarts(cursor, cursor, kEndOfTime, kFirstPage);
+      for (const Instant original : page) {
         if (!excluded.contains(original)) {
           earliest = original;
           break;
         }
       }
+      if (page.size() < kFirstPage)
+        break;
+      cursor = page.back() + 1.0;
     }
   }
   for (const auto& [key, override] : overridesByStart()) {
@@ -441,7 +493,8 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.location = ical::text(component, ICAL_LOCATION_PROPERTY);
   event.startDate = occurrence.start;
   event.endDate = occurrence.end;
-  event.isAllDay = spanOf(*times_, component)->allDay;
+  const auto span = spanOf(*times_, component);
+  event.isAllDay = span && span->allDay;
   event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds);
   if (const auto modified = timeOf(*times_, component, ICAL_LASTMODIFIED_PROPERTY)) {
     event.lastModifiedDate = instantOf(*modified);
@@ -519,9 +572,10 @@ std::optional<Occurrence> Series::apply(const Event& event,
             ICAL_RECURRENCEID_PROPERTY}) {
         ical::removeAll(target, kind);
       }
-      icalcomponent_add_property(
-          target, timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(spanOf(*times_, master_)->start,
-                                                                    occurrence->originalStart)));
+      const auto masterSpan = spanOf(*times_, master_);
+      const TimeValue form = masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
+      icalcomponent_add_property(target, timeProperty(ICAL_RECURRENCEID_PROPERTY,
+                                                      timeLike(form, occurrence->originalStart)));
       icalcomponent_add_component(calendar_.get(), target);
       overrides_.push_back(target);
       stored->startDate.reset();  // the override's times must be written out
@@ -563,9 +617,17 @@ std::optional<Occurrence> Series::apply(const Event& event,
   setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
   addMissingTimeZones();
 
-  if (target == master_ && !repeats())
-    return occurrenceFor(instantOf(spanOf(*times_, master_)->start), nullptr);
-  return occurrenceFor(*recurrenceIdOf(*times_, target), target);
+  std::optional<Occurrence> saved;
+  if (target == master_ && !repeats()) {
+    saved = single();
+  } else if (const auto original = recurrenceIdOf(*times_, target)) {
+    saved = occurrenceFor(*original, target);
+  }
+  if (saved)
+    return *saved;
+  // A time iCalendar cannot hold was written (see the contract): the times given stand in.
+  return Occurrence{target, start, end, occurrence ? occurrence->originalStart : start,
+                    target != master_};
 }
 
 void Series::setUid(const std::string& uid) {
@@ -581,10 +643,11 @@ void Series::exclude(const Occurrence& occurrence, Instant now) {
     icalcomponent_remove_component(calendar_.get(), override);
     icalcomponent_free(override);
   }
-  if (master_) {
+  const auto span = master_ ? spanOf(*times_, master_) : std::nullopt;
+  if (span) {
     icalcomponent_add_property(
-        master_, timeProperty(ICAL_EXDATE_PROPERTY,
-                              timeLike(spanOf(*times_, master_)->start, occurrence.originalStart)));
+        master_,
+        timeProperty(ICAL_EXDATE_PROPERTY, timeLike(span->start, occurrence.originalStart)));
     setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
     setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
   }

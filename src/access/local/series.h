@@ -18,6 +18,10 @@
 
 namespace tembra::local {
 
+// A window lists at most this many occurrences of one series, the earliest: a secondly rule gives
+// 86,400 a day.
+inline constexpr std::size_t kMostOccurrencesPerWindow = 100'000;
+
 // One occurrence of the series, or the one event of a series that does not repeat.
 struct Occurrence {
   icalcomponent* component = nullptr;  // the master or the override it comes from
@@ -27,6 +31,10 @@ struct Occurrence {
   bool detached = false;
 };
 
+// Times are read only in years 0000 to 9999 (wall-clock, where they are written), the years
+// iCalendar holds; keeping what is saved within them is for the caller to check first. A component
+// whose DTSTART cannot be read back gives no occurrence, and apply then returns the times it was
+// given: nothing here fails on such a time.
 class Series {
  public:
   // None for text that does not parse, parses with errors, holds no VEVENT, holds VEVENTs of
@@ -45,7 +53,9 @@ class Series {
   bool bounded() const;
 
   // Occurrences that overlap [from, to): start before `to`, end after `from` (a zero-length one
-  // at or after `from`), ordered by start. EXDATEs are left out; overrides replace theirs.
+  // at or after `from`), ordered by start: the earliest kMostOccurrencesPerWindow of them.
+  // EXDATEs are left out; overrides replace theirs. Nothing starts after 9999-12-31 (wall-clock
+  // time).
   std::vector<Occurrence> occurrences(Instant from, Instant to) const;
   // The earliest occurrence by its original start; none when every one is excluded.
   std::optional<Occurrence> first() const;
@@ -84,8 +94,14 @@ class Series {
 
  private:
   Series() = default;
-  Occurrence occurrenceFor(Instant originalStart, icalcomponent* override) const;
-  std::vector<Instant> ruleStarts(Instant from, Instant to, std::size_t limit) const;
+  // None when the component's DTSTART cannot be read (only apply writes such a one).
+  std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override) const;
+  // The one occurrence of a series that does not repeat.
+  std::optional<Occurrence> single() const;
+  // The original starts in [earliest, to) of DTSTART, the RRULEs and the RDATEs: all of those
+  // before `from`, and the earliest `limit` from `from` on.
+  std::vector<Instant> ruleStarts(Instant earliest, Instant from, Instant to,
+                                  std::size_t limit) const;
   // The EXDATEs of the series, as instants and as whole local days.
   struct Exclusions {
     std::set<std::int64_t> instants;

@@ -54,6 +54,19 @@ class VtimezoneRules final : public ZoneRules {
   icaltimezone* zone_;  // owned by the VCALENDAR, which outlives this
 };
 
+// A date or date-time that names a real time of years 0000 to 9999, all that iCalendar text holds.
+// libical parses any digits (month 13, 30 February) and its own check refuses every year after
+// 3000. A leap second (:60) is kept: it reads as the first second of the next minute.
+bool isReadableTime(const icaltimetype& time) {
+  if (time.year < 0 || time.year > 9999 || time.month < 1 || time.month > 12 || time.day < 1 ||
+      static_cast<unsigned>(time.day) >
+          civil::daysInMonth(time.year, static_cast<unsigned>(time.month))) {
+    return false;
+  }
+  return time.is_date || (time.hour >= 0 && time.hour < 24 && time.minute >= 0 &&
+                          time.minute < 60 && time.second >= 0 && time.second <= 60);
+}
+
 std::int64_t floorSeconds(Instant instant) {
   return static_cast<std::int64_t>(std::floor(instant.seconds));
 }
@@ -148,7 +161,7 @@ std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
     default:
       return std::nullopt;
   }
-  if (icaltime_is_null_time(result.time) || !icaltime_is_valid_time(result.time)) {
+  if (icaltime_is_null_time(result.time) || !isReadableTime(result.time)) {
     return std::nullopt;
   }
   icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
