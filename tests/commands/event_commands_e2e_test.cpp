@@ -192,6 +192,74 @@ TEST_F(EventCommands, AllDayEventsFollowTheLocalDays) {
   EXPECT_EQ(nextDay.size(), 0u);
 }
 
+// Dates and alarms far out: what a file holds (years 0000 to 9999) reads back as it was saved;
+// what it cannot hold is refused as input and nothing is written. Regression: far starts crashed
+// create, and alarms outside those years were saved as files no reader accepts, or dropped.
+TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
+  struct Case {
+    const char* name;
+    const char* input;
+    const char* start;  // as get shows it when kept (null: all-day), "" when refused
+  };
+  const Case cases[] = {
+      {"start_in_3001", R"({"start":"3001-01-01T00:00:00Z"})", "3001-01-01T00:00:00.000Z"},
+      {"last_hour_of_9999", R"({"start":"9999-12-31T22:00:00Z","end":"9999-12-31T23:59:59Z"})",
+       "9999-12-31T22:00:00.000Z"},
+      {"first_second_of_0000", R"({"start":"0000-01-01T00:00:00Z"})", "0000-01-01T00:00:00.000Z"},
+      {"all_day_on_9999_12_30", R"({"start":"9999-12-30T12:00:00Z","allDay":true})", nullptr},
+      {"alarm_in_9999",
+       R"({"start":"2025-03-05T10:00:00Z","alarms":[{"absolute":"9999-12-31T23:59:59Z"}]})",
+       "2025-03-05T10:00:00.000Z"},
+      {"end_in_10000", R"({"start":"9999-12-31T23:59:59.999Z"})", ""},
+      {"start_before_0000", R"({"start":"-0001-01-01T00:00:00Z"})", ""},
+      {"all_day_on_9999_12_31", R"({"start":"9999-12-31T12:00:00Z","allDay":true})", ""},
+      {"alarm_in_10000",
+       R"({"start":"2025-03-05T10:00:00Z","alarms":[{"absolute":"+10000-01-01T00:00:00Z"}]})", ""},
+      {"alarm_before_0000",
+       R"({"start":"2025-03-05T10:00:00Z","alarms":[{"absolute":"-0001-06-01T00:00:00Z"}]})", ""},
+      {"alarm_at_the_end_of_49999",
+       R"({"start":"2025-03-05T10:00:00Z","alarms":[{"absolute":"+49999-12-31T23:59:59.999Z"}]})",
+       ""},
+      {"alarm_68_years_away", R"({"start":"2025-03-05T10:00:00Z","alarms":[{"relative":3e9}]})",
+       ""},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.name);
+    const ProcessResult created = store.tembra({"create", "--input", each.input});
+    if (each.start && !*each.start) {
+      EXPECT_EQ(created.status, 64);
+      EXPECT_EQ(created.out, "{\"error\":\"create 需要 --input <JSON>\"}\n");
+      continue;
+    }
+    ASSERT_EQ(created.status, 0) << created.out;
+    const json event = ok({"get", "--id", json::parse(created.out)["id"]});
+    if (each.start) {
+      EXPECT_EQ(event["start"], each.start);
+    }
+    if (!event["alarms"].empty()) {
+      EXPECT_EQ(event["alarms"][0]["absolute"], "9999-12-31T23:59:59.000Z");
+    }
+    // The window finds it too, through the index.
+    const json listed =
+        ok({"list", "--from", "-0001-01-01T00:00:00Z", "--to", "+10000-01-01T00:00:00Z"});
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0], event);
+    ok({"delete", "--id", event["id"]});
+  }
+  // Nothing refused reached a file.
+  EXPECT_EQ(ok({"list", "--from", "-49999-01-01T00:00:00Z", "--to", "+49999-01-01T00:00:00Z"}),
+            json::array());
+
+  const std::string id = create(json{{"start", "2025-03-05T10:00:00Z"}});
+  const ProcessResult updated = store.tembra(
+      {"update", "--input",
+       json{{"id", id}, {"alarms", json::parse(R"([{"absolute":"+10000-01-01T00:00:00Z"}])")}}
+           .dump()});
+  EXPECT_EQ(updated.status, 64);
+  EXPECT_EQ(updated.out, "{\"error\":\"update 需要 --input <JSON>，且包含 id\"}\n");
+  EXPECT_EQ(ok({"get", "--id", id})["alarms"], json::array());
+}
+
 TEST_F(EventCommands, AStoreWithoutCalendarsRefusesToCreate) {
   TempStore empty;
   empty.adminOk({"init", "--empty"});

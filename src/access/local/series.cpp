@@ -123,18 +123,19 @@ std::optional<int> storableOffset(double seconds) {
 }
 
 icalproperty* newTrigger(const Alarm& alarm) {
-  icaltriggertype trigger{};
-  trigger.time = icaltime_null_time();
-  trigger.duration = icaldurationtype_null_duration();
   if (alarm.absoluteDate) {
     // Absolute triggers are UTC (RFC 5545 3.8.6.3): without the zone every reader, this store
-    // included, would take the time for local.
-    trigger.time = utcValue(*alarm.absoluteDate).time;
-    trigger.time.zone = icaltimezone_get_utc_timezone();
-    icalproperty* property = icalproperty_new_trigger(trigger);
+    // included, would take the time for local. Made from text, since libical's constructor from a
+    // time writes every year after 3000 as 00000000T000000.
+    icalproperty* property = icalproperty_new(ICAL_TRIGGER_PROPERTY);
+    icalproperty_set_value(
+        property, icalvalue_new_from_string(ICAL_DATETIME_VALUE,
+                                            valueText(utcValue(*alarm.absoluteDate)).c_str()));
     icalproperty_add_parameter(property, icalparameter_new_value(ICAL_VALUE_DATETIME));
     return property;
   }
+  icaltriggertype trigger{};
+  trigger.time = icaltime_null_time();
   // apply has checked that the offset fits.
   trigger.duration = icaldurationtype_from_int(storableOffset(alarm.relativeOffset).value_or(0));
   return icalproperty_new_trigger(trigger);

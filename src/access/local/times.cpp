@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -267,12 +268,25 @@ bool isStorable(const TimeValue& value) {
   return value.time.year >= 0 && value.time.year <= 9999;
 }
 
+std::string valueText(const TimeValue& value) {
+  const icaltimetype& time = value.time;
+  char text[32];
+  if (value.form == TimeForm::date) {
+    std::snprintf(text, sizeof text, "%04d%02d%02d", time.year, time.month, time.day);
+  } else {
+    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d%s", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second, value.form == TimeForm::utc ? "Z" : "");
+  }
+  return text;
+}
+
 icalproperty* timeProperty(icalproperty_kind kind, const TimeValue& value) {
-  icaltimetype time = value.time;
-  time.zone = value.form == TimeForm::utc ? icaltimezone_get_utc_timezone() : nullptr;
   icalproperty* property = icalproperty_new(kind);
-  icalproperty_set_value(property, value.form == TimeForm::date ? icalvalue_new_date(time)
-                                                                : icalvalue_new_datetime(time));
+  // From text: libical's constructors from a time write every year after 3000 as 00000000T000000.
+  icalproperty_set_value(property,
+                         icalvalue_new_from_string(
+                             value.form == TimeForm::date ? ICAL_DATE_VALUE : ICAL_DATETIME_VALUE,
+                             valueText(value).c_str()));
   if (value.form == TimeForm::date) {
     icalproperty_add_parameter(property, icalparameter_new_value(ICAL_VALUE_DATE));
   } else if (value.form == TimeForm::zoned && value.tzid) {

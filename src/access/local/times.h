@@ -78,6 +78,9 @@ icaltimetype wallTime(std::int64_t seconds, bool isDate);
 // True when the value's year is one that iCalendar text holds: four digits, 0000 to 9999.
 bool isStorable(const TimeValue& value);
 
+// The value as iCalendar writes it: 20240501T090000Z, 20240501T090000 or 20240501.
+std::string valueText(const TimeValue& value);
+
 // A property of the kind holding the value, with VALUE=DATE or TZID as the form needs.
 icalproperty* timeProperty(icalproperty_kind kind, const TimeValue& value);
 
