@@ -128,6 +128,11 @@ class CalendarStore {
   virtual void requestFullAccessToEvents(AccessCompletion completion) = 0;
   // The same question as asked before full access existed.
   virtual void requestAccess(EntityType type, AccessCompletion completion) = 0;
+  // Called on the thread that asked, once a request of this run was answered "granted" and before
+  // anything is read: a store whose view was made before the grant brings it up to date here (the
+  // system's store otherwise keeps the empty view it had without access). Not called when access
+  // was already granted, nor after a refusal or an answer that came too late.
+  virtual void accessGranted() = 0;
 
   // Every calendar of the type, writable or not, in the store's order.
   virtual std::vector<Calendar> calendars(EntityType type) = 0;

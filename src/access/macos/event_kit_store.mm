@@ -196,6 +196,15 @@ class EventKitStore final : public CalendarStore {
     }
   }
 
+  // The store was made before the user allowed access and keeps the empty view it had then; a
+  // reset makes it read the calendars anew. The access code calls this on the main thread, after
+  // its wait and before any read, so no object the reset would invalidate exists yet.
+  void accessGranted() override {
+    @autoreleasepool {
+      [store_ reset];
+    }
+  }
+
   std::vector<Calendar> calendars(EntityType) override {
     @autoreleasepool {
       std::vector<Calendar> values;
