@@ -115,7 +115,8 @@ struct EventPredicate {
 };
 
 // The operations the commands use. A back-end never ends the process: refusals come back as
-// StoreError values, and anything it cannot find is simply absent.
+// StoreError values, and anything it cannot find is simply absent. A failure raised inside a
+// framework the back-end calls becomes one of the two: a refused write, or nothing found.
 class CalendarStore {
  public:
   virtual ~CalendarStore() = default;

@@ -89,6 +89,13 @@ enum : NSStringEncoding { NSUTF8StringEncoding = 4 };
 @property(readonly, copy) NSString* localizedDescription;
 @end
 
+typedef NSString* NSExceptionName;
+
+@interface NSException : NSObject
+@property(readonly, copy) NSExceptionName name;
+@property(nullable, readonly, copy) NSString* reason;
+@end
+
 @interface NSPredicate : NSObject
 @end
 
