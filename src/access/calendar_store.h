@@ -23,7 +23,8 @@ inline Instant operator+(Instant instant, double seconds) {
 
 // A back-end's own object behind a value, kept for back-ends whose objects carry more than the
 // value shows: the system store keeps its event object, so that a save changes the very object
-// that was fetched. Empty for values that no back-end object stands behind.
+// that was fetched. Empty for values that no back-end object stands behind, and for the events of a
+// window (eventsMatching).
 using NativeHandle = std::shared_ptr<void>;
 
 // The only entity type the program asks for.
@@ -146,7 +147,9 @@ class CalendarStore {
                                     std::optional<std::vector<Calendar>> calendars) const {
     return EventPredicate{start, end, std::move(calendars)};
   }
-  // Every event and every occurrence that overlaps the window, in the store's order.
+  // Every event and every occurrence that overlaps the window, in the store's order. The events
+  // are for reading: they carry no native handle, so a long window keeps no back-end object alive;
+  // to change one, fetch it with eventWithIdentifier.
   virtual std::vector<Event> eventsMatching(const EventPredicate& predicate) = 0;
 
   // A new, unsaved event bound to this store.

@@ -146,7 +146,12 @@ std::vector<Alarm> alarmValues(NSArray<EKAlarm*>* _Nullable alarms) {
   return values;
 }
 
-Event eventValue(EKEvent* event, CalendarValues& calendars) {
+// Whether a value keeps the framework's object behind it: a value that may be saved or removed
+// must; one that is only printed need not, and a long window would otherwise hold every object it
+// read.
+enum class Keep { object, valuesOnly };
+
+Event eventValue(EKEvent* event, CalendarValues& calendars, Keep keep) {
   Event value;
   value.eventIdentifier = optionalUtf8(event.eventIdentifier);
   if (EKCalendar* calendar = event.calendar)
@@ -164,7 +169,8 @@ Event eventValue(EKEvent* event, CalendarValues& calendars) {
   value.isDetached = event.isDetached;
   if (event.hasRecurrenceRules)
     value.occurrenceDate = optionalInstant(event.occurrenceDate);
-  value.native = eventHandle(event);
+  if (keep == Keep::object)
+    value.native = eventHandle(event);
   return value;
 }
 
@@ -349,7 +355,7 @@ class EventKitStore final : public CalendarStore {
         [&](EKEventStore* store) -> std::optional<Event> {
           if (EKEvent* event = ekEvent(store, identifier)) {
             CalendarValues calendars;
-            return eventValue(event, calendars);
+            return eventValue(event, calendars, Keep::object);
           }
           return std::nullopt;
         },
@@ -374,13 +380,16 @@ class EventKitStore final : public CalendarStore {
           CalendarValues calendarValues;
           return eventsInPieces(
               predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
-                NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
-                                                                    endDate:nsDate(to)
-                                                                  calendars:calendars];
-                std::vector<Event> events;
-                for (EKEvent* event in [store eventsMatchingPredicate:query])
-                  events.push_back(eventValue(event, calendarValues));
-                return events;
+                // What the framework made for this piece goes with the piece: only values stay.
+                @autoreleasepool {
+                  NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
+                                                                      endDate:nsDate(to)
+                                                                    calendars:calendars];
+                  std::vector<Event> events;
+                  for (EKEvent* event in [store eventsMatchingPredicate:query])
+                    events.push_back(eventValue(event, calendarValues, Keep::valuesOnly));
+                  return events;
+                }
               });
         },
         [](const std::string&) { return std::vector<Event>(); });
@@ -408,7 +417,7 @@ class EventKitStore final : public CalendarStore {
           if (![store saveEvent:event span:ekSpan(span) error:&error])
             return storeError(error);
           CalendarValues calendars;
-          value = eventValue(event, calendars);
+          value = eventValue(event, calendars, Keep::object);
           return std::nullopt;
         },
         [](const std::string& reason) -> std::optional<StoreError> { return StoreError{reason}; });
