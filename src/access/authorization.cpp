@@ -63,6 +63,10 @@ AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater,
   }
   pending->answered.try_acquire_until(std::chrono::steady_clock::now() + deadline);
   const bool granted = pending->granted.load();
+  // Here, on the caller's thread and before the command reads anything: the system's store made
+  // before the grant would otherwise serve this whole run from its view without access.
+  if (granted)
+    store.accessGranted();
 
   if (macOS14OrLater) {
     return {granted, authorizationStatusString(store.authorizationStatus(EntityType::event), true)};

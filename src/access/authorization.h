@@ -27,8 +27,9 @@ bool runningMacOS14OrLater();
 std::string authorizationStatusString(int code, bool macOS14OrLater = runningMacOS14OrLater());
 
 // Reads the status and, for codes other than 1, 2 and 3, asks the store and waits at most
-// `deadline` for the answer. Never ends the process; an answer that comes after the deadline
-// counts as a refusal and touches nothing the caller has released.
+// `deadline` for the answer; after an answer "granted" it calls the store's accessGranted before
+// returning. Never ends the process; an answer that comes after the deadline counts as a refusal
+// and touches nothing the caller has released.
 AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater = runningMacOS14OrLater(),
                                std::chrono::milliseconds deadline = kAccessRequestDeadline);
 

@@ -23,7 +23,8 @@ inline Instant operator+(Instant instant, double seconds) {
 
 // A back-end's own object behind a value, kept for back-ends whose objects carry more than the
 // value shows: the system store keeps its event object, so that a save changes the very object
-// that was fetched. Empty for values that no back-end object stands behind.
+// that was fetched. Empty for values that no back-end object stands behind, and for the events of a
+// window (eventsMatching).
 using NativeHandle = std::shared_ptr<void>;
 
 // The only entity type the program asks for.
@@ -115,7 +116,8 @@ struct EventPredicate {
 };
 
 // The operations the commands use. A back-end never ends the process: refusals come back as
-// StoreError values, and anything it cannot find is simply absent.
+// StoreError values, and anything it cannot find is simply absent. A failure raised inside a
+// framework the back-end calls becomes one of the two: a refused write, or nothing found.
 class CalendarStore {
  public:
   virtual ~CalendarStore() = default;
@@ -128,6 +130,11 @@ class CalendarStore {
   virtual void requestFullAccessToEvents(AccessCompletion completion) = 0;
   // The same question as asked before full access existed.
   virtual void requestAccess(EntityType type, AccessCompletion completion) = 0;
+  // Called on the thread that asked, once a request of this run was answered "granted" and before
+  // anything is read: a store whose view was made before the grant brings it up to date here (the
+  // system's store otherwise keeps the empty view it had without access). Not called when access
+  // was already granted, nor after a refusal or an answer that came too late.
+  virtual void accessGranted() = 0;
 
   // Every calendar of the type, writable or not, in the store's order.
   virtual std::vector<Calendar> calendars(EntityType type) = 0;
@@ -140,7 +147,9 @@ class CalendarStore {
                                     std::optional<std::vector<Calendar>> calendars) const {
     return EventPredicate{start, end, std::move(calendars)};
   }
-  // Every event and every occurrence that overlaps the window, in the store's order.
+  // Every event and every occurrence that overlaps the window, in the store's order. The events
+  // are for reading: they carry no native handle, so a long window keeps no back-end object alive;
+  // to change one, fetch it with eventWithIdentifier.
   virtual std::vector<Event> eventsMatching(const EventPredicate& predicate) = 0;
 
   // A new, unsaved event bound to this store.

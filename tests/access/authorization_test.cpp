@@ -1,7 +1,9 @@
 // The status texts, the permission request's decision table and its deadline.
 #include "access/authorization.h"
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,7 @@ struct DecisionCase {
   bool asks;
   bool granted;
   const char* status;
+  bool refreshes;  // the store hears accessGranted
 };
 
 class RequestFullAccessTest : public ::testing::TestWithParam<DecisionCase> {};
@@ -58,24 +61,29 @@ TEST_P(RequestFullAccessTest, FollowsTheDecisionTable) {
   EXPECT_EQ(store.data().accessRequests, c.asks ? 1 : 0);
   EXPECT_EQ(result.granted, c.granted);
   EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(store.data().grantsSeen, c.refreshes ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RequestFullAccessTest,
     ::testing::Values(
-        DecisionCase{"restricted", 1, FakeAnswer::grant, true, false, false, "restricted"},
-        DecisionCase{"denied", 2, FakeAnswer::grant, true, false, false, "denied"},
-        DecisionCase{"full_access", 3, FakeAnswer::deny, true, false, true, "fullAccess"},
-        DecisionCase{"authorized_before_14", 3, FakeAnswer::deny, false, false, true, "authorized"},
-        DecisionCase{"not_determined_grant", 0, FakeAnswer::grant, true, true, true, "fullAccess"},
-        DecisionCase{"not_determined_deny", 0, FakeAnswer::deny, true, true, false, "denied"},
+        DecisionCase{"restricted", 1, FakeAnswer::grant, true, false, false, "restricted", false},
+        DecisionCase{"denied", 2, FakeAnswer::grant, true, false, false, "denied", false},
+        DecisionCase{"full_access", 3, FakeAnswer::deny, true, false, true, "fullAccess", false},
+        DecisionCase{"authorized_before_14", 3, FakeAnswer::deny, false, false, true, "authorized",
+                     false},
+        DecisionCase{"not_determined_grant", 0, FakeAnswer::grant, true, true, true, "fullAccess",
+                     true},
+        DecisionCase{"not_determined_deny", 0, FakeAnswer::deny, true, true, false, "denied",
+                     false},
         DecisionCase{"not_determined_grant_before_14", 0, FakeAnswer::grant, false, true, true,
-                     "authorized"},
+                     "authorized", true},
         DecisionCase{"not_determined_deny_before_14", 0, FakeAnswer::deny, false, true, false,
-                     "denied"},
-        DecisionCase{"write_only_asks", 4, FakeAnswer::grant, true, true, true, "fullAccess"},
-        DecisionCase{"write_only_refused", 4, FakeAnswer::deny, true, true, false, "denied"},
-        DecisionCase{"unknown_code_asks", 9, FakeAnswer::grant, true, true, true, "fullAccess"}),
+                     "denied", false},
+        DecisionCase{"write_only_asks", 4, FakeAnswer::grant, true, true, true, "fullAccess", true},
+        DecisionCase{"write_only_refused", 4, FakeAnswer::deny, true, true, false, "denied", false},
+        DecisionCase{"unknown_code_asks", 9, FakeAnswer::grant, true, true, true, "fullAccess",
+                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RequestFullAccess, ReadsTheCodeAgainAfterTheAnswerOnModernSystems) {
@@ -95,6 +103,7 @@ TEST(RequestFullAccess, NoAnswerBeforeTheDeadlineIsARefusal) {
     const AccessResult result = requestFullAccess(store, modern, std::chrono::milliseconds(20));
     EXPECT_FALSE(result.granted);
     EXPECT_EQ(result.status, modern ? "notDetermined" : "denied");
+    EXPECT_EQ(store.data().grantsSeen, 0);
   }
 }
 
@@ -107,6 +116,30 @@ TEST(RequestFullAccess, AnAnswerAfterTheDeadlineTouchesNothingReleased) {
   EXPECT_FALSE(result.granted);
   // The completion still runs; under AddressSanitizer a freed flag or semaphore would show here.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(store.data().grantsSeen, 0);
+}
+
+// The first run that asks must be served like any later one: the store hears of the grant before
+// the command reads anything, whatever the command.
+TEST(RequireAccess, TellsTheStoreOfAGrantBeforeAnyRead) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"calendars"},
+      {"default-calendar"},
+      {"resolve-calendar", "--title", "Work"},
+      {"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-02T00:00:00Z"},
+      {"get", "--id", "e1"},
+      {"create", "--input", R"({"start":"2024-05-01T09:00:00Z"})"},
+      {"update", "--input", R"({"id":"e1"})"},
+      {"delete", "--id", "e1"},
+  };
+  for (const auto& words : commands) {
+    FakeStore store;
+    store.data().authorization = 0;
+    testing::runCommand(store, words);
+    EXPECT_EQ(store.data().grantsSeen, 1) << words[0];
+    EXPECT_EQ(store.data().readsBeforeGrant, 0) << words[0];
+    EXPECT_GT(store.data().storeReads, 0) << words[0];
+  }
 }
 
 TEST(RequireAccess, FailsWithStatusTwoAndTheExactMessage) {

@@ -260,6 +260,22 @@ TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
   EXPECT_EQ(ok({"get", "--id", id})["alarms"], json::array());
 }
 
+// The README's advice to hosts west of UTC: midnight UTC is still the day before there.
+TEST_F(EventCommands, AnAllDayStartLandsOnTheLocalDayOfItsInstant) {
+  store.zone = "America/New_York";
+  const struct {
+    const char* start;
+    const char* storedStart;
+  } rows[] = {
+      {"2024-05-01T00:00:00-04:00", "2024-05-01T04:00:00.000Z"},
+      {"2024-05-01T00:00:00Z", "2024-04-30T04:00:00.000Z"},
+  };
+  for (const auto& row : rows) {
+    const std::string id = create(json{{"start", row.start}, {"allDay", true}});
+    EXPECT_EQ(ok({"get", "--id", id})["start"], row.storedStart) << row.start;
+  }
+}
+
 TEST_F(EventCommands, AStoreWithoutCalendarsRefusesToCreate) {
   TempStore empty;
   empty.adminOk({"init", "--empty"});

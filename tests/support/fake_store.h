@@ -31,7 +31,9 @@ struct FakeData {
   std::optional<Instant> modifiedOnSave = Instant{1'700'000'000.25};
 
   int accessRequests = 0;
-  int storeReads = 0;  // calendar and event reads of every kind
+  int storeReads = 0;                   // calendar and event reads of every kind
+  int grantsSeen = 0;                   // calls of accessGranted
+  std::optional<int> readsBeforeGrant;  // storeReads when accessGranted was first called
   std::vector<Event> saved;
   std::vector<Event> removed;
   std::vector<Span> spans;  // the span of every save and removal asked for, in order
@@ -50,6 +52,10 @@ class FakeStore final : public CalendarStore {
   }
   void requestAccess(EntityType, AccessCompletion completion) override {
     answer(std::move(completion));
+  }
+  void accessGranted() override {
+    if (data_->grantsSeen++ == 0)
+      data_->readsBeforeGrant = data_->storeReads;
   }
 
   std::vector<Calendar> calendars(EntityType) override {

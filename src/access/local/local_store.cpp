@@ -52,6 +52,10 @@ class LocalStore final : public CalendarStore {
     answer(std::move(completion));
   }
 
+  // Nothing to bring up to date: answer() keeps the settings it saved, and the calendars and
+  // events are read from the files at each operation.
+  void accessGranted() override {}
+
   std::vector<Calendar> calendars(EntityType) override {
     std::vector<Calendar> calendars;
     if (!open())

@@ -4,10 +4,12 @@
 #import <EventKit/EventKit.h>
 #import <Foundation/Foundation.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -144,7 +146,12 @@ std::vector<Alarm> alarmValues(NSArray<EKAlarm*>* _Nullable alarms) {
   return values;
 }
 
-Event eventValue(EKEvent* event, CalendarValues& calendars) {
+// Whether a value keeps the framework's object behind it: a value that may be saved or removed
+// must; one that is only printed need not, and a long window would otherwise hold every object it
+// read.
+enum class Keep { object, valuesOnly };
+
+Event eventValue(EKEvent* event, CalendarValues& calendars, Keep keep) {
   Event value;
   value.eventIdentifier = optionalUtf8(event.eventIdentifier);
   if (EKCalendar* calendar = event.calendar)
@@ -162,7 +169,8 @@ Event eventValue(EKEvent* event, CalendarValues& calendars) {
   value.isDetached = event.isDetached;
   if (event.hasRecurrenceRules)
     value.occurrenceDate = optionalInstant(event.occurrenceDate);
-  value.native = eventHandle(event);
+  if (keep == Keep::object)
+    value.native = eventHandle(event);
   return value;
 }
 
@@ -170,190 +178,297 @@ NSString* _Nullable nsText(const std::optional<std::string>& text) {
   return text ? nsString(*text) : nil;
 }
 
-class EventKitStore final : public CalendarStore {
+EKCalendar* _Nullable ekCalendar(EKEventStore* store, const std::string& identifier) {
+  if (NSString* text = nsString(identifier))
+    return [store calendarWithIdentifier:text];
+  return nil;
+}
+
+EKEvent* _Nullable ekEvent(EKEventStore* store, const std::string& identifier) {
+  if (NSString* text = nsString(identifier))
+    return [store eventWithIdentifier:text];
+  return nil;
+}
+
+// Writes the fields that differ from the object's own. The framework records what it was told
+// to change, and a date that was not changed must not move by a conversion's rounding.
+void write(EKEventStore* store, const Event& value, EKEvent* event) {
+  if (value.calendar) {
+    EKCalendar* current = event.calendar;
+    if (current == nil || utf8(current.calendarIdentifier) != value.calendar->calendarIdentifier) {
+      if (EKCalendar* calendar = ekCalendar(store, value.calendar->calendarIdentifier))
+        event.calendar = calendar;
+    }
+  }
+  if (optionalUtf8(event.title) != value.title)
+    event.title = nsText(value.title);
+  if (optionalUtf8(event.notes) != value.notes)
+    event.notes = nsText(value.notes);
+  if (optionalUtf8(event.location) != value.location)
+    event.location = nsText(value.location);
+  if (value.startDate && optionalInstant(event.startDate) != value.startDate)
+    event.startDate = nsDate(*value.startDate);
+  if (value.endDate && optionalInstant(event.endDate) != value.endDate)
+    event.endDate = nsDate(*value.endDate);
+  if (static_cast<bool>(event.allDay) != value.isAllDay)
+    event.allDay = value.isAllDay ? YES : NO;
+  if (alarmValues(event.alarms) != value.alarms) {
+    NSArray<EKAlarm*>* previous = [event.alarms copy];
+    for (EKAlarm* alarm in previous)
+      [event removeAlarm:alarm];
+    for (const Alarm& alarm : value.alarms)
+      [event addAlarm:ekAlarm(alarm)];
+  }
+}
+
+// What an exception the framework raised says: its reason, else its name.
+std::string exceptionReason(NSException* exception) {
+  if (NSString* reason = exception.reason)
+    return utf8(reason);
+  return utf8(exception.name);
+}
+
+// The framework's event store, reachable only through run(). A framework call may raise an
+// Objective-C exception (on dates far outside what the framework handles, for one), which would
+// end the run with no document; run() turns it into the failure value the store interface
+// promises. Unwinding is safe on both sides: in Objective-C++ ARC releases the references of the
+// frames an exception leaves (-fobjc-arc-exceptions is the default there), and on 64-bit macOS an
+// Objective-C exception unwinds C++ frames as a C++ exception does, destroying their values.
+class FrameworkStore {
  public:
-  EventKitStore() : store_([[EKEventStore alloc] init]) {}
-
-  int authorizationStatus(EntityType) override {
-    return static_cast<int>([EKEventStore authorizationStatusForEntityType:EKEntityTypeEvent]);
-  }
-
-  void requestFullAccessToEvents(AccessCompletion completion) override {
+  FrameworkStore() {
+    // Made at start-up, before the arguments are read; creating it asks the user nothing.
     @autoreleasepool {
-      EKEventStoreRequestAccessCompletionHandler handler = answerHandler(std::move(completion));
-      if (@available(macOS 14.0, *)) {
-        [store_ requestFullAccessToEventsWithCompletion:handler];
-      } else {
-        [store_ requestAccessToEntityType:EKEntityTypeEvent completion:handler];
+      @try {
+        store_ = [[EKEventStore alloc] init];
+      } @catch (NSException* exception) {
+        unavailable_ = exceptionReason(exception);
+      } @catch (id) {
       }
     }
   }
 
-  void requestAccess(EntityType, AccessCompletion completion) override {
+  // body(store) in an autorelease pool of its own; caught(reason) in its place when the store
+  // could not be made or the framework raises while body runs.
+  template <class Body, class Caught>
+  auto run(Body&& body, Caught&& caught) -> decltype(body(std::declval<EKEventStore*>())) {
     @autoreleasepool {
-      [store_ requestAccessToEntityType:EKEntityTypeEvent
-                             completion:answerHandler(std::move(completion))];
-    }
-  }
-
-  std::vector<Calendar> calendars(EntityType) override {
-    @autoreleasepool {
-      std::vector<Calendar> values;
-      for (EKCalendar* calendar in [store_ calendarsForEntityType:EKEntityTypeEvent])
-        values.push_back(calendarValue(calendar));
-      return values;
-    }
-  }
-
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
-    @autoreleasepool {
-      if (EKCalendar* calendar = store_.defaultCalendarForNewEvents)
-        return calendarValue(calendar);
-      return std::nullopt;
-    }
-  }
-
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
-    @autoreleasepool {
-      if (EKCalendar* calendar = ekCalendar(identifier))
-        return calendarValue(calendar);
-      return std::nullopt;
-    }
-  }
-
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
-    @autoreleasepool {
-      if (EKEvent* event = ekEvent(identifier)) {
-        CalendarValues calendars;
-        return eventValue(event, calendars);
+      EKEventStore* store = store_;
+      if (store == nil)
+        return caught(unavailable_);
+      @try {
+        return body(store);
+      } @catch (NSException* exception) {
+        return caught(exceptionReason(exception));
+      } @catch (id) {
+        return caught(std::string());
       }
-      return std::nullopt;
-    }
-  }
-
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
-    @autoreleasepool {
-      NSMutableArray<EKCalendar*>* calendars = nil;
-      if (predicate.calendars) {
-        calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
-        for (const Calendar& calendar : *predicate.calendars) {
-          if (EKCalendar* found = ekCalendar(calendar.calendarIdentifier))
-            [calendars addObject:found];
-        }
-        // An empty list would mean every calendar to the framework.
-        if (calendars.count == 0)
-          return {};
-      }
-
-      CalendarValues calendarValues;
-      return eventsInPieces(
-          predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
-            NSPredicate* query = [store_ predicateForEventsWithStartDate:nsDate(from)
-                                                                 endDate:nsDate(to)
-                                                               calendars:calendars];
-            std::vector<Event> events;
-            for (EKEvent* event in [store_ eventsMatchingPredicate:query])
-              events.push_back(eventValue(event, calendarValues));
-            return events;
-          });
-    }
-  }
-
-  Event newEvent() override {
-    @autoreleasepool {
-      Event value;
-      value.native = eventHandle([EKEvent eventWithEventStore:store_]);
-      return value;
-    }
-  }
-
-  std::optional<StoreError> saveEvent(Event& value, Span span) override {
-    @autoreleasepool {
-      EKEvent* event = eventOfHandle(value.native);
-      if (event == nil)
-        event = [EKEvent eventWithEventStore:store_];
-      write(value, event);
-      NSError* error = nil;
-      if (![store_ saveEvent:event span:ekSpan(span) error:&error])
-        return storeError(error);
-      CalendarValues calendars;
-      value = eventValue(event, calendars);
-      return std::nullopt;
-    }
-  }
-
-  std::optional<StoreError> removeEvent(const Event& value, Span span) override {
-    @autoreleasepool {
-      EKEvent* event = eventOfHandle(value.native);
-      if (event == nil && value.eventIdentifier)
-        event = ekEvent(*value.eventIdentifier);
-      // Nothing in the store stands behind the value: there is nothing left to remove.
-      if (event == nil)
-        return std::nullopt;
-      NSError* error = nil;
-      if (![store_ removeEvent:event span:ekSpan(span) error:&error])
-        return storeError(error);
-      return std::nullopt;
     }
   }
 
  private:
-  // The completion may run after the caller stopped waiting; the block holds its own copy of it,
-  // and with it the caller's share of whatever the completion reaches.
-  static EKEventStoreRequestAccessCompletionHandler answerHandler(AccessCompletion completion) {
-    return ^(BOOL granted, NSError* _Nullable error) {
-      std::optional<StoreError> failure;
-      if (error != nil)
-        failure = storeError(error);
-      completion(granted != NO, std::move(failure));
-    };
+  EKEventStore* _Nullable store_ = nil;
+  std::string unavailable_;
+};
+
+// The completion of one permission request, run once: by the framework's answer, or by a failure
+// raised while asking, whichever comes first.
+class OneAnswer {
+ public:
+  explicit OneAnswer(AccessCompletion completion) : completion_(std::move(completion)) {}
+
+  void operator()(bool granted, std::optional<StoreError> error) {
+    if (!answered_.test_and_set())
+      completion_(granted, std::move(error));
   }
 
-  EKCalendar* _Nullable ekCalendar(const std::string& identifier) {
-    if (NSString* text = nsString(identifier))
-      return [store_ calendarWithIdentifier:text];
-    return nil;
+ private:
+  AccessCompletion completion_;
+  std::atomic_flag answered_;
+};
+
+// Which question a request asks.
+enum class Question { fullAccessWhereItExists, accessToEvents };
+
+// Access that cannot be read is access that cannot be used.
+constexpr int kRestricted = 1;
+
+class EventKitStore final : public CalendarStore {
+ public:
+  int authorizationStatus(EntityType) override {
+    return framework_.run(
+        [](EKEventStore*) {
+          return static_cast<int>(
+              [EKEventStore authorizationStatusForEntityType:EKEntityTypeEvent]);
+        },
+        [](const std::string&) { return kRestricted; });
   }
 
-  EKEvent* _Nullable ekEvent(const std::string& identifier) {
-    if (NSString* text = nsString(identifier))
-      return [store_ eventWithIdentifier:text];
-    return nil;
+  void requestFullAccessToEvents(AccessCompletion completion) override {
+    ask(Question::fullAccessWhereItExists, std::move(completion));
   }
 
-  // Writes the fields that differ from the object's own. The framework records what it was told
-  // to change, and a date that was not changed must not move by a conversion's rounding.
-  void write(const Event& value, EKEvent* event) {
-    if (value.calendar) {
-      EKCalendar* current = event.calendar;
-      if (current == nil ||
-          utf8(current.calendarIdentifier) != value.calendar->calendarIdentifier) {
-        if (EKCalendar* calendar = ekCalendar(value.calendar->calendarIdentifier))
-          event.calendar = calendar;
-      }
-    }
-    if (optionalUtf8(event.title) != value.title)
-      event.title = nsText(value.title);
-    if (optionalUtf8(event.notes) != value.notes)
-      event.notes = nsText(value.notes);
-    if (optionalUtf8(event.location) != value.location)
-      event.location = nsText(value.location);
-    if (value.startDate && optionalInstant(event.startDate) != value.startDate)
-      event.startDate = nsDate(*value.startDate);
-    if (value.endDate && optionalInstant(event.endDate) != value.endDate)
-      event.endDate = nsDate(*value.endDate);
-    if (static_cast<bool>(event.allDay) != value.isAllDay)
-      event.allDay = value.isAllDay ? YES : NO;
-    if (alarmValues(event.alarms) != value.alarms) {
-      NSArray<EKAlarm*>* previous = [event.alarms copy];
-      for (EKAlarm* alarm in previous)
-        [event removeAlarm:alarm];
-      for (const Alarm& alarm : value.alarms)
-        [event addAlarm:ekAlarm(alarm)];
-    }
+  void requestAccess(EntityType, AccessCompletion completion) override {
+    ask(Question::accessToEvents, std::move(completion));
   }
 
-  EKEventStore* store_;
+  // The store was made before the user allowed access and keeps the empty view it had then; a
+  // reset makes it read the calendars anew. The access code calls this on the main thread, after
+  // its wait and before any read, so no object the reset would invalidate exists yet.
+  void accessGranted() override {
+    framework_.run([](EKEventStore* store) { [store reset]; }, [](const std::string&) {});
+  }
+
+  std::vector<Calendar> calendars(EntityType) override {
+    return framework_.run(
+        [](EKEventStore* store) {
+          std::vector<Calendar> values;
+          for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent])
+            values.push_back(calendarValue(calendar));
+          return values;
+        },
+        [](const std::string&) { return std::vector<Calendar>(); });
+  }
+
+  std::optional<Calendar> defaultCalendarForNewEvents() override {
+    return framework_.run(
+        [](EKEventStore* store) -> std::optional<Calendar> {
+          if (EKCalendar* calendar = store.defaultCalendarForNewEvents)
+            return calendarValue(calendar);
+          return std::nullopt;
+        },
+        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  }
+
+  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::optional<Calendar> {
+          if (EKCalendar* calendar = ekCalendar(store, identifier))
+            return calendarValue(calendar);
+          return std::nullopt;
+        },
+        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  }
+
+  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::optional<Event> {
+          if (EKEvent* event = ekEvent(store, identifier)) {
+            CalendarValues calendars;
+            return eventValue(event, calendars, Keep::object);
+          }
+          return std::nullopt;
+        },
+        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
+  }
+
+  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::vector<Event> {
+          NSMutableArray<EKCalendar*>* calendars = nil;
+          if (predicate.calendars) {
+            calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
+            for (const Calendar& calendar : *predicate.calendars) {
+              if (EKCalendar* found = ekCalendar(store, calendar.calendarIdentifier))
+                [calendars addObject:found];
+            }
+            // An empty list would mean every calendar to the framework.
+            if (calendars.count == 0)
+              return {};
+          }
+
+          CalendarValues calendarValues;
+          return eventsInPieces(
+              predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
+                // What the framework made for this piece goes with the piece: only values stay.
+                @autoreleasepool {
+                  NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
+                                                                      endDate:nsDate(to)
+                                                                    calendars:calendars];
+                  std::vector<Event> events;
+                  for (EKEvent* event in [store eventsMatchingPredicate:query])
+                    events.push_back(eventValue(event, calendarValues, Keep::valuesOnly));
+                  return events;
+                }
+              });
+        },
+        [](const std::string&) { return std::vector<Event>(); });
+  }
+
+  Event newEvent() override {
+    return framework_.run(
+        [](EKEventStore* store) {
+          Event value;
+          value.native = eventHandle([EKEvent eventWithEventStore:store]);
+          return value;
+        },
+        // saveEvent makes the framework's object itself for a value that has none.
+        [](const std::string&) { return Event{}; });
+  }
+
+  std::optional<StoreError> saveEvent(Event& value, Span span) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::optional<StoreError> {
+          EKEvent* event = eventOfHandle(value.native);
+          if (event == nil)
+            event = [EKEvent eventWithEventStore:store];
+          write(store, value, event);
+          NSError* error = nil;
+          if (![store saveEvent:event span:ekSpan(span) error:&error])
+            return storeError(error);
+          CalendarValues calendars;
+          value = eventValue(event, calendars, Keep::object);
+          return std::nullopt;
+        },
+        [](const std::string& reason) -> std::optional<StoreError> { return StoreError{reason}; });
+  }
+
+  std::optional<StoreError> removeEvent(const Event& value, Span span) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::optional<StoreError> {
+          EKEvent* event = eventOfHandle(value.native);
+          if (event == nil && value.eventIdentifier)
+            event = ekEvent(store, *value.eventIdentifier);
+          // Nothing in the store stands behind the value: there is nothing left to remove.
+          if (event == nil)
+            return std::nullopt;
+          NSError* error = nil;
+          if (![store removeEvent:event span:ekSpan(span) error:&error])
+            return storeError(error);
+          return std::nullopt;
+        },
+        [](const std::string& reason) -> std::optional<StoreError> { return StoreError{reason}; });
+  }
+
+ private:
+  // The completion may run after the caller stopped waiting; the block holds its own share of the
+  // answer, and with it the caller's share of whatever the completion reaches.
+  void ask(Question question, AccessCompletion completion) {
+    auto answer = std::make_shared<OneAnswer>(std::move(completion));
+    framework_.run(
+        [&](EKEventStore* store) {
+          EKEventStoreRequestAccessCompletionHandler handler =
+              ^(BOOL granted, NSError* _Nullable error) {
+                std::optional<StoreError> failure;
+                if (error != nil)
+                  failure = storeError(error);
+                (*answer)(granted != NO, std::move(failure));
+              };
+          if (question == Question::fullAccessWhereItExists) {
+            if (@available(macOS 14.0, *)) {
+              [store requestFullAccessToEventsWithCompletion:handler];
+              return;
+            }
+          }
+          [store requestAccessToEntityType:EKEntityTypeEvent completion:handler];
+        },
+        [&](const std::string& reason) {
+          // Answered on a thread of its own, as the framework answers.
+          std::thread([answer, reason] { (*answer)(false, StoreError{reason}); }).detach();
+        });
+  }
+
+  FrameworkStore framework_;
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves that scripts/check-macos catches the faults it exists for: each row plants one fault in a
 # copy of the system store's source, and the check must fail at the named step with the named
-# diagnostic. The unchanged source must pass.
+# diagnostic; each build row plants one in a copy of the build's CMakeLists.txt, and the check of
+# the build's macOS branch must fail with the named diagnostic. The unchanged source must pass.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 source_file=$root/src/access/macos/event_kit_store.mm
@@ -9,26 +10,41 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # name | sed program that plants the fault | step that must fail | diagnostic it must print
+# [| the source file, when not the system store's]
 rows=(
   "misspelled selector|s/calendarsForEntityType:EKEntityTypeEvent\]/calendarForEntityType:EKEntityTypeEvent]/|this machine's target|no visible @interface for 'EKEventStore' declares the selector 'calendarForEntityType:'"
   "missing __bridge|s/(__bridge EKEvent\*)handle.get()/(EKEvent*)handle.get()/|this machine's target|requires a bridged cast"
   "macOS 14 call outside @available|s/if (@available(macOS 14.0, \*)) {/if (true) {/|macOS 13 target|'requestFullAccessToEventsWithCompletion:' is only available on macOS 14.0 or newer"
-  "nullable passed to a non-null parameter|s/\[store_ eventWithIdentifier:text\]/[store_ eventWithIdentifier:nsString(identifier)]/|this machine's target|implicit conversion from nullable pointer 'NSString * _Nullable' to non-nullable pointer type 'NSString * _Nonnull'"
+  "nullable passed to a non-null parameter|s/\[store eventWithIdentifier:text\]/[store eventWithIdentifier:nsString(identifier)]/|this machine's target|implicit conversion from nullable pointer 'NSString * _Nullable' to non-nullable pointer type 'NSString * _Nonnull'"
   "nil reaching a non-null parameter on one path|/Nothing in the store stands behind/,+2d|static analyzer|nil passed to a callee that requires a non-null 1st parameter"
+  "the framework's store reached outside the exception guard|s/framework_.run(\[\](EKEventStore\* store) { \[store reset\]; }, \[\](const std::string&) {});/[framework_.store_ reset];/|this machine's target|'store_' is a private member"
+  "no refresh after the grant|/void accessGranted() override {/,/^  }$/d|this machine's target|allocating an object of abstract class type"
+  "title matching passes on text that may be nil|s/isEqualToString:right.precomposedStringWithCanonicalMapping/isEqualToString:decode(b)/|this machine's target|implicit conversion from nullable pointer 'NSString * _Nullable' to non-nullable pointer type 'NSString * _Nonnull'|src/commands/macos/title_match.mm"
+)
+
+# name | sed program that plants the fault in CMakeLists.txt | diagnostic the build check must print
+build_rows=(
+  "Homebrew's ICU linked into title matching|s#tembra_access \"-framework Foundation\")#tembra_access \"-framework Foundation\" /opt/homebrew/opt/icu4c/lib/libicuuc.dylib)#|the macOS link line names a library outside the system: /opt/homebrew/opt/icu4c/lib/libicuuc.dylib"
+  "a library outside the system linked into the system store|s#\"-framework EventKit\"#-L/usr/local/lib -lintl \"-framework EventKit\"#|the macOS link line names a library outside the system: -L/usr/local/lib -lintl"
+  "ICU looked for on Apple platforms|s#^if(NOT APPLE OR (TEMBRA_STORE#if(TRUE OR (TEMBRA_STORE#|the macOS build still looks for ICU"
+  "the ICU title matching compiled on Apple platforms|s# EXCLUDE title_match.cpp)#)#|the macOS build still compiles the ICU title matching"
 )
 
 failures=0
-if ! "$root/scripts/check-macos" "$source_file" >"$work/clean.log" 2>&1; then
+if ! "$root/scripts/check-macos" "$source_file" "$root/src/commands/macos/title_match.mm" \
+  >"$work/clean.log" 2>&1; then
   echo "FAIL: the unchanged source does not pass"
   cat "$work/clean.log"
   failures=$((failures + 1))
 fi
 
 for row in "${rows[@]}"; do
-  IFS='|' read -r name program step diagnostic <<<"$row"
-  planted=$work/event_kit_store.mm
-  sed "$program" "$source_file" >"$planted"
-  if cmp -s "$planted" "$source_file"; then
+  IFS='|' read -r name program step diagnostic file <<<"$row"
+  original=${file:+$root/$file}
+  original=${original:-$source_file}
+  planted=$work/$(basename "$original")
+  sed "$program" "$original" >"$planted"
+  if cmp -s "$planted" "$original"; then
     echo "FAIL: $name: the fault could not be planted (the source changed; update the row)"
     failures=$((failures + 1))
     continue
@@ -36,7 +52,7 @@ for row in "${rows[@]}"; do
   if "$root/scripts/check-macos" "$planted" >"$work/log" 2>&1; then
     echo "FAIL: $name: check-macos passed"
     failures=$((failures + 1))
-  elif ! grep -qF "event_kit_store.mm: $step: FAILED" "$work/log"; then
+  elif ! grep -qF "$(basename "$original"): $step: FAILED" "$work/log"; then
     echo "FAIL: $name: the step \"$step\" did not fail"
     cat "$work/log"
     failures=$((failures + 1))
@@ -46,6 +62,27 @@ for row in "${rows[@]}"; do
     failures=$((failures + 1))
   else
     echo "ok: $name: caught by the step \"$step\""
+  fi
+done
+for row in "${build_rows[@]}"; do
+  IFS='|' read -r name program diagnostic <<<"$row"
+  tree=$work/tree
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  cp -r "$root/src" "$tree/src"
+  sed "$program" "$root/CMakeLists.txt" >"$tree/CMakeLists.txt"
+  if cmp -s "$tree/CMakeLists.txt" "$root/CMakeLists.txt"; then
+    echo "FAIL: $name: the fault could not be planted (CMakeLists.txt changed; update the row)"
+    failures=$((failures + 1))
+  elif "$root/scripts/check-macos" --build "$tree" >"$work/log" 2>&1; then
+    echo "FAIL: $name: check-macos passed"
+    failures=$((failures + 1))
+  elif ! grep -qF -- "$diagnostic" "$work/log"; then
+    echo "FAIL: $name: no diagnostic \"$diagnostic\""
+    cat "$work/log"
+    failures=$((failures + 1))
+  else
+    echo "ok: $name: caught by the check of the build's macOS branch"
   fi
 done
 exit $((failures > 0))

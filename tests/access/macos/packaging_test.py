@@ -1,5 +1,6 @@
-"""The macOS packaging: the entitlements file tembra is signed with, and the property-list
-fragments docs/macos.md tells a host to use, read as property lists."""
+"""The macOS packaging: the entitlements files tembra is signed with, one for a host without the
+sandbox and one for a sandboxed host, and the property-list fragments docs/macos.md tells a host to
+use, read as property lists."""
 
 import argparse
 import plistlib
@@ -10,9 +11,16 @@ from pathlib import Path
 
 SOURCE_DIR = Path(__file__).resolve().parents[3]
 
-HELPER_ENTITLEMENTS = {
-    "com.apple.security.inherit": True,
-    "com.apple.security.personal-information.calendars": True,
+# Each file with exactly its entitlements: a helper that inherits a sandbox may carry only these two.
+ENTITLEMENTS = {
+    "tembra.entitlements": {
+        "com.apple.security.inherit": True,
+        "com.apple.security.personal-information.calendars": True,
+    },
+    "tembra-sandboxed.entitlements": {
+        "com.apple.security.app-sandbox": True,
+        "com.apple.security.inherit": True,
+    },
 }
 HOST_KEYS = {
     "com.apple.security.app-sandbox",
@@ -30,10 +38,10 @@ class Packaging(unittest.TestCase):
     def setUp(self):
         self.guide = (SOURCE_DIR / "docs" / "macos.md").read_text(encoding="utf-8")
 
-    def test_the_helper_carries_exactly_its_two_entitlements(self):
-        path = SOURCE_DIR / "packaging" / "macos" / "tembra.entitlements"
-        with path.open("rb") as file:
-            self.assertEqual(plistlib.load(file), HELPER_ENTITLEMENTS)
+    def test_each_entitlements_file_carries_exactly_its_two_entitlements(self):
+        for name, expected in ENTITLEMENTS.items():
+            with (SOURCE_DIR / "packaging" / "macos" / name).open("rb") as file:
+                self.assertEqual(plistlib.load(file), expected, name)
 
     def test_the_guide_fragments_are_property_lists_with_the_host_keys(self):
         fragments = xml_fragments(self.guide)
@@ -45,11 +53,11 @@ class Packaging(unittest.TestCase):
             keys |= set(plistlib.loads(document.encode("utf-8")))
         self.assertEqual(keys, HOST_KEYS)
 
-    def test_the_guide_names_the_entitlements_file_and_every_key(self):
-        self.assertIn("packaging/macos/tembra.entitlements", self.guide)
-        for key in HELPER_ENTITLEMENTS:
-            self.assertIn(f"`{key}`", self.guide)
-        self.assertIn("--entitlements packaging/macos/tembra.entitlements", self.guide)
+    def test_the_guide_signs_with_each_file_and_names_every_key(self):
+        for name, expected in ENTITLEMENTS.items():
+            self.assertIn(f"--entitlements packaging/macos/{name}", self.guide)
+            for key in expected:
+                self.assertIn(f"`{key}`", self.guide)
 
     def test_the_readme_leads_to_the_guide(self):
         readme = (SOURCE_DIR / "README.md").read_text(encoding="utf-8")

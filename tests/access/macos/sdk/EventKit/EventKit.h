@@ -95,6 +95,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 - (NSArray<EKEvent*>*)eventsMatchingPredicate:(NSPredicate*)predicate;
 - (BOOL)saveEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
 - (BOOL)removeEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
+- (void)reset;
 @end
 
 NS_ASSUME_NONNULL_END

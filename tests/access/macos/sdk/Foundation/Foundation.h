@@ -1,6 +1,7 @@
-// Foundation as tembra's macOS back-end sees it: a test fixture for type-checking that back-end on
-// Linux, never part of the product. It mirrors only the subset tembra uses, written from Apple's
-// public documentation (names, signatures, nullability, availability); it is not Apple's header.
+// Foundation as tembra's macOS sources see it (the system store and title matching): a test fixture
+// for type-checking them on Linux, never part of the product. It mirrors only the subset tembra
+// uses, written from Apple's public documentation (names, signatures, nullability, availability);
+// it is not Apple's header.
 #pragma once
 
 #include <stddef.h>
@@ -62,12 +63,28 @@ typedef struct {
 typedef NSUInteger NSStringEncoding;
 enum : NSStringEncoding { NSUTF8StringEncoding = 4 };
 
+@class NSCharacterSet;
+
 @interface NSString : NSObject
 - (nullable instancetype)initWithBytes:(const void*)bytes
                                 length:(NSUInteger)len
                               encoding:(NSStringEncoding)encoding;
 - (nullable NSData*)dataUsingEncoding:(NSStringEncoding)encoding;
 - (nullable NSData*)dataUsingEncoding:(NSStringEncoding)encoding allowLossyConversion:(BOOL)lossy;
+- (NSString*)stringByTrimmingCharactersInSet:(NSCharacterSet*)set;
+- (BOOL)isEqualToString:(NSString*)aString;
+@property(readonly, copy) NSString* lowercaseString;
+@property(readonly, copy) NSString* precomposedStringWithCanonicalMapping;
+@end
+
+@interface NSCharacterSet : NSObject
+@property(class, readonly, copy) NSCharacterSet* whitespaceCharacterSet;
+@property(class, readonly, copy) NSCharacterSet* whitespaceAndNewlineCharacterSet;
+@end
+
+@interface NSMutableCharacterSet : NSCharacterSet
++ (NSMutableCharacterSet*)whitespaceAndNewlineCharacterSet;
+- (void)formUnionWithCharacterSet:(NSCharacterSet*)otherSet;
 @end
 
 @interface NSArray<__covariant ObjectType> : NSObject <NSFastEnumeration>
@@ -87,6 +104,13 @@ enum : NSStringEncoding { NSUTF8StringEncoding = 4 };
 
 @interface NSError : NSObject
 @property(readonly, copy) NSString* localizedDescription;
+@end
+
+typedef NSString* NSExceptionName;
+
+@interface NSException : NSObject
+@property(readonly, copy) NSExceptionName name;
+@property(nullable, readonly, copy) NSString* reason;
 @end
 
 @interface NSPredicate : NSObject
