@@ -79,10 +79,6 @@ std::optional<std::string> writeCalendarFolder(const std::filesystem::path& dir,
   return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 // Moves a store put together in the creation folder into place. Each step is a rename, so a run
 // that dies between them leaves what the next run recognises and finishes.
 std::optional<std::string> finishCreation(const std::filesystem::path& root) {
@@ -210,16 +206,11 @@ namespace {
 
 // The TZIDs the component and its children use.
 void collectTzids(icalcomponent* component, std::set<std::string>& tzids) {
-  std::vector<icalcomponent*> pending{component};
-  while (!pending.empty()) {
-    icalcomponent* next = pending.back();
-    pending.pop_back();
-    for (icalproperty* property : ical::properties(next, ICAL_ANY_PROPERTY)) {
+  for (icalcomponent* each : ical::descendants(component)) {
+    for (icalproperty* property : ical::properties(each, ICAL_ANY_PROPERTY)) {
       if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER))
         tzids.insert(*tzid);
     }
-    for (icalcomponent* child : ical::children(next, ICAL_ANY_COMPONENT))
-      pending.push_back(child);
   }
 }
 

@@ -69,16 +69,20 @@ Component parse(std::string_view text) {
 }
 
 bool hasParseErrors(icalcomponent* component) {
-  std::vector<icalcomponent*> pending{component};
-  while (!pending.empty()) {
-    icalcomponent* next = pending.back();
-    pending.pop_back();
-    if (icalcomponent_get_first_property(next, ICAL_XLICERROR_PROPERTY))
+  for (icalcomponent* each : descendants(component)) {
+    if (icalcomponent_get_first_property(each, ICAL_XLICERROR_PROPERTY))
       return true;
-    for (icalcomponent* child : children(next, ICAL_ANY_COMPONENT))
-      pending.push_back(child);
   }
   return false;
+}
+
+std::vector<icalcomponent*> descendants(icalcomponent* component) {
+  std::vector<icalcomponent*> found{component};
+  for (std::size_t next = 0; next < found.size(); ++next) {
+    for (icalcomponent* child : children(found[next], ICAL_ANY_COMPONENT))
+      found.push_back(child);
+  }
+  return found;
 }
 
 std::string serialize(icalcomponent* component) {

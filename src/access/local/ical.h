@@ -39,6 +39,9 @@ bool hasParseErrors(icalcomponent* component);
 // The component as iCalendar text, lines folded and ended with CRLF.
 std::string serialize(icalcomponent* component);
 
+// The component and every component inside it, at any depth; a loop, not a recursion.
+std::vector<icalcomponent*> descendants(icalcomponent* component);
+
 // The children of a component of one kind, in order.
 std::vector<icalcomponent*> children(icalcomponent* parent, icalcomponent_kind kind);
 std::vector<icalproperty*> properties(icalcomponent* component, icalproperty_kind kind);

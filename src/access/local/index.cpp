@@ -172,9 +172,8 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndex
 }
 
 void Index::remove(const std::filesystem::path& root) {
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+  for (const std::filesystem::path& path : sql::databaseFiles(root / kIndexFileName)) {
     // Only files: anything else in their place is not the index's, and stays.
-    const std::filesystem::path path = root / (std::string(kIndexFileName) + suffix);
     struct stat info;
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
       ::unlink(path.c_str());

@@ -1,13 +1,12 @@
 // The move journal and the recovery of writes cut short.
 #include "access/local/journal.h"
 
-#include <sys/stat.h>
-
 #include <ctime>
 
 #include <nlohmann/json.hpp>
 
 #include "access/local/admin.h"
+#include "access/local/event_files.h"
 #include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
@@ -45,8 +44,7 @@ std::optional<std::string> completeMove(const std::filesystem::path& root, const
     return std::nullopt;
   if (!move.occurrence)
     return removeFile(dir, from.file);
-  const auto text = readFile(fileOf(root, from));
-  std::optional<Series> series = text ? Series::parse(*text) : std::nullopt;
+  std::optional<Series> series = readSeries(fileOf(root, from));
   if (!series)
     return std::nullopt;  // changed into something unreadable since: never rewritten
   const auto occurrence = series->occurrenceAt(*move.occurrence);

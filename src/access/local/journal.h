@@ -32,7 +32,8 @@ bool moveUnfinished(const std::filesystem::path& root);
 // Finishes what writers that died under the store lock left undone, for a caller that holds the
 // lock: a move whose new file was written is completed (its old file removed, or its occurrence
 // excluded there), one whose new file was not is dropped, and temporary files of the store's
-// folders are removed, as is the folder of a creation that was finished. An error text when the journal names a move it cannot finish.
+// folders are removed, as is the folder of a creation that was finished. An error text when the
+// journal names a move it cannot finish.
 std::optional<std::string> finishInterruptedWrites(const std::filesystem::path& root);
 
 }  // namespace tembra::local

@@ -186,16 +186,12 @@ class LocalStore final : public CalendarStore {
         return StoreError{kUnstorableDate};
       const std::string name = fileNameForUid(moved.uid(), folderOf(targetPath));
       const Move move{path->id(), targetPath.id() + "/" + name, occurrence->originalStart};
-      if (auto error = beginMove(root_, move))
-        return StoreError{kWriteFailed + *error};
-      if (auto error = writeSeries(targetPath, name, moved))
-        return abandonMove(*error);
-      series->exclude(*occurrence, currentSecond());
-      // Should this fail, the journal stays for the next writer to finish the move.
-      if (auto error = storeOrRemove(*path, *series))
+      const auto leave = [&] {
+        series->exclude(*occurrence, currentSecond());
+        return storeOrRemove(*path, *series);
+      };
+      if (auto error = journalledMove(move, targetPath, name, moved, leave))
         return error;
-      if (auto error = endMove(root_))
-        return StoreError{kWriteFailed + *error};
       event = eventFrom(moved, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
@@ -207,7 +203,9 @@ class LocalStore final : public CalendarStore {
     if (!saved)
       return StoreError{kUnstorableDate};
     const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
-    if (auto error = moveFile(*path, targetPath, name, *series))
+    const Move move{path->id(), targetPath.id() + "/" + name, std::nullopt};
+    const auto leave = [&] { return deleteEventFile(path->calendar, path->file); };
+    if (auto error = journalledMove(move, targetPath, name, *series, leave))
       return error;
     event = eventFrom(*series, *saved, targetPath.id() + "/" + name, *target);
     return std::nullopt;
@@ -313,28 +311,24 @@ class LocalStore final : public CalendarStore {
     return std::nullopt;
   }
 
-  // A whole event file into another calendar: written there, then removed here, with the move
-  // journalled so that a writer that dies in between leaves the next one a move to finish.
-  std::optional<StoreError> moveFile(const EventPath& from, const CalendarPath& target,
-                                     const std::string& name, const Series& series) {
-    if (auto error = beginMove(root_, Move{from.id(), target.id() + "/" + name, std::nullopt}))
+  // A move into another calendar: the series is written there as `name`, then `leave` takes the
+  // event out of its old calendar. The move is journalled first, so that a writer that dies in
+  // between leaves the next one a move to finish. A failed write keeps the journal too: its new
+  // file may be in place although the folder could not be flushed, and the next run finishes the
+  // move, or drops it when the file is not there.
+  template <typename Leave>
+  std::optional<StoreError> journalledMove(const Move& move, const CalendarPath& target,
+                                           const std::string& name, const Series& series,
+                                           const Leave& leave) {
+    if (auto error = beginMove(root_, move))
       return StoreError{kWriteFailed + *error};
     if (auto error = writeSeries(target, name, series))
-      return abandonMove(*error);
-    if (auto error = deleteEventFile(from.calendar, from.file))
+      return error;
+    if (auto error = leave())
       return error;
     if (auto error = endMove(root_))
       return StoreError{kWriteFailed + *error};
     return std::nullopt;
-  }
-
-  // A move whose new file could not be written has changed nothing; its journal goes.
-  StoreError abandonMove(StoreError error) {
-    if (!isPresent(root_ / kMoveJournalName))
-      return error;
-    if (const auto ended = endMove(root_))
-      error.description += "; " + *ended;
-    return error;
   }
 
   // A series with no occurrence left has no reason to keep its file.

@@ -574,9 +574,11 @@ std::optional<Occurrence> Series::apply(const Event& event,
         ical::removeAll(target, kind);
       }
       const auto masterSpan = spanOf(*times_, master_);
-      const TimeValue form = masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
-      icalcomponent_add_property(target, timeProperty(ICAL_RECURRENCEID_PROPERTY,
-                                                      timeLike(form, occurrence->originalStart)));
+      const TimeValue keyForm =
+          masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
+      icalcomponent_add_property(
+          target,
+          timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(keyForm, occurrence->originalStart)));
       icalcomponent_add_component(calendar_.get(), target);
       overrides_.push_back(target);
       stored->startDate.reset();  // the override's times must be written out
@@ -618,17 +620,10 @@ std::optional<Occurrence> Series::apply(const Event& event,
   setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
   addMissingTimeZones();
 
-  std::optional<Occurrence> saved;
-  if (target == master_ && !repeats()) {
-    saved = single();
-  } else if (const auto original = recurrenceIdOf(*times_, target)) {
-    saved = occurrenceFor(*original, target);
-  }
-  if (saved)
-    return *saved;
-  // A time iCalendar cannot hold was written (see the contract): the times given stand in.
-  return Occurrence{target, start, end, occurrence ? occurrence->originalStart : start,
-                    target != master_};
+  if (target == master_ && !repeats())
+    return single();
+  const auto original = recurrenceIdOf(*times_, target);
+  return original ? occurrenceFor(*original, target) : std::nullopt;
 }
 
 void Series::setUid(const std::string& uid) {

@@ -32,9 +32,8 @@ struct Occurrence {
 };
 
 // Times are read only in years 0000 to 9999 (wall-clock, where they are written), the years
-// iCalendar holds; keeping what is saved within them is for the caller to check first. A component
-// whose DTSTART cannot be read back gives no occurrence, and apply then returns the times it was
-// given: nothing here fails on such a time.
+// iCalendar holds; apply refuses to write any other, and a component whose DTSTART cannot be read
+// gives no occurrence: nothing here fails on such a time.
 class Series {
  public:
   // None for text that does not parse, parses with errors, holds no VEVENT, holds VEVENTs of

@@ -13,13 +13,19 @@ namespace {
 
 }  // namespace
 
+std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& file) {
+  std::vector<std::filesystem::path> files;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    files.emplace_back(file.string() + suffix);
+  return files;
+}
+
 Database::Database(const std::filesystem::path& file) {
   // SQLite would open a FIFO in the place of its files and wait on it for ever.
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+  for (const std::filesystem::path& path : databaseFiles(file)) {
     struct stat info;
-    const std::string path = file.string() + suffix;
     if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-      throw IndexFailure(path + " is not a regular file", SQLITE_CANTOPEN);
+      throw IndexFailure(path.string() + " is not a regular file", SQLITE_CANTOPEN);
   }
   sqlite3* db = nullptr;
   const int status = sqlite3_open_v2(

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tembra::local::sql {
 
@@ -53,6 +54,9 @@ class Statement {
   sqlite3* db_;
   std::unique_ptr<sqlite3_stmt, Finalize> statement_;
 };
+
+// The database file and the journals SQLite keeps beside it.
+std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& file);
 
 class Database {
  public:
