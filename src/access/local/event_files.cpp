@@ -11,13 +11,16 @@
 
 namespace tembra::local {
 
+bool isEventFileEntry(const FolderEntry& entry) {
+  return isUsableName(entry.name) && entry.name.ends_with(kEventFileExtension) &&
+         (entry.type == DT_REG || entry.type == DT_UNKNOWN);
+}
+
 std::vector<std::string> eventFileNames(const std::filesystem::path& calendarDir) {
   std::vector<std::string> names;
   for (FolderEntry& entry : folderEntries(calendarDir)) {
-    if (isUsableName(entry.name) && entry.name.ends_with(kEventFileExtension) &&
-        (entry.type == DT_REG || entry.type == DT_UNKNOWN)) {
+    if (isEventFileEntry(entry))
       names.push_back(std::move(entry.name));
-    }
   }
   return names;
 }

@@ -7,10 +7,15 @@
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
 
 namespace tembra::local {
+
+// True for a folder entry that may be an event file: a usable name ending in ".ics", and a regular
+// file as far as the listing tells.
+bool isEventFileEntry(const FolderEntry& entry);
 
 // The names of the event files of a calendar folder: usable names ending in ".ics", sorted.
 std::vector<std::string> eventFileNames(const std::filesystem::path& calendarDir);

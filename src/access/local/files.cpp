@@ -57,16 +57,113 @@ std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, s
   return StoreLock(std::move(fd));
 }
 
-std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir) {
+namespace {
+
+std::vector<FolderEntry> entriesOf(DIR* stream) {
   std::vector<FolderEntry> entries;
-  const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
   if (!stream)
     return entries;
-  while (const dirent* entry = ::readdir(stream.get()))
-    entries.push_back({entry->d_name, entry->d_type});
+  while (const dirent* entry = ::readdir(stream))
+    entries.push_back({entry->d_name, entry->d_type, static_cast<std::uint64_t>(entry->d_ino)});
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   return entries;
+}
+
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+FileVersion versionOf(const struct stat& info) {
+#if defined(__APPLE__)
+  const struct timespec &modified = info.st_mtimespec, &changed = info.st_ctimespec;
+#else
+  const struct timespec &modified = info.st_mtim, &changed = info.st_ctim;
+#endif
+  return {static_cast<std::uint64_t>(info.st_ino), static_cast<std::int64_t>(info.st_size),
+          nanoseconds(modified), nanoseconds(changed)};
+}
+
+// Reads an open file to its end, whatever size it has grown or shrunk to since it was measured.
+std::optional<std::string> readAll(int fd, std::size_t expected) {
+  std::string content;
+  content.resize(expected);
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == content.size())
+      content.resize(content.size() * 2 + 4096);
+    const ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      return std::nullopt;
+    }
+    if (got == 0)
+      break;
+    filled += static_cast<std::size_t>(got);
+  }
+  content.resize(filled);
+  return content;
+}
+
+}  // namespace
+
+std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+  return entriesOf(stream.get());
+}
+
+std::vector<FolderEntry> folderEntries(int dirFd) {
+  // The stream takes its own descriptor, so that the caller's stays open and at its place.
+  const int own = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0)
+    return {};
+  const std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(own), ::closedir);
+  if (!stream)
+    ::close(own);
+  return entriesOf(stream.get());
+}
+
+UniqueFd openFolder(const std::filesystem::path& dir) {
+  return UniqueFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::optional<FileVersion> fileVersionAt(int dirFd, const std::string& name) {
+  struct stat info;
+  if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  return versionOf(info);
+}
+
+std::optional<FileVersion> versionOfOpen(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0)
+    return std::nullopt;
+  return versionOf(info);
+}
+
+std::optional<FileContent> readFileAt(int dirFd, const std::string& name,
+                                      const std::function<void()>& whileReading) {
+  // As in readFile: a FIFO or a device in the file's place must not block the run.
+  if (!fileVersionAt(dirFd, name))
+    return std::nullopt;
+  UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  struct stat info;
+  if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  FileContent content;
+  content.version = versionOf(info);
+  auto bytes = readAll(fd.get(), static_cast<std::size_t>(info.st_size));
+  if (!bytes)
+    return std::nullopt;
+  content.bytes = std::move(*bytes);
+  if (whileReading)
+    whileReading();
+  // A writer that replaced the file meanwhile changed its ctime (the old file lost its name);
+  // one that wrote into it changed its size or times.
+  content.steady = ::fstat(fd.get(), &info) == 0 && versionOf(info) == content.version &&
+                   content.bytes.size() == static_cast<std::size_t>(info.st_size);
+  return content;
 }
 
 std::optional<std::string> syncFolder(const std::filesystem::path& dir) {
@@ -161,24 +258,7 @@ std::optional<std::string> readFile(const std::filesystem::path& path, Links lin
       info.st_dev != before.st_dev) {
     return std::nullopt;
   }
-  std::string content;
-  content.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == content.size())
-      content.resize(content.size() * 2 + 4096);
-    const ssize_t got = ::read(fd.get(), content.data() + filled, content.size() - filled);
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      return std::nullopt;
-    }
-    if (got == 0)
-      break;
-    filled += static_cast<std::size_t>(got);
-  }
-  content.resize(filled);
-  return content;
+  return readAll(fd.get(), static_cast<std::size_t>(info.st_size));
 }
 
 }  // namespace tembra::local

@@ -1,7 +1,9 @@
 // File-system primitives of the local store: owned descriptors, the store lock and atomic writes.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,15 +65,50 @@ enum class Links { refuse, follow };
 // followed), a FIFO, a device or anything else that is not a regular file. Never blocks on one.
 std::optional<std::string> readFile(const std::filesystem::path& path, Links links = Links::refuse);
 
-// One entry of a folder: its name, and its type as the listing gives it (DT_REG, DT_DIR, ..., or
-// DT_UNKNOWN where the file system does not say).
+// One entry of a folder: its name, its type as the listing gives it (DT_REG, DT_DIR, ..., or
+// DT_UNKNOWN where the file system does not say), and the inode number the listing gives.
 struct FolderEntry {
   std::string name;
   unsigned char type;
+  std::uint64_t inode = 0;
 };
 
 // Every entry of a folder, "." and ".." included, in name order; empty when it cannot be read.
 std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir);
+std::vector<FolderEntry> folderEntries(int dirFd);
+
+// Opens a folder for reading its entries and the files in it; no link is followed.
+UniqueFd openFolder(const std::filesystem::path& dir);
+
+// What tells one version of a file from another: a file replaced by rename has another inode, one
+// written in place another size or time (to the nanosecond; ctime moves on every change, even one
+// that sets the modification time back).
+struct FileVersion {
+  std::uint64_t inode = 0;
+  std::int64_t size = 0, modified = 0, changed = 0;
+  bool operator==(const FileVersion&) const = default;
+  // The later of its two times.
+  std::int64_t latest() const { return modified > changed ? modified : changed; }
+};
+
+// The version of the regular file `name` in the folder; none when it is missing or no regular
+// file.
+std::optional<FileVersion> fileVersionAt(int dirFd, const std::string& name);
+// The version of what the descriptor is open on, a folder as well as a file.
+std::optional<FileVersion> versionOfOpen(int fd);
+
+// A regular file's content and the version it was read from, taken from the open descriptor
+// before and after reading it: `steady` is false when the file changed while it was read.
+struct FileContent {
+  std::string bytes;
+  FileVersion version;
+  bool steady = true;
+};
+
+// Reads the regular file `name` in the folder as readFile does; `whileReading`, when given, is
+// called between reading and taking the version again.
+std::optional<FileContent> readFileAt(int dirFd, const std::string& name,
+                                      const std::function<void()>& whileReading = {});
 
 // Flushes a folder's entries to disk; an error text on failure.
 std::optional<std::string> syncFolder(const std::filesystem::path& dir);

@@ -1,6 +1,7 @@
 // The SQLite index of the local store.
 #include "access/local/index.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,10 +10,9 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
-#include <unordered_map>
+#include <tuple>
 
 #include "access/local/event_files.h"
-#include "access/local/files.h"
 
 namespace tembra::local {
 namespace {
@@ -20,8 +20,9 @@ namespace {
 // Bump when the schema or what is stored changes; an index of another version is rebuilt.
 // Occurrences are kept in the order of their start, so that a window is one contiguous read, and
 // the texts they share (a component: one VEVENT) in the order of their first occurrence, so that a
-// window's texts lie together too; each component also carries what it needs of its file.
-constexpr std::int64_t kIndexVersion = 3;
+// window's texts lie together too; each component also carries what it needs of its file, the
+// version of the file included.
+constexpr std::int64_t kIndexVersion = 4;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.
@@ -34,22 +35,43 @@ constexpr double kLongEvent = 8 * 86400.0;
 constexpr Instant kBeginningOfTime{-1e13};
 constexpr Instant kEndOfTime{1e13};
 
+constexpr std::int64_t kSecond = 1'000'000'000;
+// File systems stamp changes with a coarse clock: a time this close to (or after) the check that
+// saw it may be shared by a later change, which then leaves no trace in it.
+constexpr std::int64_t kRacyWithin = kSecond / 10;
+// Writes in place change no folder: every file of a calendar is looked at again this often.
+constexpr std::int64_t kCheckAllEvery = 60 * kSecond;
+// Rows gathered before they are sorted and written: enough for large runs in key order.
+constexpr std::size_t kBatchRows = 200'000;
+// SQLite's page cache while the index is being built or caught up, in KiB, and otherwise.
+constexpr int kBuildingCacheKiB = 65'536;
+constexpr int kCacheKiB = 2'000;
+
 constexpr const char* kSchema = R"(
-CREATE TABLE IF NOT EXISTS folders(calendar TEXT PRIMARY KEY, modified INTEGER NOT NULL);
-CREATE TABLE IF NOT EXISTS files(
+CREATE TABLE folders(
+  calendar TEXT PRIMARY KEY,
+  modified INTEGER NOT NULL,
+  checked INTEGER NOT NULL,
+  swept INTEGER NOT NULL);
+CREATE TABLE files(
   id INTEGER PRIMARY KEY,
   calendar TEXT NOT NULL,
   name TEXT NOT NULL,
-  modified INTEGER NOT NULL,
-  size INTEGER NOT NULL,
+  listed INTEGER NOT NULL,
   inode INTEGER NOT NULL,
+  size INTEGER NOT NULL,
+  modified INTEGER NOT NULL,
+  changed INTEGER NOT NULL,
+  suspect INTEGER NOT NULL,
   readable INTEGER NOT NULL,
   uid TEXT,
   repeats INTEGER NOT NULL DEFAULT 0,
-  horizon REAL,
-  UNIQUE(calendar, name));
-CREATE INDEX IF NOT EXISTS files_open ON files(horizon) WHERE horizon IS NOT NULL;
-CREATE TABLE IF NOT EXISTS components(
+  horizon REAL);
+CREATE UNIQUE INDEX files_names ON files(calendar, name);
+CREATE INDEX files_listing ON files(calendar, name, listed, suspect);
+CREATE INDEX files_suspect ON files(calendar) WHERE suspect = 1;
+CREATE INDEX files_open ON files(horizon) WHERE horizon IS NOT NULL;
+CREATE TABLE components(
   first REAL NOT NULL,
   id INTEGER NOT NULL,
   file INTEGER NOT NULL,
@@ -62,9 +84,14 @@ CREATE TABLE IF NOT EXISTS components(
   all_day INTEGER NOT NULL,
   alarms TEXT NOT NULL,
   last_modified REAL,
+  name TEXT NOT NULL,
+  inode INTEGER NOT NULL,
+  size INTEGER NOT NULL,
+  modified INTEGER NOT NULL,
+  changed INTEGER NOT NULL,
   PRIMARY KEY(first, id)) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS components_file ON components(file);
-CREATE TABLE IF NOT EXISTS occurrences(
+CREATE INDEX components_file ON components(file);
+CREATE TABLE occurrences(
   start REAL NOT NULL,
   file INTEGER NOT NULL,
   original REAL NOT NULL,
@@ -74,28 +101,41 @@ CREATE TABLE IF NOT EXISTS occurrences(
   detached INTEGER NOT NULL,
   long INTEGER NOT NULL,
   PRIMARY KEY(start, file, original)) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS occurrences_long ON occurrences(end) WHERE long = 1;
-CREATE INDEX IF NOT EXISTS occurrences_file ON occurrences(file);
+CREATE INDEX occurrences_long ON occurrences(end) WHERE long = 1;
+CREATE INDEX occurrences_file ON occurrences(file);
 )";
 
-std::int64_t nanoseconds(const struct timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
-// The modification time to the nanosecond; macOS names the field differently.
-std::int64_t modifiedNanoseconds(const struct stat& info) {
-#if defined(__APPLE__)
-  return nanoseconds(info.st_mtimespec);
+// The clock file systems stamp changes with, where it can be read: a change made after a reading
+// of it has a time no earlier than that reading.
+std::int64_t fileSystemNow() {
+  struct timespec now;
+#if defined(CLOCK_REALTIME_COARSE)
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
 #else
-  return nanoseconds(info.st_mtim);
+  ::clock_gettime(CLOCK_REALTIME, &now);
 #endif
+  return static_cast<std::int64_t>(now.tv_sec) * kSecond + now.tv_nsec;
 }
 
-std::optional<std::int64_t> folderModified(const std::filesystem::path& dir) {
-  struct stat info;
-  if (::lstat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-    return std::nullopt;
-  return modifiedNanoseconds(info);
+// A zone name as part of a file name: "Asia/Shanghai" gives "Asia-Shanghai".
+std::string fileNamePart(const std::string& zone) {
+  std::string part;
+  for (const char c : zone.substr(0, 100)) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '+' || c == '-';
+    part += plain ? c : c == '/' ? '-' : '_';
+  }
+  return part.empty() ? "_" : part;
+}
+
+bool isIndexFileName(const std::string& name) {
+  if (!name.starts_with(".index."))
+    return false;
+  for (const char* end : {".sqlite", ".sqlite-wal", ".sqlite-shm", ".sqlite-journal"}) {
+    if (name.ends_with(end))
+      return true;
+  }
+  return false;
 }
 
 std::string encodeAlarms(const std::vector<Alarm>& alarms) {
@@ -135,32 +175,109 @@ bool before(const Event& a, const Event& b) {
   return a.eventIdentifier < b.eventIdentifier;
 }
 
+// A file's row: the version it was read from, and whether it must be looked at again next run.
+struct FileRow {
+  std::int64_t id = 0;
+  std::string name;
+  std::uint64_t listed = 0;  // the inode the folder listing gave
+  FileVersion version;
+  bool suspect = false, readable = false;
+};
+
+constexpr const char* kFileColumns =
+    "id, name, listed, inode, size, modified, changed, suspect, readable";
+
+FileRow fileRowFrom(const sql::Statement& rows) {
+  FileRow row;
+  row.id = rows.integer(0);
+  row.name = rows.text(1);
+  row.listed = static_cast<std::uint64_t>(rows.integer(2));
+  row.version = {static_cast<std::uint64_t>(rows.integer(3)), rows.integer(4), rows.integer(5),
+                 rows.integer(6)};
+  row.suspect = rows.integer(7) != 0;
+  row.readable = rows.integer(8) != 0;
+  return row;
+}
+
+// A readable file whose times are safely older than a check that found it unchanged: a later
+// change will show in them.
+bool settles(const FileRow& row, const FileVersion& version, std::int64_t now) {
+  return row.readable && version.latest() + kRacyWithin < now;
+}
+
+struct ComponentRow {
+  double first;
+  std::int64_t id, file;
+  std::string event, calendar, uid;
+  bool repeats, allDay;
+  std::optional<double> horizon, lastModified;
+  std::optional<std::string> title, notes, location;
+  std::string alarms;
+  std::string name;
+  FileVersion version;
+};
+
+struct OccurrenceRow {
+  double start;
+  std::int64_t file;
+  double original, componentFirst;
+  std::int64_t component;
+  double end;
+  bool detached, isLong;
+};
+
+void bindOptional(sql::Statement& statement, int index, const std::optional<double>& value) {
+  if (value) {
+    statement.bind(index, *value);
+  } else {
+    statement.bindNull(index);
+  }
+}
+
 }  // namespace
 
-Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndexFileName) {
+struct Index::Folder {
+  CalendarPath path;
+  UniqueFd fd;  // closed: the folder could not be opened
+};
+
+// Component and occurrence rows waiting to be written in key order.
+struct Index::Batch {
+  std::vector<ComponentRow> components;
+  std::vector<OccurrenceRow> occurrences;
+};
+
+// What one run does for one calendar folder.
+struct Index::Plan {
+  const Folder* folder;
+  std::int64_t modified;          // the folder's time, read before its entries
+  bool list = false;              // list the folder again
+  bool sweep = false;             // look at every file
+  std::vector<FileRow> suspects;  // files to look at again
+};
+
+Index::Index(const std::filesystem::path& root) : root_(root), db_(fileFor(root)) {
   db_.exec("PRAGMA journal_mode=WAL");
   // The index is a cache of durable files: after a power loss it may miss its last changes,
-  // which the folder times then reveal, but it stays consistent.
+  // which the files' versions then reveal, but it stays consistent.
   db_.exec("PRAGMA synchronous=NORMAL");
   db_.exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)");
   const std::string version = std::to_string(kIndexVersion);
   const std::string zone = localZoneName();
-  auto read = db_.prepare("SELECT value FROM meta WHERE key = ?");
-  const auto valueOf = [&](const char* key) -> std::optional<std::string> {
-    read.bind(1, std::string_view(key));
-    std::optional<std::string> value;
-    if (read.step())
-      value = read.text(0);
-    read.reset();
-    return value;
+  const auto current = [&] {
+    auto read = db_.prepare("SELECT key, value FROM meta WHERE key IN ('version', 'zone')");
+    int matches = 0;
+    while (read.step())
+      matches += read.text(1) == (read.text(0) == "version" ? version : zone);
+    return matches == 2;
   };
-  if (valueOf("version") == version && valueOf("zone") == zone) {
-    db_.exec(kSchema);
+  if (current())
     return;
-  }
-  // Made by another version, or for another zone (all-day and floating times are held as
-  // instants of the local zone): start again.
+  // Made by another version (or, should two zones share one file, for another zone): start again,
+  // deciding once more under the write lock, which another run may have taken to do the same.
   sql::Transaction transaction(db_);
+  if (current())
+    return;
   db_.exec(
       "DROP TABLE IF EXISTS occurrences; DROP TABLE IF EXISTS components;"
       "DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS folders");
@@ -171,37 +288,80 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(root / kIndex
   transaction.commit();
 }
 
+Index::~Index() = default;
+
+std::filesystem::path Index::fileFor(const std::filesystem::path& root) {
+  return root / (".index." + fileNamePart(localZoneName()) + ".sqlite");
+}
+
 void Index::remove(const std::filesystem::path& root) {
-  for (const std::filesystem::path& path : sql::databaseFiles(root / kIndexFileName)) {
+  for (const FolderEntry& entry : folderEntries(root)) {
     // Only files: anything else in their place is not the index's, and stays.
+    const std::filesystem::path path = root / entry.name;
     struct stat info;
-    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+    if (isIndexFileName(entry.name) && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
       ::unlink(path.c_str());
   }
 }
 
-void Index::refresh(const std::vector<CalendarPath>& calendars) {
-  std::map<std::string, std::int64_t> known;
-  auto folders = db_.prepare("SELECT calendar, modified FROM folders");
-  while (folders.step())
-    known.emplace(folders.text(0), folders.integer(1));
-
-  std::vector<std::pair<CalendarPath, std::int64_t>> changed;
-  for (const CalendarPath& calendar : calendars) {
-    const auto modified = folderModified(root_ / calendar.source / calendar.calendar);
-    if (!modified)
-      continue;
-    const auto found = known.find(calendar.id());
-    if (found == known.end() || found->second != *modified)
-      changed.emplace_back(calendar, *modified);
-    if (found != known.end())
-      known.erase(found);
+Index::Folder& Index::folder(const CalendarPath& calendar) {
+  std::unique_ptr<Folder>& open = folders_[calendar.id()];
+  if (!open) {
+    open = std::make_unique<Folder>(
+        Folder{calendar, openFolder(root_ / calendar.source / calendar.calendar)});
   }
-  if (changed.empty() && known.empty())
+  return *open;
+}
+
+void Index::refresh(const std::vector<CalendarPath>& calendars) {
+  const std::int64_t now = fileSystemNow();
+  struct Seen {
+    std::int64_t modified, checked, swept;
+  };
+  std::map<std::string, Seen> known;
+  auto& seen = db_.cached("SELECT calendar, modified, checked, swept FROM folders");
+  while (seen.step())
+    known.emplace(seen.text(0), Seen{seen.integer(1), seen.integer(2), seen.integer(3)});
+  seen.reset();
+
+  std::vector<Plan> plans;
+  for (const CalendarPath& calendar : calendars) {
+    const Folder& each = folder(calendar);
+    const auto version = each.fd ? versionOfOpen(each.fd.get()) : std::nullopt;
+    if (!version)
+      continue;
+    Plan plan{&each, version->modified, false, false, {}};
+    const auto found = known.find(calendar.id());
+    if (found == known.end()) {
+      plan.list = plan.sweep = true;
+    } else {
+      const Seen before = found->second;
+      known.erase(found);
+      plan.list =
+          before.modified != version->modified || before.modified + kRacyWithin >= before.checked;
+      plan.sweep = now - before.swept >= kCheckAllEvery;
+    }
+    if (!plan.list && !plan.sweep) {
+      auto& suspects = db_.cached(std::string("SELECT ") + kFileColumns +
+                                  " FROM files WHERE calendar = ? AND suspect = 1");
+      suspects.bind(1, std::string_view(calendar.id()));
+      while (suspects.step()) {
+        FileRow row = fileRowFrom(suspects);
+        const auto current = fileVersionAt(each.fd.get(), row.name);
+        if (!current || *current != row.version || settles(row, *current, now))
+          plan.suspects.push_back(std::move(row));
+      }
+      suspects.reset();
+    }
+    if (plan.list || plan.sweep || !plan.suspects.empty())
+      plans.push_back(std::move(plan));
+  }
+  if (plans.empty() && known.empty())
     return;
 
   sql::Transaction transaction(db_);
-  for (const auto& [gone, modified] : known) {
+  db_.exec(("PRAGMA cache_size=-" + std::to_string(kBuildingCacheKiB)).c_str());
+  for (const auto& [gone, before] : known) {
     auto files = db_.prepare("SELECT id FROM files WHERE calendar = ?");
     files.bind(1, std::string_view(gone));
     std::vector<std::int64_t> ids;
@@ -211,60 +371,147 @@ void Index::refresh(const std::vector<CalendarPath>& calendars) {
       dropFile(id);
     db_.prepare("DELETE FROM folders WHERE calendar = ?").bind(1, std::string_view(gone)).run();
   }
-  for (const auto& [calendar, modified] : changed)
-    scanFolder(calendar, modified);
+  Batch batch;
+  for (const Plan& plan : plans)
+    carryOut(plan, now, batch);
+  flush(batch);
   transaction.commit();
+  db_.exec(("PRAGMA cache_size=-" + std::to_string(kCacheKiB)).c_str());
 }
 
-void Index::scanFolder(const CalendarPath& calendar, std::int64_t modified) {
-  // The folder's time was read before its entries, so a change made meanwhile shows next time.
-  const std::filesystem::path dir = root_ / calendar.source / calendar.calendar;
-  struct Known {
-    std::int64_t id, modified, size, inode;
-  };
-  std::map<std::string, Known> known;
-  auto rows = db_.prepare("SELECT name, id, modified, size, inode FROM files WHERE calendar = ?");
-  rows.bind(1, std::string_view(calendar.id()));
-  while (rows.step()) {
-    known.emplace(rows.text(0),
-                  Known{rows.integer(1), rows.integer(2), rows.integer(3), rows.integer(4)});
-  }
-  for (const std::string& name : eventFileNames(dir)) {
-    struct stat info;
-    if (::lstat((dir / name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-      continue;
-    const auto found = known.find(name);
-    if (found != known.end()) {
-      const Known row = found->second;
-      const bool same = row.modified == modifiedNanoseconds(info) && row.size == info.st_size &&
-                        row.inode == static_cast<std::int64_t>(info.st_ino);
-      known.erase(found);
-      if (same)
-        continue;
-      dropFile(row.id);
+void Index::carryOut(const Plan& plan, std::int64_t now, Batch& batch) {
+  const CalendarPath& calendar = plan.folder->path;
+  const int dir = plan.folder->fd.get();
+  const std::string id = calendar.id();
+  // A file that has a row: read again when it changed, trusted from now on when it settled.
+  const auto check = [&](const FileRow& row) {
+    const auto version = fileVersionAt(dir, row.name);
+    if (!version) {
+      readIn(calendar, row.name, 0, now, batch);
+    } else if (*version != row.version) {
+      readIn(calendar, row.name, row.listed == row.version.inode ? 0 : row.listed, now, batch);
+    } else if (row.suspect && settles(row, *version, now)) {
+      db_.cached(
+             "UPDATE files SET suspect = 0 WHERE id = ? AND inode = ? AND size = ? AND "
+             "modified = ? AND changed = ?")
+          .bind(1, row.id)
+          .bind(2, static_cast<std::int64_t>(row.version.inode))
+          .bind(3, row.version.size)
+          .bind(4, row.version.modified)
+          .bind(5, row.version.changed)
+          .run();
     }
-    const std::optional<Series> series = readSeries(dir / name);
-    insertFile(calendar, name, dir / name, series ? &*series : nullptr);
+  };
+  const auto allRows = [&] {
+    std::vector<FileRow> rows;
+    auto& select = db_.cached(std::string("SELECT ") + kFileColumns +
+                              " FROM files WHERE calendar = ? ORDER BY name");
+    select.bind(1, std::string_view(id));
+    while (select.step())
+      rows.push_back(fileRowFrom(select));
+    select.reset();
+    return rows;
+  };
+
+  if (!plan.list) {
+    for (const FileRow& row : plan.sweep ? allRows() : plan.suspects)
+      check(row);
+    if (plan.sweep) {
+      db_.cached("UPDATE folders SET swept = ? WHERE calendar = ?")
+          .bind(1, now)
+          .bind(2, std::string_view(id))
+          .run();
+    }
+    return;
   }
-  for (const auto& [name, row] : known)
-    dropFile(row.id);
-  db_.cached("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
-      .bind(1, std::string_view(calendar.id()))
-      .bind(2, modified)
+
+  // The listing and the rows, both in name order, side by side. What a listing compares comes
+  // from an index alone; a row is read whole only when its file is to be looked at.
+  std::vector<FolderEntry> entries = folderEntries(dir);
+  std::erase_if(entries, [](const FolderEntry& entry) { return !isEventFileEntry(entry); });
+  struct Listed {
+    std::string name;
+    std::uint64_t inode;
+    std::int64_t id;
+    bool suspect;
+  };
+  std::vector<Listed> rows;
+  auto& select = db_.cached(
+      "SELECT name, listed, id, suspect FROM files INDEXED BY files_listing WHERE calendar = ? "
+      "ORDER BY name");
+  select.bind(1, std::string_view(id));
+  while (select.step()) {
+    rows.push_back({select.text(0), static_cast<std::uint64_t>(select.integer(1)),
+                    select.integer(2), select.integer(3) != 0});
+  }
+  select.reset();
+  const auto checkRow = [&](std::int64_t rowId) {
+    auto& whole = db_.cached(std::string("SELECT ") + kFileColumns + " FROM files WHERE id = ?");
+    whole.bind(1, rowId);
+    const std::optional<FileRow> row =
+        whole.step() ? std::optional(fileRowFrom(whole)) : std::nullopt;
+    whole.reset();
+    if (row)
+      check(*row);
+  };
+  auto row = rows.begin();
+  for (const FolderEntry& entry : entries) {
+    for (; row != rows.end() && row->name < entry.name; ++row)
+      dropFile(row->id);
+    if (row != rows.end() && row->name == entry.name) {
+      if (row->inode != entry.inode) {
+        readIn(calendar, entry.name, entry.inode, now, batch);
+      } else if (row->suspect || plan.sweep) {
+        checkRow(row->id);
+      }
+      ++row;
+    } else {
+      readIn(calendar, entry.name, entry.inode, now, batch);
+    }
+  }
+  for (; row != rows.end(); ++row)
+    dropFile(row->id);
+  db_.cached(
+         "INSERT OR IGNORE INTO folders(calendar, modified, checked, swept) VALUES (?, 0, 0, ?)")
+      .bind(1, std::string_view(id))
+      .bind(2, now)
+      .run();
+  db_.cached(
+         "UPDATE folders SET modified = ?, checked = ?, swept = CASE WHEN ? THEN ? ELSE swept "
+         "END WHERE calendar = ?")
+      .bind(1, plan.modified)
+      .bind(2, now)
+      .bind(3, std::int64_t{plan.sweep})
+      .bind(4, now)
+      .bind(5, std::string_view(id))
       .run();
 }
 
-void Index::dropFile(std::int64_t id) {
-  db_.cached("DELETE FROM occurrences WHERE file = ?").bind(1, id).run();
-  db_.cached("DELETE FROM components WHERE file = ?").bind(1, id).run();
-  db_.cached("DELETE FROM files WHERE id = ?").bind(1, id).run();
-}
+void Index::readIn(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
+                   std::int64_t now, Batch& batch) {
+  auto& existing = db_.cached("SELECT id FROM files WHERE calendar = ? AND name = ?");
+  existing.bind(1, std::string_view(calendar.id())).bind(2, std::string_view(name));
+  const std::optional<std::int64_t> previous =
+      existing.step() ? std::optional(existing.integer(0)) : std::nullopt;
+  existing.reset();
+  if (previous)
+    dropFile(*previous);
 
-void Index::insertFile(const CalendarPath& calendar, const std::string& name,
-                       const std::filesystem::path& file, const Series* series) {
-  struct stat info;
-  if (::lstat(file.c_str(), &info) != 0)
+  const Folder& folder = this->folder(calendar);
+  if (!folder.fd)
     return;
+  std::function<void()> hook;
+  if (whileReading_)
+    hook = [&] { whileReading_(name); };
+  const std::optional<FileContent> content = readFileAt(folder.fd.get(), name, hook);
+  if (!content)
+    return;
+  // What changed while it was read is not believed: its row says so, and it is read again.
+  const std::optional<Series> series =
+      content->steady ? Series::parse(content->bytes) : std::nullopt;
+  const bool suspect =
+      !content->steady || !series || content->version.latest() + kRacyWithin >= now;
+
   std::vector<Occurrence> occurrences;
   std::optional<double> horizon;
   if (series) {
@@ -280,88 +527,147 @@ void Index::insertFile(const CalendarPath& calendar, const std::string& name,
     }
   }
   auto& insert = db_.cached(
-      "INSERT INTO files(calendar, name, modified, size, inode, readable, uid, repeats, horizon) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "INSERT INTO files(calendar, name, listed, inode, size, modified, changed, suspect, "
+      "readable, uid, repeats, horizon) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, std::string_view(calendar.id()))
       .bind(2, std::string_view(name))
-      .bind(3, modifiedNanoseconds(info))
-      .bind(4, static_cast<std::int64_t>(info.st_size))
-      .bind(5, static_cast<std::int64_t>(info.st_ino))
-      .bind(6, std::int64_t{series ? 1 : 0});
+      .bind(3, static_cast<std::int64_t>(listed ? listed : content->version.inode))
+      .bind(4, static_cast<std::int64_t>(content->version.inode))
+      .bind(5, content->version.size)
+      .bind(6, content->version.modified)
+      .bind(7, content->version.changed)
+      .bind(8, std::int64_t{suspect})
+      .bind(9, std::int64_t{series.has_value()});
   if (series) {
-    insert.bind(7, std::string_view(series->uid())).bind(8, std::int64_t{series->repeats()});
+    insert.bind(10, std::string_view(series->uid())).bind(11, std::int64_t{series->repeats()});
   } else {
-    insert.bindNull(7).bind(8, std::int64_t{0});
+    insert.bindNull(10).bind(11, std::int64_t{0});
   }
-  if (horizon) {
-    insert.bind(9, *horizon);
-  } else {
-    insert.bindNull(9);
-  }
+  bindOptional(insert, 12, horizon);
   insert.run();
   if (!series)
     return;
   const std::int64_t fileId = db_.lastInsertId();
 
-  struct Stored {
-    double first;
-    std::int64_t id;
-  };
-  auto& component = db_.cached(
-      "INSERT INTO components(first, id, file, event, calendar, uid, repeats, horizon, title, "
-      "notes, location, all_day, alarms, last_modified) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  auto& occurrence = db_.cached(
-      "INSERT INTO occurrences(start, file, original, component_first, component, end, detached, "
-      "long) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
   const std::string eventId = calendar.id() + "/" + name;
-  std::map<icalcomponent*, Stored> components;
+  std::map<icalcomponent*, std::pair<double, std::int64_t>> components;
   for (const Occurrence& each : occurrences) {
     auto found = components.find(each.component);
     if (found == components.end()) {
       const Event event = series->eventAt(each);
       // Unique among components: a file has far fewer than 2^20 of them.
-      const Stored stored{each.start.seconds, fileId * (std::int64_t{1} << 20) +
-                                                  static_cast<std::int64_t>(components.size())};
-      component.bind(1, stored.first)
-          .bind(2, stored.id)
-          .bind(3, fileId)
-          .bind(4, std::string_view(eventId))
-          .bind(5, std::string_view(calendar.id()))
-          .bind(6, std::string_view(series->uid()))
-          .bind(7, std::int64_t{series->repeats()});
-      if (horizon) {
-        component.bind(8, *horizon);
-      } else {
-        component.bindNull(8);
-      }
-      component.bind(9, event.title)
-          .bind(10, event.notes)
-          .bind(11, event.location)
-          .bind(12, std::int64_t{event.isAllDay})
-          .bind(13, std::string_view(encodeAlarms(event.alarms)));
-      if (event.lastModifiedDate) {
-        component.bind(14, event.lastModifiedDate->seconds);
-      } else {
-        component.bindNull(14);
-      }
-      component.run();
-      found = components.emplace(each.component, stored).first;
+      const std::int64_t id =
+          fileId * (std::int64_t{1} << 20) + static_cast<std::int64_t>(components.size());
+      batch.components.push_back(ComponentRow{
+          each.start.seconds, id, fileId, eventId, calendar.id(), series->uid(), series->repeats(),
+          event.isAllDay, horizon,
+          event.lastModifiedDate ? std::optional(event.lastModifiedDate->seconds) : std::nullopt,
+          event.title, event.notes, event.location, encodeAlarms(event.alarms), name,
+          content->version});
+      found = components.emplace(each.component, std::pair(each.start.seconds, id)).first;
     }
-    occurrence.bind(1, each.start.seconds)
-        .bind(2, fileId)
-        .bind(3, each.originalStart.seconds)
-        .bind(4, found->second.first)
-        .bind(5, found->second.id)
-        .bind(6, each.end.seconds)
-        .bind(7, std::int64_t{each.detached})
-        .bind(8, std::int64_t{each.end.seconds - each.start.seconds > kLongEvent})
+    batch.occurrences.push_back(OccurrenceRow{each.start.seconds, fileId,
+                                              each.originalStart.seconds, found->second.first,
+                                              found->second.second, each.end.seconds, each.detached,
+                                              each.end.seconds - each.start.seconds > kLongEvent});
+  }
+  if (batch.components.size() + batch.occurrences.size() >= kBatchRows)
+    flush(batch);
+}
+
+void Index::flush(Batch& batch) {
+  // In key order, each b-tree grows at its end instead of splitting pages all over.
+  std::sort(batch.components.begin(), batch.components.end(),
+            [](const ComponentRow& a, const ComponentRow& b) {
+              return std::tie(a.first, a.id) < std::tie(b.first, b.id);
+            });
+  std::sort(batch.occurrences.begin(), batch.occurrences.end(),
+            [](const OccurrenceRow& a, const OccurrenceRow& b) {
+              return std::tie(a.start, a.file, a.original) < std::tie(b.start, b.file, b.original);
+            });
+  auto& component = db_.cached(
+      "INSERT INTO components(first, id, file, event, calendar, uid, repeats, horizon, title, "
+      "notes, location, all_day, alarms, last_modified, name, inode, size, modified, changed) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const ComponentRow& row : batch.components) {
+    component.bind(1, row.first)
+        .bind(2, row.id)
+        .bind(3, row.file)
+        .bind(4, std::string_view(row.event))
+        .bind(5, std::string_view(row.calendar))
+        .bind(6, std::string_view(row.uid))
+        .bind(7, std::int64_t{row.repeats});
+    bindOptional(component, 8, row.horizon);
+    component.bind(9, row.title)
+        .bind(10, row.notes)
+        .bind(11, row.location)
+        .bind(12, std::int64_t{row.allDay})
+        .bind(13, std::string_view(row.alarms));
+    bindOptional(component, 14, row.lastModified);
+    component.bind(15, std::string_view(row.name))
+        .bind(16, static_cast<std::int64_t>(row.version.inode))
+        .bind(17, row.version.size)
+        .bind(18, row.version.modified)
+        .bind(19, row.version.changed)
         .run();
   }
+  auto& occurrence = db_.cached(
+      "INSERT INTO occurrences(start, file, original, component_first, component, end, detached, "
+      "long) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const OccurrenceRow& row : batch.occurrences) {
+    occurrence.bind(1, row.start)
+        .bind(2, row.file)
+        .bind(3, row.original)
+        .bind(4, row.componentFirst)
+        .bind(5, row.component)
+        .bind(6, row.end)
+        .bind(7, std::int64_t{row.detached})
+        .bind(8, std::int64_t{row.isLong})
+        .run();
+  }
+  batch.components.clear();
+  batch.occurrences.clear();
+}
+
+void Index::dropFile(std::int64_t id) {
+  db_.cached("DELETE FROM occurrences WHERE file = ?").bind(1, id).run();
+  db_.cached("DELETE FROM components WHERE file = ?").bind(1, id).run();
+  db_.cached("DELETE FROM files WHERE id = ?").bind(1, id).run();
+}
+
+void Index::record(const CalendarPath& calendar, const std::string& name) {
+  const std::int64_t now = fileSystemNow();
+  sql::Transaction transaction(db_);
+  Batch batch;
+  readIn(calendar, name, 0, now, batch);
+  flush(batch);
+  transaction.commit();
 }
 
 std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
                                  Instant to) {
+  // The files the answer comes from are looked at first; any that changed since they were read
+  // (written in place, which no folder shows) are read again and the window asked again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::vector<std::pair<CalendarPath, std::string>> stale;
+    std::vector<Event> events = windowOnce(calendars, from, to, stale);
+    if (stale.empty())
+      return events;
+    const std::int64_t now = fileSystemNow();
+    sql::Transaction transaction(db_);
+    Batch batch;
+    for (const auto& [calendar, name] : stale)
+      readIn(calendar, name, 0, now, batch);
+    flush(batch);
+    transaction.commit();
+  }
+  // Files that change faster than they can be read: the caller reads them all itself.
+  throw sql::IndexFailure("the files of the window keep changing", SQLITE_BUSY);
+}
+
+std::vector<Event> Index::windowOnce(const std::map<std::string, Calendar>& calendars, Instant from,
+                                     Instant to,
+                                     std::vector<std::pair<CalendarPath, std::string>>& stale) {
   // One read transaction for the whole window: one lock, and one state of the index.
   sql::Transaction reading(db_, true);
   // Occurrences are read alone and the component they share (its texts and file) once each: a
@@ -373,6 +679,9 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
     bool repeats = false, allDay = false;
     std::vector<Alarm> alarms;
     std::optional<Instant> lastModified;
+    std::int64_t file = 0;
+    std::string name;  // of the file, in the folder of `calendar`
+    FileVersion version;
   };
   struct Row {
     double start, end, original;
@@ -386,7 +695,8 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
   std::map<std::pair<double, std::int64_t>, Component> components;
   auto& componentRow = db_.cached(
       "SELECT event, calendar, uid, repeats, horizon, title, notes, location, all_day, alarms, "
-      "last_modified FROM components WHERE first = ? AND id = ?");
+      "last_modified, file, name, inode, size, modified, changed FROM components "
+      "WHERE first = ? AND id = ?");
   const auto componentOf = [&](double first, std::int64_t id) -> const Component& {
     auto [found, added] = components.try_emplace({first, id});
     if (!added)
@@ -411,6 +721,10 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
       each.alarms = decodeAlarms(componentRow.text(9));
       if (!componentRow.isNull(10))
         each.lastModified = Instant{componentRow.real(10)};
+      each.file = componentRow.integer(11);
+      each.name = componentRow.text(12);
+      each.version = {static_cast<std::uint64_t>(componentRow.integer(13)),
+                      componentRow.integer(14), componentRow.integer(15), componentRow.integer(16)};
     }
     componentRow.reset();
     return found->second;
@@ -424,14 +738,30 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
       " FROM occurrences WHERE long = 1 AND end > :from AND start < :lower");
   rows.bind(1, to.seconds).bind(2, from.seconds - kLongEvent).bind(3, from.seconds);
   std::vector<Row> found;
+  std::map<std::int64_t, const Component*> files;
   while (rows.step()) {
     const Component& component = componentOf(rows.real(0), rows.integer(1));
     if (!component.calendar)
       continue;
+    files.emplace(component.file, &component);
     found.push_back(
         Row{rows.real(2), rows.real(3), rows.real(4), rows.integer(5) != 0, &component});
   }
   rows.reset();
+
+  // Each file answered from must still be the version that was read.
+  std::map<const Calendar*, const Folder*> folderOf;
+  for (const auto& [file, component] : files) {
+    const Folder*& folder = folderOf[component->calendar.get()];
+    if (!folder)
+      folder = &this->folder(*parseCalendarId(component->calendar->calendarIdentifier));
+    const auto now = folder->fd ? fileVersionAt(folder->fd.get(), component->name) : std::nullopt;
+    if (!now || *now != component->version)
+      stale.emplace_back(folder->path, component->name);
+  }
+  if (!stale.empty())
+    return {};
+
   std::sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
     if (a.start != b.start)
       return a.start < b.start;
@@ -492,28 +822,6 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
     events = std::move(merged);
   }
   return events;
-}
-
-void Index::record(const CalendarPath& calendar, const std::string& name, const Series* series) {
-  sql::Transaction transaction(db_);
-  auto row = db_.prepare("SELECT id FROM files WHERE calendar = ? AND name = ?");
-  row.bind(1, std::string_view(calendar.id())).bind(2, std::string_view(name));
-  if (row.step())
-    dropFile(row.integer(0));
-  row.reset();
-  if (series)
-    insertFile(calendar, name, root_ / calendar.source / calendar.calendar / name, series);
-  transaction.commit();
-}
-
-void Index::recordFolder(const CalendarPath& calendar) {
-  const auto modified = folderModified(root_ / calendar.source / calendar.calendar);
-  if (!modified)
-    return;
-  db_.cached("INSERT OR REPLACE INTO folders(calendar, modified) VALUES (?, ?)")
-      .bind(1, std::string_view(calendar.id()))
-      .bind(2, *modified)
-      .run();
 }
 
 }  // namespace tembra::local

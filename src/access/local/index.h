@@ -1,12 +1,20 @@
 // The store's index: a cache in SQLite of what the commands need from every event file, so that a
 // window reads only its own events instead of every file. (A lookup by identifier reads its one
-// file and needs no index.) Deleting it is always safe; the
-// next run rebuilds it. It follows the files by the modification times of the calendar folders:
-// a folder whose time changed is scanned again, and only files whose size, time or inode changed
-// are read again.
+// file and needs no index.) Deleting it is always safe; the next run rebuilds it.
+//
+// It never answers from a file version it has not read. Each file's row holds the version it was
+// read from (inode, size, modification and change times to the nanosecond), taken from the open
+// descriptor before and after the read; a file that changed while it was read is read again.
+// A folder whose time changed is listed again and compared with the rows in one sorted pass;
+// only new names and names whose inode changed are read. A time as recent as the check that saw
+// it proves nothing (another change in the same clock tick leaves it as it was), so such folders
+// and files are checked again on the next run. Files written in place change no folder: the
+// files a window answers from are checked before it answers, and every calendar's files are all
+// checked again once a minute.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -14,45 +22,63 @@
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "access/local/sqlite.h"
 
 namespace tembra::local {
 
-inline constexpr const char* kIndexFileName = ".index.sqlite";
-
 class Index {
  public:
-  // Opens the index of the store at root, creating it when missing and emptying it when it was
-  // made by another version or for another local time zone. Throws sql::IndexFailure.
+  // Opens this zone's index of the store at root, creating it when missing and emptying it when
+  // it was made by another version. All-day and floating times are held as instants of the local
+  // zone, so each zone has an index of its own. Throws sql::IndexFailure.
   explicit Index(const std::filesystem::path& root);
+  ~Index();
 
   // Brings the index up to date with the calendar folders given (all of the store's).
   void refresh(const std::vector<CalendarPath>& calendars);
 
   // The occurrences of the calendars' events that overlap [from, to), ordered by start, then
-  // end, then identifier. Series that repeat without end beyond what the index holds are read
-  // from their files.
+  // end, then identifier, each from the file as it is now. Series that repeat without end beyond
+  // what the index holds are read from their files.
   std::vector<Event> window(const std::map<std::string, Calendar>& calendars, Instant from,
                             Instant to);
 
-  // After a write under the store lock: the file as it now is (null series: it is gone), and the
-  // folder's modification time as it now is.
-  void record(const CalendarPath& calendar, const std::string& name, const Series* series);
-  void recordFolder(const CalendarPath& calendar);
+  // After a write under the store lock: the file is read as it now is (gone: its row goes).
+  void record(const CalendarPath& calendar, const std::string& name);
 
-  // Removes the index files of the store; what is not a regular file in their place stays.
+  // The file of this zone's index in the store at root.
+  static std::filesystem::path fileFor(const std::filesystem::path& root);
+  // Removes the index files of the store, every zone's; what is not a regular file stays.
   static void remove(const std::filesystem::path& root);
 
+  // Called with each file's name after its bytes were read and before its version is taken again:
+  // lets a test change a file in the middle of a read.
+  void whileReading(std::function<void(const std::string& name)> hook) {
+    whileReading_ = std::move(hook);
+  }
+
  private:
-  void scanFolder(const CalendarPath& calendar, std::int64_t modified);
+  struct Folder;
+  struct Batch;
+  struct Plan;
+
+  Folder& folder(const CalendarPath& calendar);
+  void carryOut(const Plan& plan, std::int64_t now, Batch& batch);
+  void readIn(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
+              std::int64_t now, Batch& batch);
   void dropFile(std::int64_t id);
-  void insertFile(const CalendarPath& calendar, const std::string& name,
-                  const std::filesystem::path& file, const Series* series);
+  void flush(Batch& batch);
+  std::vector<Event> windowOnce(const std::map<std::string, Calendar>& calendars, Instant from,
+                                Instant to,
+                                std::vector<std::pair<CalendarPath, std::string>>& stale);
 
   std::filesystem::path root_;
   sql::Database db_;
+  std::map<std::string, std::unique_ptr<Folder>> folders_;  // open folders, by calendar id
+  std::function<void(const std::string&)> whileReading_;
 };
 
 }  // namespace tembra::local

@@ -307,7 +307,7 @@ class LocalStore final : public CalendarStore {
     if (auto error = writeFileAtomically(folderOf(calendar), name, series.text())) {
       return StoreError{kWriteFailed + *error};
     }
-    recordInIndex(calendar, name, &series);
+    recordInIndex(calendar, name);
     return std::nullopt;
   }
 
@@ -341,20 +341,18 @@ class LocalStore final : public CalendarStore {
   std::optional<StoreError> deleteEventFile(const CalendarPath& calendar, const std::string& name) {
     if (auto error = removeFile(folderOf(calendar), name))
       return StoreError{kWriteFailed + *error};
-    recordInIndex(calendar, name, nullptr);
+    recordInIndex(calendar, name);
     return std::nullopt;
   }
 
-  // The index learns of the store's own writes at once, so that the next run need not scan the
-  // folder. Should that fail, the index is dropped: the next run rebuilds it from the files.
-  void recordInIndex(const CalendarPath& calendar, const std::string& name, const Series* series) {
+  // The index learns of the store's own writes at once, so that the next run need not read the
+  // file again. Should that fail, the index is dropped: the next run catches up from the files.
+  void recordInIndex(const CalendarPath& calendar, const std::string& name) {
     if (!index_)
       return;
     try {
-      index_->record(calendar, name, series);
-      index_->recordFolder(calendar);
+      index_->record(calendar, name);
     } catch (const sql::IndexFailure& failure) {
-      // The index keeps the folder's time from before this write, so the next run scans it.
       dropIndex(failure);
     }
   }

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "access/local/files.h"
+#include "access/local/index.h"
 #include "support/black_box.h"
 
 namespace tembra {
@@ -50,7 +51,7 @@ void fifo(const fs::path& path) {
 struct Hostile {
   const char* name;
   std::function<void(const fs::path& root)> plant;
-  fs::path planted;  // relative to the store
+  fs::path planted;  // relative to the store; empty: the index of the run's zone
   int listStatus;    // what list says with the bad file in place
   friend void PrintTo(const Hostile& hostile, std::ostream* out) { *out << hostile.name; }
 };
@@ -66,7 +67,7 @@ const Hostile kHostile[] = {
     {"fifo_event", [](const fs::path& root) { fifo(root / kBadId); }, kBadId, 0},
     {"fifo_displayname", [](const fs::path& root) { fifo(root / "local/calendar/displayname"); },
      "local/calendar/displayname", 0},
-    {"fifo_index", [](const fs::path& root) { fifo(root / ".index.sqlite"); }, ".index.sqlite", 0},
+    {"fifo_index", [](const fs::path& root) { fifo(local::Index::fileFor(root)); }, "", 0},
     // Unreadable settings read as the defaults: access not determined, and never written over.
     {"fifo_settings", [](const fs::path& root) { fifo(root / "settings.json"); }, "settings.json",
      2},
@@ -83,9 +84,9 @@ class HostileFiles : public ::testing::TestWithParam<Hostile> {
   }
 
   ProcessResult run(const std::vector<std::string>& args) {
-    return finishes(
-        testing::runProgram(TEMBRA_BINARY, args,
-                            {{"TEMBRA_STORE", store.path().string()}, {"TZ", store.zone}}, "", std::chrono::seconds(20)));
+    return finishes(testing::runProgram(
+        TEMBRA_BINARY, args, {{"TEMBRA_STORE", store.path().string()}, {"TZ", store.zone}}, "",
+        std::chrono::seconds(20)));
   }
 
   TempStore store;
@@ -97,9 +98,11 @@ TEST_P(HostileFiles, AreSkippedAndKept) {
   const json saved = json::parse(
       run({"create", "--input", R"({"title":"good","start":"2025-03-01T09:00:00Z"})"}).out);
   hostile.plant(store.path());
+  const fs::path planted = hostile.planted.empty() ? local::Index::fileFor(store.path())
+                                                   : store.path() / hostile.planted;
   struct stat before;
-  ASSERT_EQ(::lstat((store.path() / hostile.planted).c_str(), &before), 0);
-  const auto content = local::readFile(store.path() / hostile.planted);
+  ASSERT_EQ(::lstat(planted.c_str(), &before), 0);
+  const auto content = local::readFile(planted);
 
   const std::vector<std::string> window{"list", "--from", "2025-01-01T00:00:00Z", "--to",
                                         "2026-01-01T00:00:00Z"};
@@ -123,10 +126,10 @@ TEST_P(HostileFiles, AreSkippedAndKept) {
   EXPECT_LT(reindexed.status, 128) << reindexed.err;
 
   struct stat after;
-  ASSERT_EQ(::lstat((store.path() / hostile.planted).c_str(), &after), 0) << "removed";
+  ASSERT_EQ(::lstat(planted.c_str(), &after), 0) << "removed";
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mode, before.st_mode);
-  EXPECT_TRUE(local::readFile(store.path() / hostile.planted) == content) << "changed";
+  EXPECT_TRUE(local::readFile(planted) == content) << "changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Planted, HostileFiles, ::testing::ValuesIn(kHostile),

@@ -1,10 +1,13 @@
 // The index gives what a full read of the files gives, whatever happened to the files or to it.
 #include "access/local/index.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -122,7 +125,7 @@ TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
   expectSameAsFiles("first build");
   {
     // The answers above came from the index, not from a fallback to reading the files.
-    sql::Database db(folder.path() / kIndexFileName);
+    sql::Database db(Index::fileFor(folder.path()));
     auto files = db.prepare("SELECT COUNT(*) FROM files WHERE readable = 1");
     ASSERT_TRUE(files.step());
     EXPECT_EQ(files.integer(0), static_cast<std::int64_t>(generated.events));
@@ -164,50 +167,172 @@ TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
   Index::remove(folder.path());
   expectSameAsFiles("after the index was deleted");
 
-  std::ofstream(folder.path() / kIndexFileName, std::ios::trunc) << std::string(8192, 'x');
+  std::ofstream(Index::fileFor(folder.path()), std::ios::trunc) << std::string(8192, 'x');
   expectSameAsFiles("after the index was corrupted");
 }
 
-TEST_F(IndexTest, AnInPlaceEditIsSeenAfterAReindex) {
+// Writes bytes into a file without replacing it, as `cat new > file` does, and sets the folder's
+// time back: nothing but the file's own size and times tells.
+void writeInPlace(const std::filesystem::path& file, const std::string& bytes) {
+  const auto folderTime = std::filesystem::last_write_time(file.parent_path());
+  std::ofstream(file, std::ios::trunc | std::ios::binary) << bytes;
+  std::filesystem::last_write_time(file.parent_path(), folderTime);
+}
+
+// The file's text with its first SUMMARY replaced, and the length of the one it had.
+std::string retitled(const std::filesystem::path& file, const std::string& title,
+                     std::size_t* oldLength = nullptr) {
+  std::string text = *readFile(file);
+  const auto summary = text.find("SUMMARY:") + 8;
+  const auto length = text.find("\r\n", summary) - summary;
+  if (oldLength)
+    *oldLength = length;
+  text.replace(summary, length, title);
+  return text;
+}
+
+// Changes another tool makes without telling the folder; each must show in the next run.
+struct InPlaceChange {
+  const char* name;
+  std::function<void(const std::filesystem::path& dir)> change;
+};
+
+const InPlaceChange kInPlaceChanges[] = {
+    {"retitled",
+     [](const auto& dir) {
+       writeInPlace(dir / "gen-3.ics", retitled(dir / "gen-3.ics", "Edited"));
+     }},
+    {"retitled_with_the_same_size_and_time",
+     [](const auto& dir) {
+       const auto file = dir / "gen-3.ics";
+       const auto time = std::filesystem::last_write_time(file);
+       std::size_t length = 0;
+       retitled(file, "", &length);
+       writeInPlace(file, retitled(file, std::string(length, 'Z')));
+       std::filesystem::last_write_time(file, time);
+     }},
+    {"emptied", [](const auto& dir) { writeInPlace(dir / "gen-3.ics", ""); }},
+    {"half_written_then_completed",
+     [](const auto& dir) {
+       // A new file caught half-written by a run, finished afterwards.
+       const std::string text = testing::generatedEventText(99, 1);
+       std::ofstream(dir / "late.ics", std::ios::binary) << text.substr(0, text.size() / 2);
+       auto store = createLocalStore(dir.parent_path().parent_path());
+       store->eventsMatching(store->predicateForEvents(Instant{1e9}, Instant{1.9e9}, std::nullopt));
+       writeInPlace(dir / "late.ics", text);
+     }},
+};
+
+TEST_F(IndexTest, ChangesInPlaceShowInTheNextRun) {
   expectSameAsFiles("first build");
-  // An editor that rewrites a file in place, and leaves the folder's time as it was: the index
-  // cannot tell, as documented, until it is rebuilt.
-  const std::filesystem::path file = calendarDir(0) / "gen-3.ics";
-  const auto folderTime = std::filesystem::last_write_time(calendarDir(0));
-  std::string edited = *readFile(file);
-  const auto summary = edited.find("SUMMARY:");
-  ASSERT_NE(summary, std::string::npos);
-  edited.insert(summary + 8, "Edited ");
-  std::ofstream(file, std::ios::trunc) << edited;
-  std::filesystem::last_write_time(calendarDir(0), folderTime);
-  const auto titles = [&] {
-    auto store = createLocalStore(folder.path());
-    std::set<std::string> found;
-    for (const Event& event : store->eventsMatching(
-             // Within what the index holds of series without end, so that no file is read.
-             store->predicateForEvents(Instant{1.7e9}, Instant{1.8e9}, std::nullopt))) {
-      found.insert(event.title.value_or(""));
+  for (const InPlaceChange& each : kInPlaceChanges) {
+    each.change(calendarDir(0));
+    expectSameAsFiles(each.name);
+  }
+}
+
+TEST_F(IndexTest, AnEventMovedInPlaceIsFoundWhenTheCalendarIsCheckedAgain) {
+  expectSameAsFiles("first build");
+  // Moved in place far from where it was: no window it now falls in answers from its file
+  // until every file of the calendar is looked at again, which a minute's wait brings about.
+  const auto file = calendarDir(0) / "gen-3.ics";
+  std::string text = *readFile(file);
+  for (const char* property : {"DTSTART", "DTEND"}) {
+    const auto at = text.find(std::string(property));
+    if (at != std::string::npos)
+      text.replace(text.find(':', at) + 1, 4, "2029");
+  }
+  writeInPlace(file, text);
+  sql::Database(Index::fileFor(folder.path())).exec("UPDATE folders SET swept = 0");
+  expectSameAsFiles("moved in place");
+}
+
+// A file replaced, or written in place, between the reading of its bytes and the taking of its
+// version: what was read must not pass for the new version.
+TEST_F(IndexTest, AFileChangedWhileItIsReadIsReadAgain) {
+  const std::pair<const char*, bool> kWays[] = {{"replaced", true}, {"written in place", false}};
+  for (const auto& [way, replace] : kWays) {
+    Index::remove(folder.path());
+    const auto dir = calendarDir(0);
+    const std::string title = std::string("Changed while read, ") + way;
+    bool changed = false;
+    {
+      Index index(folder.path());
+      index.whileReading([&](const std::string& name) {
+        if (name != "gen-3.ics" || changed)
+          return;
+        changed = true;
+        const std::string text = retitled(dir / name, title);
+        if (replace) {
+          ASSERT_FALSE(writeFileAtomically(dir, name, text));
+        } else {
+          const auto time = std::filesystem::last_write_time(dir / name);
+          writeInPlace(dir / name, text);
+          std::filesystem::last_write_time(dir / name, time);
+        }
+      });
+      index.refresh(calendarPaths(folder.path()));
     }
-    return found;
-  };
-  const std::optional<Series> series = readSeries(file);
-  ASSERT_TRUE(series);
-  const std::string title = *series->eventAt(*series->first()).title;
-  EXPECT_EQ(titles().count(title), 0u);
-  ASSERT_FALSE(rebuildIndex(folder.path()));
-  EXPECT_EQ(titles().count(title), 1u);
-  expectSameAsFiles("after reindex");
+    ASSERT_TRUE(changed) << way;
+    expectSameAsFiles(way);
+    const auto event = createLocalStore(folder.path())
+                           ->eventWithIdentifier(generated.calendarIds[0] + "/gen-3.ics");
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->title, title);
+  }
 }
 
 TEST_F(IndexTest, ATimeZoneChangeRebuildsTheIndex) {
   { Index index(folder.path()); }
-  sql::Database db(folder.path() / kIndexFileName);
+  sql::Database db(Index::fileFor(folder.path()));
   db.exec("UPDATE meta SET value = 'Mars/Olympus' WHERE key = 'zone'");
-  db.exec("INSERT INTO folders(calendar, modified) VALUES ('stale/folder', 1)");
+  db.exec(
+      "INSERT INTO folders(calendar, modified, checked, swept) VALUES ('stale/folder', 1, 1, 1)");
   Index reopened(folder.path());
   auto rows = db.prepare("SELECT COUNT(*) FROM folders");
   ASSERT_TRUE(rows.step());
   EXPECT_EQ(rows.integer(0), 0);
+}
+
+// Runs in two zones at once over one store each keep their own answers: all-day and floating
+// events fall at other instants in each, and neither zone's run may leave the other's answers.
+TEST(IndexZones, RunsInTwoZonesAtOnceKeepTheirOwnAnswers) {
+  testing::TempStore store;
+  testing::generateStore(store.path(), 150, 11);
+  store.adminOk({"set-access", "fullAccess"});
+  const std::vector<std::string> list{"list", "--from", "2024-01-01T00:00:00Z", "--to",
+                                      "2025-01-01T00:00:00Z"};
+  const char* const kZones[] = {"UTC", "Asia/Shanghai"};
+  std::map<std::string, std::string> expected;
+  for (const char* zone : kZones) {
+    store.zone = zone;
+    expected[zone] = store.tembra(list).out;
+    Index::remove(store.path());  // each answer from the files alone
+  }
+  ASSERT_NE(expected["UTC"], expected["Asia/Shanghai"]);
+
+  std::vector<pid_t> children;
+  for (const char* zone : kZones) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      store.zone = zone;
+      int wrong = 0;
+      for (int run = 0; run < 12; ++run)
+        wrong += store.tembra(list).out != expected[zone];
+      ::_exit(wrong);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wrong answers: " << status;
+  }
+  for (const char* zone : kZones) {
+    store.zone = zone;
+    EXPECT_EQ(store.tembra(list).out, expected[zone]) << "afterwards, in " << zone;
+  }
 }
 
 }  // namespace
