@@ -42,9 +42,9 @@ constexpr std::int64_t kRacyWithin = kSecond / 10;
 // Writes in place change no folder: every file of a calendar is looked at again this often.
 constexpr std::int64_t kCheckAllEvery = 60 * kSecond;
 // Rows gathered before they are sorted and written: enough for large runs in key order.
-constexpr std::size_t kBatchRows = 200'000;
+constexpr std::size_t kBatchRows = 1'000'000;
 // SQLite's page cache while the index is being built or caught up, in KiB, and otherwise.
-constexpr int kBuildingCacheKiB = 65'536;
+constexpr int kBuildingCacheKiB = 262'144;
 constexpr int kCacheKiB = 2'000;
 
 constexpr const char* kSchema = R"(
@@ -261,6 +261,8 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(fileFor(root)
   // The index is a cache of durable files: after a power loss it may miss its last changes,
   // which the files' versions then reveal, but it stays consistent.
   db_.exec("PRAGMA synchronous=NORMAL");
+  // The log is kept between runs; after a rebuild it is cut back to this size once copied.
+  db_.exec("PRAGMA journal_size_limit=4194304");
   db_.exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)");
   const std::string version = std::to_string(kIndexVersion);
   const std::string zone = localZoneName();

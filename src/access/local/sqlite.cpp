@@ -38,6 +38,12 @@ Database::Database(const std::filesystem::path& file) {
     raise(db, "cannot open the index");
   // Several tembra processes share the index: wait for a writer rather than fail.
   sqlite3_busy_timeout(db, 10'000);
+  // The write-ahead log and its shared index stay between runs, and a run's end does not copy
+  // the log into the database: that happens as the log fills, so a run that wrote one row does
+  // not wait for the disk twice on its way out.
+  int persist = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
 void Database::exec(const char* sql) {
