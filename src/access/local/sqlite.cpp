@@ -3,12 +3,15 @@
 
 #include <sys/stat.h>
 
+#include "access/local/checksum_vfs.h"
+
 namespace tembra::local::sql {
 namespace {
 
 [[noreturn]] void raise(sqlite3* db, std::string_view what) {
-  throw IndexFailure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"),
-                     db ? sqlite3_errcode(db) & 0xFF : SQLITE_NOMEM);
+  if (!db)
+    throw IndexFailure(std::string(what) + ": out of memory", SQLITE_NOMEM);
+  throw IndexFailure(std::string(what) + ": " + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
 }
 
 }  // namespace
@@ -27,17 +30,39 @@ Database::Database(const std::filesystem::path& file) {
     if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
       throw IndexFailure(path.string() + " is not a regular file", SQLITE_CANTOPEN);
   }
+  const char* vfs = checksumVfs();
+  if (!vfs)
+    throw IndexFailure("cannot open the index: SQLite has no file system", SQLITE_CANTOPEN);
   sqlite3* db = nullptr;
   const int status = sqlite3_open_v2(
       file.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
-      nullptr);
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, vfs);
   // One connection, used by one thread: SQLite need not lock it on every call.
   db_.reset(db);
   if (status != SQLITE_OK)
     raise(db, "cannot open the index");
   // Several tembra processes share the index: wait for a writer rather than fail.
   sqlite3_busy_timeout(db, 10'000);
+  // The reserved bytes as the database's header gives them (SQLite read it on opening): 8 for
+  // the checksums, or none yet in a new, empty file. An index of an earlier version has none.
+  int reserved = -1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved);
+  if (reserved == kChecksumBytes)
+    return;
+  sqlite3_file* opened = nullptr;
+  sqlite3_int64 size = 0;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &opened) != SQLITE_OK ||
+      !opened || opened->pMethods->xFileSize(opened, &size) != SQLITE_OK) {
+    throw IndexFailure("cannot read the size of the index", SQLITE_IOERR);
+  }
+  if (size > 0)
+    damaged("the index's pages carry no checksums");
+  int wanted = kChecksumBytes;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &wanted);
+}
+
+void Database::damaged(std::string_view what) const {
+  throw IndexFailure(std::string(what), SQLITE_CORRUPT);
 }
 
 void Database::exec(const char* sql) {

@@ -19,9 +19,13 @@ namespace tembra::local::sql {
 // SQLite could not do what was asked; the index is then dropped and rebuilt or bypassed.
 struct IndexFailure : std::runtime_error {
   IndexFailure(const std::string& what, int code) : std::runtime_error(what), code(code) {}
-  int code;  // SQLite's primary result code
-  // The file is not a usable database: it must be removed and built again.
-  bool damaged() const { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; }
+  int code;  // SQLite's extended result code
+  // The file is not a usable database: it must be removed and built again. A page whose checksum
+  // does not match reads as SQLITE_IOERR_DATA.
+  bool damaged() const {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || code == SQLITE_IOERR_DATA;
+  }
 };
 
 class Statement {
@@ -60,8 +64,9 @@ std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& fi
 
 class Database {
  public:
-  // Opens (creating when missing) the database file; a file in its place, or in that of its
-  // journals, that is not a regular file is refused.
+  // Opens (creating when missing) the database file through the checksum VFS; a file in its
+  // place, or in that of its journals, that is not a regular file is refused, and one whose pages
+  // carry no checksums is damaged.
   explicit Database(const std::filesystem::path& file);
 
   void exec(const char* sql);
@@ -69,6 +74,8 @@ class Database {
   // A statement prepared once per connection and reused, reset and ready to bind.
   Statement& cached(const std::string& sql);
   std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
+  // For a user that finds the database breaking its own rules: it is damaged.
+  [[noreturn]] void damaged(std::string_view what) const;
 
  private:
   struct Close {
