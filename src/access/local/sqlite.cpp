@@ -2,16 +2,38 @@
 #include "access/local/sqlite.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "access/local/checksum_vfs.h"
 
 namespace tembra::local::sql {
 namespace {
 
+// The file a connection has open, while its path still names it.
+std::optional<FileIdentity> openFile(sqlite3* db, const std::filesystem::path& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0)
+    return std::nullopt;
+  // Asked after the path was read: had it changed in between, the file reads as moved.
+  int moved = 1;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved)
+    return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino};
+}
+
+IndexFailure failure(sqlite3* db, std::string_view what, int code) {
+  IndexFailure failure(std::string(what), code);
+  if (failure.damaged()) {
+    failure.database = sqlite3_db_filename(db, "main");
+    failure.file = openFile(db, failure.database);
+  }
+  return failure;
+}
+
 [[noreturn]] void raise(sqlite3* db, std::string_view what) {
   if (!db)
     throw IndexFailure(std::string(what) + ": out of memory", SQLITE_NOMEM);
-  throw IndexFailure(std::string(what) + ": " + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
+  throw failure(db, std::string(what) + ": " + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
 }
 
 }  // namespace
@@ -21,6 +43,20 @@ std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& fi
   for (const char* suffix : {"", "-wal", "-shm", "-journal"})
     files.emplace_back(file.string() + suffix);
   return files;
+}
+
+void removeDamaged(const IndexFailure& failure) {
+  struct stat info;
+  if (!failure.damaged() || !failure.file || ::lstat(failure.database.c_str(), &info) != 0 ||
+      !S_ISREG(info.st_mode) || FileIdentity{info.st_dev, info.st_ino} != *failure.file) {
+    return;
+  }
+  // The database first: a process that opens it meanwhile gets no new WAL beside it (see
+  // checksumVfs), and one that makes a new database at the path finds no journals of the old.
+  for (const std::filesystem::path& path : databaseFiles(failure.database)) {
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      ::unlink(path.c_str());
+  }
 }
 
 Database::Database(const std::filesystem::path& file) {
@@ -62,7 +98,7 @@ Database::Database(const std::filesystem::path& file) {
 }
 
 void Database::damaged(std::string_view what) const {
-  throw IndexFailure(std::string(what), SQLITE_CORRUPT);
+  throw failure(db_.get(), what, SQLITE_CORRUPT);
 }
 
 void Database::exec(const char* sql) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -16,10 +17,22 @@
 
 namespace tembra::local::sql {
 
+// Which file a path named: its device and inode.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 // SQLite could not do what was asked; the index is then dropped and rebuilt or bypassed.
 struct IndexFailure : std::runtime_error {
   IndexFailure(const std::string& what, int code) : std::runtime_error(what), code(code) {}
   int code;  // SQLite's extended result code
+  // Of a damaged database: its path, and the file its connection had open, when the path still
+  // named that file as the failure was raised.
+  std::filesystem::path database;
+  std::optional<FileIdentity> file;
+
   // The file is not a usable database: it must be removed and built again. A page whose checksum
   // does not match reads as SQLITE_IOERR_DATA.
   bool damaged() const {
@@ -61,6 +74,11 @@ class Statement {
 
 // The database file and the journals SQLite keeps beside it.
 std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& file);
+
+// Removes a damaged database and its journals, provided its path still names the file that was
+// found damaged: another process may have removed that one since and built a new one. The caller
+// holds the lock under which removals are made; what is not a regular file stays.
+void removeDamaged(const IndexFailure& failure);
 
 class Database {
  public:
