@@ -411,6 +411,9 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
       each.alarms = decodeAlarms(componentRow.text(9));
       if (!componentRow.isNull(10))
         each.lastModified = Instant{componentRow.real(10)};
+    } else {
+      // Written in one transaction with its occurrences: without it, the index is damaged.
+      db_.damaged("an occurrence without its component");
     }
     componentRow.reset();
     return found->second;

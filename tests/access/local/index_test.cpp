@@ -332,5 +332,26 @@ TEST(IndexDamage, AnIndexWithoutChecksumsIsBuiltAgain) {
   EXPECT_EQ(list(), expected);
 }
 
+// Occurrences whose texts are gone cannot be listed: the index is damaged and built again.
+TEST(IndexDamage, OccurrencesWithoutTheirComponentAreNoticed) {
+  testing::TempStore folder;
+  testing::generateStore(folder.path(), 20, 3);
+  const std::filesystem::path index = folder.path() / kIndexFileName;
+  const auto list = [&] {
+    auto store = createLocalStore(folder.path());
+    return describeAll(store->eventsMatching(
+        store->predicateForEvents(Instant{1.7e9}, Instant{1.8e9}, std::nullopt)));
+  };
+  const auto expected = list();
+  ASSERT_FALSE(expected.empty());
+  sql::Database(index).exec("DELETE FROM components");
+  EXPECT_EQ(list(), expected);
+  EXPECT_EQ(list(), expected);
+  sql::Database db(index);
+  auto components = db.prepare("SELECT COUNT(*) FROM components");
+  ASSERT_TRUE(components.step());
+  EXPECT_GT(components.integer(0), 0);
+}
+
 }  // namespace
 }  // namespace tembra::local
