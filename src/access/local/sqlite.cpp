@@ -79,6 +79,12 @@ Database::Database(const std::filesystem::path& file) {
     raise(db, "cannot open the index");
   // Several tembra processes share the index: wait for a writer rather than fail.
   sqlite3_busy_timeout(db, 10'000);
+  // The last connection to close would otherwise delete the WAL and the shared memory, and the
+  // next run make them again. It empties the WAL instead, once its pages are in the database, so
+  // that the next run has no frames to recover and copy again.
+  int persist = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  exec("PRAGMA journal_size_limit=0");
   // The reserved bytes as the database's header gives them (SQLite read it on opening): 8 for
   // the checksums, or none yet in a new, empty file. An index of an earlier version has none.
   int reserved = -1;

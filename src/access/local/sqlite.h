@@ -82,9 +82,9 @@ void removeDamaged(const IndexFailure& failure);
 
 class Database {
  public:
-  // Opens (creating when missing) the database file through the checksum VFS; a file in its
-  // place, or in that of its journals, that is not a regular file is refused, and one whose pages
-  // carry no checksums is damaged.
+  // Opens (creating when missing) the database file through the checksum VFS, keeping its WAL
+  // and shared memory between connections; a file in its place, or in that of its journals, that
+  // is not a regular file is refused, and one whose pages carry no checksums is damaged.
   explicit Database(const std::filesystem::path& file);
 
   void exec(const char* sql);

@@ -1,5 +1,8 @@
-// A damaged database is removed only while its path still names the file that was found damaged.
+// A damaged database is removed only while its path still names the file found damaged, and the
+// WAL beside a database stays there between connections.
 #include "access/local/sqlite.h"
+
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -53,6 +56,7 @@ TEST_P(RemoveDamaged, OnlyTheFileFoundDamaged) {
     replace();
   removeDamaged(*failure);
   EXPECT_EQ(isPresent(file), !GetParam().removed);
+  EXPECT_EQ(isPresent(file.string() + "-wal"), !GetParam().removed);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,6 +65,25 @@ INSTANTIATE_TEST_SUITE_P(
                       RemovalCase{"ReplacedBeforeTheFailure", Replaced::beforeTheFailure, false},
                       RemovalCase{"ReplacedAfterIt", Replaced::afterIt, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A run neither makes nor deletes the WAL and the shared memory, and leaves no frames for the next
+// one to recover and copy into the database again.
+TEST(IndexDatabase, TheWalStaysInPlaceAndEmptyBetweenConnections) {
+  testing::TempStore folder;
+  fs::create_directories(folder.path());
+  const fs::path file = folder.path() / "db.sqlite";
+  const fs::path wal = file.string() + "-wal", shm = file.string() + "-shm";
+  { Database(file).exec("PRAGMA journal_mode=WAL; CREATE TABLE t(n)"); }
+  ASSERT_TRUE(isPresent(wal) && isPresent(shm));
+  struct stat before;
+  ASSERT_EQ(::lstat(wal.c_str(), &before), 0);
+  { Database(file).exec("INSERT INTO t VALUES (1)"); }
+  struct stat after;
+  ASSERT_EQ(::lstat(wal.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, 0);
+  EXPECT_TRUE(isPresent(shm));
+}
 
 }  // namespace
 }  // namespace tembra::local::sql
