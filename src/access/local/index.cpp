@@ -261,8 +261,6 @@ Index::Index(const std::filesystem::path& root) : root_(root), db_(fileFor(root)
   // The index is a cache of durable files: after a power loss it may miss its last changes,
   // which the files' versions then reveal, but it stays consistent.
   db_.exec("PRAGMA synchronous=NORMAL");
-  // The log is kept between runs; after a rebuild it is cut back to this size once copied.
-  db_.exec("PRAGMA journal_size_limit=4194304");
   db_.exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)");
   const std::string version = std::to_string(kIndexVersion);
   const std::string zone = localZoneName();
@@ -727,6 +725,9 @@ std::vector<Event> Index::windowOnce(const std::map<std::string, Calendar>& cale
       each.name = componentRow.text(12);
       each.version = {static_cast<std::uint64_t>(componentRow.integer(13)),
                       componentRow.integer(14), componentRow.integer(15), componentRow.integer(16)};
+    } else {
+      // Written in one transaction with its occurrences: without it, the index is damaged.
+      db_.damaged("an occurrence without its component");
     }
     componentRow.reset();
     return found->second;

@@ -114,7 +114,7 @@ class LocalStore final : public CalendarStore {
       try {
         return current->window(byId, predicate.startDate, predicate.endDate);
       } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure);
+        dropIndex(failure, false);
       }
     }
     return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
@@ -274,7 +274,7 @@ class LocalStore final : public CalendarStore {
       try {
         index_->refresh(calendarPaths(root_));
       } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure);
+        dropIndex(failure, true);
       }
     }
     return std::nullopt;
@@ -353,16 +353,23 @@ class LocalStore final : public CalendarStore {
     try {
       index_->record(calendar, name);
     } catch (const sql::IndexFailure& failure) {
-      dropIndex(failure);
+      dropIndex(failure, true);
     }
   }
 
   // Stops using the index; a damaged one is deleted so that the next use builds it anew. Other
-  // failures (the index busy for too long, a full disk) leave the file to the next run.
-  void dropIndex(const sql::IndexFailure& failure) {
+  // failures (the index busy for too long, a full disk) leave the file to the next run. Deleting
+  // takes the store lock, unless the caller holds it (`locked`: a second flock of this process
+  // would wait on the first for ever), so that no other process deletes or builds meanwhile.
+  void dropIndex(const sql::IndexFailure& failure, bool locked) {
     index_.reset();
-    if (failure.damaged())
-      Index::remove(root_);
+    if (!failure.damaged())
+      return;
+    std::optional<StoreLock> lock;
+    std::string ignored;
+    if (!locked && !(lock = StoreLock::acquire(root_, ignored)))
+      return;
+    sql::removeDamaged(failure);
   }
 
   // The index, opened once and brought up to date at each use; none when SQLite cannot serve it,
@@ -376,7 +383,7 @@ class LocalStore final : public CalendarStore {
         index_->refresh(paths);
         return index_.get();
       } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure);
+        dropIndex(failure, false);
       }
     }
     indexFailed_ = true;

@@ -2,13 +2,38 @@
 #include "access/local/sqlite.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "access/local/checksum_vfs.h"
 
 namespace tembra::local::sql {
 namespace {
 
+// The file a connection has open, while its path still names it.
+std::optional<FileIdentity> openFile(sqlite3* db, const std::filesystem::path& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0)
+    return std::nullopt;
+  // Asked after the path was read: had it changed in between, the file reads as moved.
+  int moved = 1;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK || moved)
+    return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino};
+}
+
+IndexFailure failure(sqlite3* db, std::string_view what, int code) {
+  IndexFailure failure(std::string(what), code);
+  if (failure.damaged()) {
+    failure.database = sqlite3_db_filename(db, "main");
+    failure.file = openFile(db, failure.database);
+  }
+  return failure;
+}
+
 [[noreturn]] void raise(sqlite3* db, std::string_view what) {
-  throw IndexFailure(std::string(what) + ": " + (db ? sqlite3_errmsg(db) : "out of memory"),
-                     db ? sqlite3_errcode(db) & 0xFF : SQLITE_NOMEM);
+  if (!db)
+    throw IndexFailure(std::string(what) + ": out of memory", SQLITE_NOMEM);
+  throw failure(db, std::string(what) + ": " + sqlite3_errmsg(db), sqlite3_extended_errcode(db));
 }
 
 }  // namespace
@@ -20,6 +45,20 @@ std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& fi
   return files;
 }
 
+void removeDamaged(const IndexFailure& failure) {
+  struct stat info;
+  if (!failure.damaged() || !failure.file || ::lstat(failure.database.c_str(), &info) != 0 ||
+      !S_ISREG(info.st_mode) || FileIdentity{info.st_dev, info.st_ino} != *failure.file) {
+    return;
+  }
+  // The database first: a process that opens it meanwhile gets no new WAL beside it (see
+  // checksumVfs), and one that makes a new database at the path finds no journals of the old.
+  for (const std::filesystem::path& path : databaseFiles(failure.database)) {
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+      ::unlink(path.c_str());
+  }
+}
+
 Database::Database(const std::filesystem::path& file) {
   // SQLite would open a FIFO in the place of its files and wait on it for ever.
   for (const std::filesystem::path& path : databaseFiles(file)) {
@@ -27,23 +66,45 @@ Database::Database(const std::filesystem::path& file) {
     if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
       throw IndexFailure(path.string() + " is not a regular file", SQLITE_CANTOPEN);
   }
+  const char* vfs = checksumVfs();
+  if (!vfs)
+    throw IndexFailure("cannot open the index: SQLite has no file system", SQLITE_CANTOPEN);
   sqlite3* db = nullptr;
   const int status = sqlite3_open_v2(
       file.c_str(), &db,
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
-      nullptr);
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, vfs);
   // One connection, used by one thread: SQLite need not lock it on every call.
   db_.reset(db);
   if (status != SQLITE_OK)
     raise(db, "cannot open the index");
   // Several tembra processes share the index: wait for a writer rather than fail.
   sqlite3_busy_timeout(db, 10'000);
-  // The write-ahead log and its shared index stay between runs, and a run's end does not copy
-  // the log into the database: that happens as the log fills, so a run that wrote one row does
-  // not wait for the disk twice on its way out.
+  // The last connection to close would otherwise delete the WAL and the shared memory, and the
+  // next run make them again. It empties the WAL instead, once its pages are in the database, so
+  // that the next run has no frames to recover and copy again.
   int persist = 1;
   sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  exec("PRAGMA journal_size_limit=0");
+  // The reserved bytes as the database's header gives them (SQLite read it on opening): 8 for
+  // the checksums, or none yet in a new, empty file. An index of an earlier version has none.
+  int reserved = -1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserved);
+  if (reserved == kChecksumBytes)
+    return;
+  sqlite3_file* opened = nullptr;
+  sqlite3_int64 size = 0;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &opened) != SQLITE_OK ||
+      !opened || opened->pMethods->xFileSize(opened, &size) != SQLITE_OK) {
+    throw IndexFailure("cannot read the size of the index", SQLITE_IOERR);
+  }
+  if (size > 0)
+    damaged("the index's pages carry no checksums");
+  int wanted = kChecksumBytes;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &wanted);
+}
+
+void Database::damaged(std::string_view what) const {
+  throw failure(db_.get(), what, SQLITE_CORRUPT);
 }
 
 void Database::exec(const char* sql) {

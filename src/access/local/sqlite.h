@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -16,12 +17,28 @@
 
 namespace tembra::local::sql {
 
+// Which file a path named: its device and inode.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 // SQLite could not do what was asked; the index is then dropped and rebuilt or bypassed.
 struct IndexFailure : std::runtime_error {
   IndexFailure(const std::string& what, int code) : std::runtime_error(what), code(code) {}
-  int code;  // SQLite's primary result code
-  // The file is not a usable database: it must be removed and built again.
-  bool damaged() const { return code == SQLITE_CORRUPT || code == SQLITE_NOTADB; }
+  int code;  // SQLite's extended result code
+  // Of a damaged database: its path, and the file its connection had open, when the path still
+  // named that file as the failure was raised.
+  std::filesystem::path database;
+  std::optional<FileIdentity> file;
+
+  // The file is not a usable database: it must be removed and built again. A page whose checksum
+  // does not match reads as SQLITE_IOERR_DATA.
+  bool damaged() const {
+    const int primary = code & 0xFF;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || code == SQLITE_IOERR_DATA;
+  }
 };
 
 class Statement {
@@ -58,10 +75,16 @@ class Statement {
 // The database file and the journals SQLite keeps beside it.
 std::vector<std::filesystem::path> databaseFiles(const std::filesystem::path& file);
 
+// Removes a damaged database and its journals, provided its path still names the file that was
+// found damaged: another process may have removed that one since and built a new one. The caller
+// holds the lock under which removals are made; what is not a regular file stays.
+void removeDamaged(const IndexFailure& failure);
+
 class Database {
  public:
-  // Opens (creating when missing) the database file; a file in its place, or in that of its
-  // journals, that is not a regular file is refused.
+  // Opens (creating when missing) the database file through the checksum VFS, keeping its WAL
+  // and shared memory between connections; a file in its place, or in that of its journals, that
+  // is not a regular file is refused, and one whose pages carry no checksums is damaged.
   explicit Database(const std::filesystem::path& file);
 
   void exec(const char* sql);
@@ -69,6 +92,8 @@ class Database {
   // A statement prepared once per connection and reused, reset and ready to bind.
   Statement& cached(const std::string& sql);
   std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
+  // For a user that finds the database breaking its own rules: it is damaged.
+  [[noreturn]] void damaged(std::string_view what) const;
 
  private:
   struct Close {
