@@ -516,4 +516,22 @@ void Index::recordFolder(const CalendarPath& calendar) {
       .run();
 }
 
+void Index::record(const CalendarPath& calendar, const std::vector<std::string>& names,
+                   const std::function<std::optional<Series>(std::size_t)>& seriesOf) {
+  sql::Transaction transaction(db_);
+  auto& row = db_.cached("SELECT id FROM files WHERE calendar = ? AND name = ?");
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    row.bind(1, std::string_view(calendar.id())).bind(2, std::string_view(names[at]));
+    const std::optional<std::int64_t> id =
+        row.step() ? std::optional<std::int64_t>(row.integer(0)) : std::nullopt;
+    row.reset();
+    if (id)
+      dropFile(*id);
+    const std::optional<Series> series = seriesOf(at);
+    insertFile(calendar, names[at], root_ / calendar.source / calendar.calendar / names[at],
+               series ? &*series : nullptr);
+  }
+  transaction.commit();
+}
+
 }  // namespace tembra::local

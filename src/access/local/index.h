@@ -7,6 +7,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,6 +42,11 @@ class Index {
   // folder's modification time as it now is.
   void record(const CalendarPath& calendar, const std::string& name, const Series* series);
   void recordFolder(const CalendarPath& calendar);
+  // record for many files of one calendar that are in place, in one transaction: the file
+  // names[i] with the series seriesOf(i) gives (none: it does not read), each asked for when it
+  // is recorded, so that the caller need not hold every series at once.
+  void record(const CalendarPath& calendar, const std::vector<std::string>& names,
+              const std::function<std::optional<Series>(std::size_t)>& seriesOf);
 
   // Removes the index files of the store; what is not a regular file in their place stays.
   static void remove(const std::filesystem::path& root);
