@@ -1,5 +1,5 @@
 // tembra-bench-run: times whole runs of a program and reports the median wall time and the peak
-// memory of the runs.
+// memory of the runs; with --then, also those of a second program run after each of them.
 #include <fcntl.h>
 #include <sched.h>
 #include <spawn.h>
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,7 +62,7 @@ std::vector<std::string> splitWords(const std::string& line) {
 
 int main(int argc, char** argv) {
   int runs = 15, warmup = 2;
-  std::string before, argsFile;
+  std::string before, argsFile, then;
   int at = 1;
   for (; at < argc && std::string(argv[at]) != "--"; ++at) {
     const std::string option = argv[at];
@@ -75,11 +76,16 @@ int main(int argc, char** argv) {
       before = argv[++at];
     else if (option == "--args-file")
       argsFile = argv[++at];
+    else if (option == "--then")
+      then = argv[++at];
   }
   if (at >= argc - 1) {
     std::cerr << "usage: tembra-bench-run [--runs N] [--warmup W] [--before SHELL] "
-                 "[--args-file F] -- PROGRAM ARGS...\n"
-                 "With --args-file each run appends the words of the next line to ARGS.\n";
+                 "[--args-file F] [--then WORDS] -- PROGRAM ARGS...\n"
+                 "With --args-file each run appends the words of the next line to ARGS.\n"
+                 "With --then each run is followed by one of the program and arguments WORDS\n"
+                 "(split at blanks, run without a shell), timed on their own: the output is\n"
+                 "then the median and peak of the runs, and the median and peak of WORDS.\n";
     return 2;
   }
   const std::vector<std::string> base(argv + at + 1, argv + argc);
@@ -97,8 +103,9 @@ int main(int argc, char** argv) {
   CPU_SET(sched_getcpu(), &one);
   sched_setaffinity(0, sizeof one, &one);
 
-  std::vector<double> times;
-  long peak = 0;
+  const std::vector<std::string> next = splitWords(then);
+  std::vector<double> times, nextTimes;
+  long peak = 0, nextPeak = 0;
   for (int i = 0; i < warmup + runs; ++i) {
     if (!before.empty() && std::system(before.c_str()) != 0) {
       std::cerr << "tembra-bench-run: the --before command failed\n";
@@ -114,12 +121,30 @@ int main(int argc, char** argv) {
       std::cerr << "tembra-bench-run: run " << i << " exited with " << measure.status << "\n";
       return 1;
     }
+    std::optional<Measure> after;
+    if (!next.empty()) {
+      after = runOnce(next);
+      if (after->status != 0) {
+        std::cerr << "tembra-bench-run: run " << i << " of --then exited with " << after->status
+                  << "\n";
+        return 1;
+      }
+    }
     if (i < warmup)
       continue;
     times.push_back(measure.milliseconds);
     peak = std::max(peak, measure.peakKilobytes);
+    if (after) {
+      nextTimes.push_back(after->milliseconds);
+      nextPeak = std::max(nextPeak, after->peakKilobytes);
+    }
   }
   std::sort(times.begin(), times.end());
-  std::printf("%.2f %.1f\n", times[times.size() / 2], peak / 1024.0);
+  std::printf("%.2f %.1f", times[times.size() / 2], peak / 1024.0);
+  if (!nextTimes.empty()) {
+    std::sort(nextTimes.begin(), nextTimes.end());
+    std::printf(" %.2f %.1f", nextTimes[nextTimes.size() / 2], nextPeak / 1024.0);
+  }
+  std::printf("\n");
   return 0;
 }

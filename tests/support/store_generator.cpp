@@ -60,9 +60,13 @@ std::string date(std::int64_t seconds) {
   return stamp(seconds).substr(0, 8);
 }
 
-}  // namespace
+// One generated event: its VEVENTs (the series and any moved occurrence) and the zone they use.
+struct GeneratedEvent {
+  const Zone* zone = nullptr;
+  std::string components;
+};
 
-std::string generatedEventText(std::uint64_t seed, std::size_t number, int years) {
+GeneratedEvent generatedEvent(std::uint64_t seed, std::size_t number, int years) {
   std::mt19937_64 random(seed * 1'000'003 + number);
   const auto chance = [&](double p) { return std::uniform_real_distribution<>(0, 1)(random) < p; };
   const auto pick = [&](std::int64_t low, std::int64_t high) {
@@ -141,27 +145,56 @@ std::string generatedEventText(std::uint64_t seed, std::size_t number, int years
     properties += "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT" +
                   std::to_string(pick(1, 6) * 5) + "M\r\nEND:VALARM\r\n";
   }
-  std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//tembra tests//generator//EN\r\n";
-  if (zone)
-    text += zone->definition;
-  text += "BEGIN:VEVENT\r\nUID:" + uid + "\r\nDTSTAMP:20240101T000000Z\r\n";
+  std::string text = "BEGIN:VEVENT\r\nUID:" + uid + "\r\nDTSTAMP:20240101T000000Z\r\n";
   text += "LAST-MODIFIED:" + stamp(kStart2024 + pick(0, 86400 * 365)) + "\r\n";
   text += std::string("SUMMARY:") + kTitles[pick(0, 11)] + "\r\n";
   if (chance(0.3))
     text += "DESCRIPTION:Notes for event " + std::to_string(number) + "\r\n";
   if (chance(0.2))
     text += "LOCATION:Room " + std::to_string(pick(1, 40)) + "\r\n";
-  text += properties + "END:VEVENT\r\n" + overrides + "END:VCALENDAR\r\n";
-  return text;
+  text += properties + "END:VEVENT\r\n" + overrides;
+  return {zone, std::move(text)};
+}
+
+constexpr const char* kHeader =
+    "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//tembra tests//generator//EN\r\n";
+
+}  // namespace
+
+std::string generatedEventText(std::uint64_t seed, std::size_t number, int years) {
+  const GeneratedEvent event = generatedEvent(seed, number, years);
+  std::string text = kHeader;
+  if (event.zone)
+    text += event.zone->definition;
+  return text + event.components + "END:VCALENDAR\r\n";
+}
+
+std::string generatedCalendarText(std::uint64_t seed, std::size_t events, int years) {
+  std::string components;
+  bool used[std::size(kZones)] = {};
+  for (std::size_t number = 0; number < events; ++number) {
+    const GeneratedEvent event = generatedEvent(seed, number, years);
+    if (event.zone)
+      used[event.zone - kZones] = true;
+    components += event.components;
+  }
+  std::string text = kHeader;
+  for (std::size_t zone = 0; zone < std::size(kZones); ++zone) {
+    if (used[zone])
+      text += kZones[zone].definition;
+  }
+  return text + components + "END:VCALENDAR\r\n";
 }
 
 GeneratedStore generateStore(const std::filesystem::path& root, std::size_t events,
-                             std::uint64_t seed, int years) {
+                             std::uint64_t seed, int years, std::size_t calendars) {
   GeneratedStore store;
   if (auto error = local::createStoreIfAbsent(root, false))
     throw std::runtime_error(*error);
   store.calendarIds.push_back("local/calendar");
-  for (const char* title : {"Work", "Family"}) {
+  const char* const titles[] = {"Work", "Family"};
+  for (std::size_t more = 0; more + 1 < calendars && more < std::size(titles); ++more) {
+    const char* title = titles[more];
     std::string id;
     if (auto error = local::addCalendar(root, {title, "Generated", "#336699", false}, id)) {
       throw std::runtime_error(*error);

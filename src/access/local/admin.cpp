@@ -3,9 +3,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
+#include <thread>
+#include <unordered_map>
 
 #include "access/local/event_files.h"
 #include "access/local/files.h"
@@ -214,38 +218,126 @@ void collectTzids(icalcomponent* component, std::set<std::string>& tzids) {
   }
 }
 
-// One file's text for the events of one UID, with the calendar's properties (but METHOD, which
-// stored objects must not carry) and the VTIMEZONEs the events use.
-std::string seriesText(icalcomponent* source, const std::vector<icalcomponent*>& events) {
-  ical::Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
-  for (icalproperty* property = icalcomponent_get_first_property(source, ICAL_ANY_PROPERTY);
-       property; property = icalcomponent_get_next_property(source, ICAL_ANY_PROPERTY)) {
-    if (icalproperty_isa(property) == ICAL_METHOD_PROPERTY)
-      continue;
-    icalcomponent_add_property(calendar.get(), icalproperty_new_clone(property));
-  }
-  if (!icalcomponent_get_first_property(calendar.get(), ICAL_VERSION_PROPERTY)) {
-    icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
-  }
-  if (!icalcomponent_get_first_property(calendar.get(), ICAL_PRODID_PROPERTY)) {
-    icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//tembra//tembra//EN"));
-  }
-  std::set<std::string> tzids;
-  for (icalcomponent* event : events)
-    collectTzids(event, tzids);
-  for (icalcomponent* zone : ical::children(source, ICAL_VTIMEZONE_COMPONENT)) {
-    const char* tzid =
-        icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY)
-            ? icalproperty_get_tzid(icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY))
-            : nullptr;
-    if (tzid && tzids.count(tzid)) {
-      icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(zone));
+// The texts of the files an import makes, one per UID: the calendar's properties (but METHOD,
+// which stored objects must not carry), the VTIMEZONEs the events use, then the events. What the
+// files share is written once, so that each file costs only its own events, however many the
+// calendar holds.
+class FileTexts {
+ public:
+  explicit FileTexts(icalcomponent* source) : head_("BEGIN:VCALENDAR\r\n") {
+    bool version = false, prodid = false;
+    for (icalproperty* property : ical::properties(source, ICAL_ANY_PROPERTY)) {
+      const icalproperty_kind kind = icalproperty_isa(property);
+      if (kind == ICAL_METHOD_PROPERTY)
+        continue;
+      version |= kind == ICAL_VERSION_PROPERTY;
+      prodid |= kind == ICAL_PRODID_PROPERTY;
+      head_ += ical::serialize(property);
+    }
+    if (!version)
+      head_ += "VERSION:2.0\r\n";
+    if (!prodid)
+      head_ += "PRODID:-//tembra//tembra//EN\r\n";
+    // A calendar defines each TZID once; of one that defines a TZID again, the files hold one
+    // definition, as a file may hold only one.
+    for (icalcomponent* zone : ical::children(source, ICAL_VTIMEZONE_COMPONENT)) {
+      icalproperty* tzid = icalcomponent_get_first_property(zone, ICAL_TZID_PROPERTY);
+      const char* name = tzid ? icalproperty_get_tzid(tzid) : nullptr;
+      if (name && !zones_.count(name))
+        zones_.emplace(name, Zone{zones_.size(), ical::serialize(zone)});
     }
   }
-  for (icalcomponent* event : events) {
-    icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(event));
+
+  std::string text(const std::vector<icalcomponent*>& events) const {
+    std::set<std::string> tzids;
+    for (icalcomponent* event : events)
+      collectTzids(event, tzids);
+    std::vector<const Zone*> used;
+    for (const std::string& tzid : tzids) {
+      const auto found = zones_.find(tzid);
+      if (found != zones_.end())
+        used.push_back(&found->second);
+    }
+    // In the order libical reads them from the calendar.
+    std::sort(used.begin(), used.end(),
+              [](const Zone* a, const Zone* b) { return a->order < b->order; });
+    std::string text = head_;
+    for (const Zone* zone : used)
+      text += zone->text;
+    for (icalcomponent* event : events)
+      text += ical::serialize(event);
+    return text + "END:VCALENDAR\r\n";
   }
-  return ical::serialize(calendar.get());
+
+ private:
+  struct Zone {
+    std::size_t order;
+    std::string text;
+  };
+  std::string head_;
+  std::map<std::string, Zone> zones_;  // by TZID
+};
+
+// One file of an import, checked to be a series the store can read.
+struct ImportedFile {
+  std::string uid;
+  std::string text;
+  std::string name;
+};
+
+// The files for the events of iCalendar text, one per UID in the order the UIDs first come; an
+// error text when the text or one of its events cannot be stored.
+std::optional<std::string> importedFiles(std::string_view text, std::vector<ImportedFile>& files) {
+  std::vector<std::pair<std::string, std::string>> texts;  // UID, file text
+  {
+    ical::Component source = ical::parse(text);
+    if (!source)
+      return std::string("the file is not iCalendar text");
+    if (ical::hasParseErrors(source.get()))
+      return std::string("the file has iCalendar errors");
+    std::unordered_map<std::string, std::size_t> slots;  // UID to its place in byUid
+    std::vector<std::pair<std::string, std::vector<icalcomponent*>>> byUid;
+    for (icalcomponent* event : ical::children(source.get(), ICAL_VEVENT_COMPONENT)) {
+      const char* uid = icalcomponent_get_uid(event);
+      std::string key = uid && *uid ? uid : "";
+      if (key.empty()) {
+        key = newUuid();
+        icalcomponent_set_uid(event, key.c_str());
+      }
+      const auto [slot, added] = slots.try_emplace(key, byUid.size());
+      if (added)
+        byUid.emplace_back(key, std::vector<icalcomponent*>{});
+      byUid[slot->second].second.push_back(event);
+    }
+    if (byUid.empty())
+      return std::string("the file holds no event");
+    const FileTexts maker(source.get());
+    texts.reserve(byUid.size());
+    for (const auto& [uid, events] : byUid)
+      texts.emplace_back(uid, maker.text(events));
+  }  // the parsed calendar is freed before the files are parsed
+  files.reserve(texts.size());
+  for (auto& [uid, fileText] : texts) {
+    if (!Series::parse(fileText))
+      return "the event " + uid + " cannot be stored: it lacks a start";
+    files.push_back({std::move(uid), std::move(fileText), {}});
+  }
+  return std::nullopt;
+}
+
+// The store's index brought up to date with every calendar folder, for a writer under the store
+// lock that records its own writes in it; none when SQLite cannot serve it (a damaged one is
+// deleted, so that the next run builds it anew).
+std::unique_ptr<Index> currentIndex(const std::filesystem::path& root) {
+  try {
+    auto index = std::make_unique<Index>(root);
+    index->refresh(calendarPaths(root));
+    return index;
+  } catch (const sql::IndexFailure& failure) {
+    if (failure.damaged())
+      sql::removeDamaged(failure);
+    return nullptr;
+  }
 }
 
 }  // namespace
@@ -258,35 +350,9 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
   const auto path = parseCalendarId(calendarId);
   if (!path || !isCalendarFolder(root, *path))
     return "no calendar with identifier " + calendarId;
-  ical::Component source = ical::parse(text);
-  if (!source)
-    return std::string("the file is not iCalendar text");
-  if (ical::hasParseErrors(source.get()))
-    return std::string("the file has iCalendar errors");
-
-  std::map<std::string, std::vector<icalcomponent*>> byUid;
-  std::vector<std::string> order;
-  for (icalcomponent* event : ical::children(source.get(), ICAL_VEVENT_COMPONENT)) {
-    const char* uid = icalcomponent_get_uid(event);
-    std::string key = uid && *uid ? uid : "";
-    if (key.empty()) {
-      key = newUuid();
-      icalcomponent_set_uid(event, key.c_str());
-    }
-    if (!byUid.count(key))
-      order.push_back(key);
-    byUid[key].push_back(event);
-  }
-  if (order.empty())
-    return std::string("the file holds no event");
-
-  std::vector<std::pair<std::string, std::string>> files;  // UID, text
-  for (const std::string& uid : order) {
-    std::string fileText = seriesText(source.get(), byUid[uid]);
-    if (!Series::parse(fileText))
-      return "the event " + uid + " cannot be stored: it lacks a start";
-    files.emplace_back(uid, std::move(fileText));
-  }
+  std::vector<ImportedFile> files;
+  if (auto error = importedFiles(text, files))
+    return error;
 
   std::optional<StoreLock> lock;
   if (auto error = lockStore(root, lock))
@@ -297,14 +363,26 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
     if (auto series = readSeries(dir / name))
       existing.emplace(series->uid(), name);
   }
-  for (const auto& [uid, fileText] : files) {
-    const auto known = existing.find(uid);
-    const std::string name = known != existing.end() ? known->second : fileNameForUid(uid, dir);
-    if (auto error = writeFileAtomically(dir, name, fileText))
+  std::set<std::string> taken;  // names given in this import, not yet on disk
+  FolderWrite write(dir);
+  for (ImportedFile& file : files) {
+    const auto known = existing.find(file.uid);
+    file.name = known != existing.end() ? known->second : fileNameForUid(file.uid, dir);
+    while (!taken.insert(file.name).second)
+      file.name = fileNameForUid(newUuid(), dir);
+    if (auto error = write.add(file.name, file.text))
       return error;
-    existing[uid] = name;
-    ids.push_back(path->id() + "/" + name);
   }
+  if (auto error = write.commit())
+    return error;
+  for (const ImportedFile& file : files)
+    ids.push_back(path->id() + "/" + file.name);
+
+  // The index learns of the files at once, so that the next run need not read them. It lists the
+  // folder as any run does, once the file-system clock has moved past the last write: a file no
+  // older than the check that saw it would be looked at again by the next run.
+  std::this_thread::sleep_for(kCoarseTimeWithin + std::chrono::milliseconds(10));
+  currentIndex(root);
   return std::nullopt;
 }
 

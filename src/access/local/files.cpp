@@ -200,10 +200,10 @@ void removeTemporaries(const std::filesystem::path& dir) {
 
 namespace {
 
-// Hidden, so that no reader takes it for an event file, and unique among writers.
-std::string temporaryName(const std::string& name) {
-  return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
-         std::to_string(std::random_device{}());
+// Hidden, so that no reader takes it for an event file, and unique among writers: each has its
+// own pid, and a number of its own for each file.
+std::string temporaryName(const std::string& name, unsigned number = std::random_device{}()) {
+  return "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(number);
 }
 
 }  // namespace
@@ -229,6 +229,60 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
   // Until the folder is flushed the rename may not survive a power loss; a write that cannot be
   // made durable is reported as failed.
   return syncFolder(dir);
+}
+
+FolderWrite::FolderWrite(std::filesystem::path dir)
+    : dir_(std::move(dir)), next_(std::random_device{}()) {}
+
+FolderWrite::~FolderWrite() {
+  for (const auto& [temporary, name] : pending_)
+    ::unlink((dir_ / temporary).c_str());
+}
+
+std::optional<std::string> FolderWrite::add(const std::string& name, std::string_view bytes) {
+  if (!folder_) {
+    folder_ = UniqueFd(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_)
+      return systemError("cannot open " + dir_.string());
+  }
+  // Numbered in turn: a random number for each file would cost more than writing it.
+  const std::string temporary = temporaryName(name, next_++);
+  const std::filesystem::path path = dir_ / temporary;
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (!fd)
+    return systemError("cannot create " + path.string());
+  pending_.emplace_back(temporary, name);
+  bool written = writeAll(fd.get(), bytes);
+#if !defined(__linux__)
+  // Elsewhere no call flushes one file system: each file is flushed by itself.
+  written = written && ::fsync(fd.get()) == 0;
+#endif
+  if (!written)
+    return systemError("cannot write " + path.string());
+  return std::nullopt;
+}
+
+std::optional<std::string> FolderWrite::commit() {
+  if (pending_.empty())
+    return std::nullopt;
+#if defined(__linux__)
+  // One flush of the file system instead of one per file, each of which would wait for a commit
+  // of its journal. Since Linux 5.8 it reports the write errors of every file written since the
+  // folder was opened.
+  if (::syncfs(folder_.get()) != 0)
+    return systemError("cannot flush the files written to " + dir_.string());
+#endif
+  for (std::size_t at = 0; at < pending_.size(); ++at) {
+    const auto& [temporary, name] = pending_[at];
+    if (::rename((dir_ / temporary).c_str(), (dir_ / name).c_str()) != 0) {
+      std::string error = systemError("cannot replace " + (dir_ / name).string());
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+      return error;
+    }
+  }
+  pending_.clear();
+  // Until the folder is flushed the renames may not survive a power loss.
+  return syncFolder(dir_);
 }
 
 std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name) {

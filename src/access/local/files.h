@@ -51,6 +51,33 @@ inline constexpr std::string_view kLockFileName = ".lock";
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
                                                const std::string& name, std::string_view bytes);
 
+// Many files of one folder written as writeFileAtomically writes one, with one flush for all of
+// them: every file is written to its temporary file, the file system is flushed once, then each
+// is renamed over its target, and the folder is flushed once. A reader sees each file old or new,
+// never a part; after a crash each file is old or new too, and every one is new once commit
+// succeeded. Temporary files not renamed are removed when it ends; those of a writer killed
+// meanwhile are left to removeTemporaries. Only for a caller that holds the store lock.
+class FolderWrite {
+ public:
+  explicit FolderWrite(std::filesystem::path dir);
+  FolderWrite(const FolderWrite&) = delete;
+  FolderWrite& operator=(const FolderWrite&) = delete;
+  ~FolderWrite();
+
+  // Writes the bytes of dir/name to its temporary file; an error text on failure.
+  std::optional<std::string> add(const std::string& name, std::string_view bytes);
+  // Flushes, renames and flushes the folder, as above; an error text on failure, after which
+  // some files may be new and the others old.
+  std::optional<std::string> commit();
+
+ private:
+  std::filesystem::path dir_;
+  // Opened before the first file is written: a flush through it reports every write error since.
+  UniqueFd folder_;
+  std::vector<std::pair<std::string, std::string>> pending_;  // temporary name, target name
+  unsigned next_;  // the number of the next temporary file
+};
+
 // Removes dir/name and flushes the folder; an error text on failure.
 std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name);
 

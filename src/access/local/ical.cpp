@@ -90,6 +90,11 @@ std::string serialize(icalcomponent* component) {
   return text ? std::string(text.get()) : std::string();
 }
 
+std::string serialize(icalproperty* property) {
+  OwnedString text(icalproperty_as_ical_string_r(property));
+  return text ? std::string(text.get()) : std::string();
+}
+
 std::vector<icalcomponent*> children(icalcomponent* parent, icalcomponent_kind kind) {
   std::vector<icalcomponent*> found;
   for (icalcomponent* child = icalcomponent_get_first_component(parent, kind); child;

@@ -36,8 +36,9 @@ Component parse(std::string_view text);
 // True when libical reported any error while parsing the component or one of its children.
 bool hasParseErrors(icalcomponent* component);
 
-// The component as iCalendar text, lines folded and ended with CRLF.
+// The component, or the property, as iCalendar text, lines folded and ended with CRLF.
 std::string serialize(icalcomponent* component);
+std::string serialize(icalproperty* property);
 
 // The component and every component inside it, at any depth; a loop, not a recursion.
 std::vector<icalcomponent*> descendants(icalcomponent* component);

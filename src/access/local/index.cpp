@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -36,9 +37,7 @@ constexpr Instant kBeginningOfTime{-1e13};
 constexpr Instant kEndOfTime{1e13};
 
 constexpr std::int64_t kSecond = 1'000'000'000;
-// File systems stamp changes with a coarse clock: a time this close to (or after) the check that
-// saw it may be shared by a later change, which then leaves no trace in it.
-constexpr std::int64_t kRacyWithin = kSecond / 10;
+constexpr std::int64_t kRacyWithin = std::chrono::nanoseconds(kCoarseTimeWithin).count();
 // Writes in place change no folder: every file of a calendar is looked at again this often.
 constexpr std::int64_t kCheckAllEvery = 60 * kSecond;
 // Rows gathered before they are sorted and written: enough for large runs in key order.

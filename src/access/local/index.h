@@ -13,6 +13,7 @@
 // checked again once a minute.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -28,6 +29,10 @@
 #include "access/local/sqlite.h"
 
 namespace tembra::local {
+
+// File systems stamp changes with a coarse clock: a time this close to (or after) the check that
+// saw it may be shared by a later change, which then leaves no trace in it.
+inline constexpr std::chrono::milliseconds kCoarseTimeWithin{100};
 
 class Index {
  public:

@@ -1,6 +1,7 @@
 // Writers killed at random moments: whatever moment a kill hits, every event file reads, no UID is
 // in two files, nothing reported saved is lost, the next write leaves no temporary file behind,
 // and the store keeps its default calendar.
+#include <fstream>
 #include <map>
 #include <optional>
 #include <random>
@@ -16,6 +17,7 @@
 #include "access/local/layout.h"
 #include "access/local/settings.h"
 #include "support/black_box.h"
+#include "support/store_generator.h"
 
 namespace tembra::local {
 namespace {
@@ -164,6 +166,41 @@ TEST_F(StoreCrashes, KilledWritesLeaveTheOldStateOrTheNew) {
   for (const auto& [uid, event] : scan(store.path(), false))
     onDisk.insert(event.id);
   EXPECT_EQ(ids, onDisk);
+}
+
+// An import killed at any moment leaves every file it had begun old or new, and the temporary files
+// it had written are removed by the next writer; the next import brings in every event.
+TEST_F(StoreCrashes, AKilledImportLeavesWholeFiles) {
+  store.adminOk({"set-access", "fullAccess"});
+  const fs::path ics = store.path() / "export.ics";
+  constexpr std::size_t kEvents = 300;
+  { std::ofstream(ics, std::ios::binary) << testing::generatedCalendarText(3, kEvents); }
+  const auto import = [&](std::chrono::milliseconds limit) {
+    return testing::runProgram(
+        TEMBRA_STORE_BINARY,
+        {"--store", store.path().string(), "import", "local/calendar", ics.string()},
+        {{"TZ", store.zone}}, "", limit);
+  };
+  int kills = 0;
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    const ProcessResult result = import(std::chrono::milliseconds(random() % 800));
+    ASSERT_TRUE(result.status == 0 || result.status == kKilled) << result.err;
+    kills += result.status == kKilled;
+    const auto found = scan(store.path(), false);
+    EXPECT_LE(found.size(), kEvents);
+  }
+  EXPECT_GT(kills, 3);
+
+  ASSERT_EQ(import(std::chrono::seconds(60)).status, 0);
+  EXPECT_EQ(scan(store.path(), true).size(), kEvents);
+  const ProcessResult listed =
+      run({"list", "--from", "2024-01-01T00:00:00Z", "--to", "2027-01-01T00:00:00Z"},
+          std::chrono::seconds(60));
+  ASSERT_EQ(listed.status, 0) << listed.out;
+  std::set<std::string> ids;
+  for (const json& event : json::parse(listed.out))
+    ids.insert(event["id"].get<std::string>());
+  EXPECT_EQ(ids.size(), kEvents);
 }
 
 // The first run creates the store; killed at any moment, the next run still finds the starter

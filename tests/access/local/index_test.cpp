@@ -174,6 +174,30 @@ TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
   expectSameAsFiles("after the index was corrupted");
 }
 
+// An import left the index as it was, and the next list read every file it had written.
+TEST_F(IndexTest, AnImportLeavesItHoldingEveryFileOfTheFolder) {
+  expectSameAsFiles("first build");
+  // Another tool's file, which the index has not seen when the import begins.
+  std::ofstream(calendarDir(0) / "added-by-khal.ics") << testing::generatedEventText(99, 1);
+  std::vector<std::string> ids;
+  ASSERT_FALSE(importEvents(folder.path(), generated.calendarIds[0],
+                            testing::generatedCalendarText(5, 40), ids));
+  ASSERT_EQ(ids.size(), 40u);
+
+  // The index as the import left it, not brought up to date: what the next run finds there.
+  const std::vector<Calendar> calendars =
+      createLocalStore(folder.path())->calendars(EntityType::event);
+  std::map<std::string, Calendar> byId;
+  for (const Calendar& calendar : calendars)
+    byId.emplace(calendar.calendarIdentifier, calendar);
+  const Window& everything = kWindows[3];
+  Index index(folder.path());
+  EXPECT_EQ(describeAll(index.window(byId, Instant{everything.from}, Instant{everything.to})),
+            describeAll(eventsInWindow(folder.path(), calendars, Instant{everything.from},
+                                       Instant{everything.to})));
+  expectSameAsFiles("after the import");
+}
+
 // Writes bytes into a file without replacing it, as `cat new > file` does, and sets the folder's
 // time back: nothing but the file's own size and times tells.
 void writeInPlace(const std::filesystem::path& file, const std::string& bytes) {
