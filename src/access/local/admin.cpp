@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 #include <thread>
 #include <unordered_map>
@@ -325,18 +324,15 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
   return std::nullopt;
 }
 
-// The store's index brought up to date with every calendar folder, for a writer under the store
-// lock that records its own writes in it; none when SQLite cannot serve it (a damaged one is
-// deleted, so that the next run builds it anew).
-std::unique_ptr<Index> currentIndex(const std::filesystem::path& root) {
+// Brings the store's index up to date with every calendar folder, for a writer under the store
+// lock. Should SQLite fail, the next run catches up instead; a damaged index is deleted, so that
+// the next run builds it anew.
+void updateIndex(const std::filesystem::path& root) {
   try {
-    auto index = std::make_unique<Index>(root);
-    index->refresh(calendarPaths(root));
-    return index;
+    Index(root).refresh(calendarPaths(root));
   } catch (const sql::IndexFailure& failure) {
     if (failure.damaged())
       sql::removeDamaged(failure);
-    return nullptr;
   }
 }
 
@@ -382,7 +378,7 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
   // folder as any run does, once the file-system clock has moved past the last write: a file no
   // older than the check that saw it would be looked at again by the next run.
   std::this_thread::sleep_for(kCoarseTimeWithin + std::chrono::milliseconds(10));
-  currentIndex(root);
+  updateIndex(root);
   return std::nullopt;
 }
 

@@ -241,7 +241,7 @@ FolderWrite::~FolderWrite() {
 
 std::optional<std::string> FolderWrite::add(const std::string& name, std::string_view bytes) {
   if (!folder_) {
-    folder_ = UniqueFd(::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    folder_ = openFolder(dir_);
     if (!folder_)
       return systemError("cannot open " + dir_.string());
   }
@@ -282,7 +282,9 @@ std::optional<std::string> FolderWrite::commit() {
   }
   pending_.clear();
   // Until the folder is flushed the renames may not survive a power loss.
-  return syncFolder(dir_);
+  if (::fsync(folder_.get()) != 0)
+    return systemError("cannot flush " + dir_.string());
+  return std::nullopt;
 }
 
 std::optional<std::string> removeFile(const std::filesystem::path& dir, const std::string& name) {

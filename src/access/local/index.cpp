@@ -1,16 +1,13 @@
 // The SQLite index of the local store.
 #include "access/local/index.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cinttypes>
 #include <cstdio>
 #include <ctime>
-#include <set>
 #include <tuple>
 
 #include "access/local/event_files.h"
