@@ -1,8 +1,10 @@
 // ISO 8601 date text and epoch milliseconds.
 #include "records/dates.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "records/civil.h"
@@ -216,6 +218,66 @@ std::string IsoFormatter::write(Instant instant) const {
   }
   text += 'Z';
   return text;
+}
+
+namespace {
+
+// "00" to "99", two bytes a number.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+char* putPair(char* at, int number) {
+  std::memcpy(at, &kDigitPairs[2 * number], 2);
+  return at + 2;
+}
+
+}  // namespace
+
+void DateAppender::append(std::string& out, Instant instant) {
+  const std::int64_t millis = epochMillis(instant);
+  std::int64_t days = millis / kMillisPerDay;
+  std::int64_t ofDay = millis % kMillisPerDay;
+  if (ofDay < 0) {
+    ofDay += kMillisPerDay;
+    --days;
+  }
+  if (days != day_) {
+    std::string text;
+    const CivilDate date = civilFromDays(days);
+    if (date.year >= 0 && date.year <= 9999) {
+      appendDigits(text, date.year, 4);
+    } else {
+      text += date.year < 0 ? '-' : '+';
+      appendDigits(text, date.year < 0 ? -date.year : date.year, 4);
+    }
+    char rest[7] = {'-', 0, 0, '-', 0, 0, 'T'};
+    putPair(rest + 1, static_cast<int>(date.month));
+    putPair(rest + 4, static_cast<int>(date.day));
+    text.append(rest, sizeof rest);
+    day_ = days;
+    dayLength_ = text.size();
+    std::memcpy(dayText_, text.data(), dayLength_);
+  }
+  const auto ms = static_cast<int>(ofDay % 1000);
+  const auto seconds = static_cast<int>(ofDay / 1000);
+  char time[13];
+  char* at = putPair(time, seconds / 3600);
+  *at++ = ':';
+  at = putPair(at, seconds / 60 % 60);
+  *at++ = ':';
+  at = putPair(at, seconds % 60);
+  *at++ = '.';
+  *at++ = static_cast<char>('0' + ms / 100);
+  at = putPair(at, ms % 100);
+  *at = 'Z';
+  out.append(dayText_, dayLength_);
+  out.append(time, sizeof time);
 }
 
 std::optional<Instant> parseDate(const Formatters& formatters, std::string_view text) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,18 @@ std::optional<Instant> parseDate(const Formatters& formatters, std::string_view 
 
 // Always the form 2024-05-01T09:30:00.000Z.
 std::string formatDate(const Formatters& formatters, Instant instant);
+
+// Appends instants in the form formatDate gives them, for the many dates of a long list. An
+// instant on the same day as the one before reuses that day's text.
+class DateAppender {
+ public:
+  void append(std::string& out, Instant instant);
+
+ private:
+  std::int64_t day_ = std::numeric_limits<std::int64_t>::min();
+  char dayText_[24] = {};  // the date and the "T", as many as 19 bytes for the farthest years
+  std::size_t dayLength_ = 0;
+};
 
 // Milliseconds since 1970, rounded half away from zero. Values beyond the 64-bit range are
 // clamped to it, and a value that is not a number gives 0; no instant of the store comes near.

@@ -67,6 +67,70 @@ template void writeAlarmRecord(JsonBuilder&, const Formatters&, const Alarm&);
 template void writeEventRecord(JsonWriter&, const Formatters&, const Event&);
 template void writeEventRecord(JsonBuilder&, const Formatters&, const Event&);
 
+EventRecordText::EventRecordText(const Formatters& formatters, const Event& event) {
+  // The keys in the order writeEventRecord writes them.
+  JsonWriter alarms;
+  alarms.beginArray();
+  for (const Alarm& alarm : event.alarms)
+    writeAlarmRecord(alarms, formatters, alarm);
+  alarms.endArray();
+  valid_ = alarms.valid();
+  const auto quoted = [&](const std::optional<std::string>& text) {
+    valid_ = appendQuoted(text_, text ? std::string_view(*text) : std::string_view()) && valid_;
+  };
+  const auto at = [&] { return static_cast<std::uint32_t>(text_.size()); };
+  const std::optional<std::string> none;
+
+  text_ += R"({"alarms":)";
+  text_ += alarms.text();
+  text_ += event.isAllDay ? R"(,"allDay":true,"calendarId":)" : R"(,"allDay":false,"calendarId":)";
+  quoted(event.calendar ? std::optional(event.calendar->calendarIdentifier) : none);
+  text_ += R"(,"calendarTitle":)";
+  quoted(event.calendar ? event.calendar->title : none);
+  text_ += R"(,"end":)";
+  endAt_ = at();
+  text_ += R"(,"externalId":)";
+  quoted(event.calendarItemExternalIdentifier);
+  text_ += R"(,"id":)";
+  quoted(event.eventIdentifier);
+  text_ += R"(,"lastModified":)";
+  modifiedFromStart_ = !event.lastModifiedDate;
+  if (event.lastModifiedDate)
+    appendInteger(text_, epochMillis(*event.lastModifiedDate));
+  modifiedAt_ = at();
+  text_ += R"(,"location":)";
+  quoted(event.location);
+  text_ += R"(,"notes":)";
+  quoted(event.notes);
+  if (event.hasRecurrenceRules)
+    text_ += R"(,"recurring":true)";
+  text_ += R"(,"start":)";
+  startAt_ = at();
+  text_ += R"(,"title":)";
+  quoted(event.title);
+  text_ += '}';
+}
+
+void EventRecordText::append(std::string& out, DateAppender& dates,
+                             const std::optional<Instant>& start,
+                             const std::optional<Instant>& end) const {
+  const auto date = [&](const std::optional<Instant>& instant) {
+    out += '"';
+    if (instant)
+      dates.append(out, *instant);
+    out += '"';
+  };
+  const std::string_view text = text_;
+  out += text.substr(0, endAt_);
+  date(end);
+  out += text.substr(endAt_, modifiedAt_ - endAt_);
+  if (modifiedFromStart_)
+    appendInteger(out, start ? epochMillis(*start) : 0);
+  out += text.substr(modifiedAt_, startAt_ - modifiedAt_);
+  date(start);
+  out += text.substr(startAt_);
+}
+
 Json alarmJSON(const Formatters& formatters, const Alarm& alarm) {
   JsonBuilder builder;
   writeAlarmRecord(builder, formatters, alarm);

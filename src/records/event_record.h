@@ -19,6 +19,27 @@ Json alarmJSON(const Formatters& formatters, const Alarm& alarm);
 // "lastModified" falls back to 0.
 Json eventJSON(const Formatters& formatters, const Event& event);
 
+// An event's record with its dates left open, made once for every occurrence of a series: they
+// differ only in their start and end, and in "lastModified" when it falls back to the start.
+// Appending it gives the bytes a JsonWriter gives for the event with those dates.
+class EventRecordText {
+ public:
+  // The event's own dates are not used.
+  EventRecordText(const Formatters& formatters, const Event& event);
+
+  // False when a text of the event is not UTF-8: no JSON document can hold the record.
+  bool valid() const { return valid_; }
+  void append(std::string& out, DateAppender& dates, const std::optional<Instant>& start,
+              const std::optional<Instant>& end) const;
+
+ private:
+  std::string text_;
+  // Where the end, a "lastModified" that is the start's, and the start go.
+  std::uint32_t endAt_ = 0, modifiedAt_ = 0, startAt_ = 0;
+  bool modifiedFromStart_ = false;
+  bool valid_ = true;
+};
+
 // The same records written into a JsonWriter (or built by a JsonBuilder), for long lists.
 template <typename Sink>
 void writeAlarmRecord(Sink& sink, const Formatters& formatters, const Alarm& alarm);

@@ -1,8 +1,10 @@
 // Compact JSON text and values from one sequence of calls.
 #include "records/json_writer.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "records/utf8.h"
 
@@ -45,19 +47,22 @@ void JsonWriter::string(std::string_view text) {
 
 void JsonWriter::integer(std::int64_t number) {
   separate();
+  appendInteger(text_, number);
+}
+
+void appendInteger(std::string& out, std::int64_t number) {
   // By hand rather than through printf: a long list writes one for every record.
   char digits[24];
   int length = 0;
   std::uint64_t magnitude =
       number < 0 ? 0 - static_cast<std::uint64_t>(number) : static_cast<std::uint64_t>(number);
   do {
-    digits[length++] = static_cast<char>('0' + magnitude % 10);
+    digits[sizeof digits - ++length] = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude > 0);
   if (number < 0)
-    text_ += '-';
-  while (length > 0)
-    text_ += digits[--length];
+    digits[sizeof digits - ++length] = '-';
+  out.append(digits + sizeof digits - length, static_cast<std::size_t>(length));
 }
 
 void JsonWriter::boolean(bool value) {
@@ -66,61 +71,103 @@ void JsonWriter::boolean(bool value) {
 }
 
 void JsonWriter::quoted(std::string_view text) {
-  text_ += '"';
+  if (!appendQuoted(text_, text))
+    valid_ = false;
+}
+
+namespace {
+
+// Bytes that end a plain run: those that need escaping, and the first bytes of sequences beyond
+// ASCII, which are checked for UTF-8 as they are copied.
+constexpr std::array<bool, 256> kEndsRun = [] {
+  std::array<bool, 256> ends{};
+  for (int c = 0; c < 256; ++c)
+    ends[c] = c < 0x20 || c >= 0x80 || c == '"' || c == '\\' || c == '/';
+  return ends;
+}();
+
+// Whether any of the eight bytes of the word ends a plain run: a byte with the high bit set,
+// below 0x20, or one of the three escaped characters. Each test sets the high bit of a byte
+// where it holds; borrows only carry from a byte that already set it.
+constexpr bool anyEndsRun(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHigh = 0x8080808080808080;
+  const auto zeroByte = [](std::uint64_t w) { return (w - kOnes) & ~w & kHigh; };
+  const std::uint64_t below = (word - kOnes * 0x20) & ~word & kHigh;
+  return ((word & kHigh) | below | zeroByte(word ^ (kOnes * '"')) |
+          zeroByte(word ^ (kOnes * '\\')) | zeroByte(word ^ (kOnes * '/'))) != 0;
+}
+
+}  // namespace
+
+bool appendQuoted(std::string& out, std::string_view text) {
+  bool valid = true;
+  out += '"';
   std::size_t plain = 0;  // start of the run not yet copied
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // Plain runs are passed over a word at a time, then byte by byte up to the byte that ends
+    // them.
+    while (i + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (anyEndsRun(word))
+        break;
+      i += 8;
+    }
+    while (i < text.size() && !kEndsRun[static_cast<unsigned char>(text[i])])
+      ++i;
+    if (i == text.size())
+      break;
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       // Text outside ASCII is copied as it is, once it is known to be UTF-8.
       const std::size_t length = utf8SequenceLength(text.substr(i));
       if (length == 0) {
-        valid_ = false;
+        valid = false;
         ++i;
       } else {
         i += length;
       }
       continue;
     }
-    if (c >= 0x20 && c != '"' && c != '\\' && c != '/') {
-      ++i;
-      continue;
-    }
-    text_.append(text, plain, i - plain);
+    out.append(text, plain, i - plain);
     plain = ++i;
     switch (c) {
       case '"':
-        text_ += "\\\"";
+        out += "\\\"";
         break;
       case '\\':
-        text_ += "\\\\";
+        out += "\\\\";
         break;
       case '/':
-        text_ += "\\/";
+        out += "\\/";
         break;
       case '\b':
-        text_ += "\\b";
+        out += "\\b";
         break;
       case '\f':
-        text_ += "\\f";
+        out += "\\f";
         break;
       case '\n':
-        text_ += "\\n";
+        out += "\\n";
         break;
       case '\r':
-        text_ += "\\r";
+        out += "\\r";
         break;
       case '\t':
-        text_ += "\\t";
+        out += "\\t";
         break;
       default: {
         static constexpr char kHex[] = "0123456789abcdef";
         const char escaped[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        text_.append(escaped, sizeof escaped);
+        out.append(escaped, sizeof escaped);
       }
     }
   }
-  text_.append(text, plain, text.size() - plain);
-  text_ += '"';
+  out.append(text, plain, text.size() - plain);
+  out += '"';
+  return valid;
 }
 
 void JsonWriter::value(const Json& value) {

@@ -49,6 +49,13 @@ class JsonWriter {
   bool valid_ = true;
 };
 
+// Appends the text as a JSON string, quotes included, escaped as JsonWriter escapes it; false
+// when the text is not well-formed UTF-8 (the bytes that are not are copied as they are).
+bool appendQuoted(std::string& out, std::string_view text);
+
+// Appends the number as JSON text.
+void appendInteger(std::string& out, std::int64_t number);
+
 // The same calls building a value.
 class JsonBuilder {
  public:

@@ -117,6 +117,25 @@ TEST(RoundHalfAwayFromZero, IsExactAtTheEdges) {
             std::numeric_limits<std::int64_t>::min());
 }
 
+TEST(DateAppender, WritesWhatFormatDateWrites) {
+  // Runs on one day (its text reused), days apart, the far years and rounding at midnight.
+  std::vector<double> instants = {0,       0.0004, 0.0005,         86399.9995,       86400,
+                                  -0.0005, -1,     -62167219200.0, 253402300799.999, 253402300800.0,
+                                  -1.6e12, 1.6e12, 1714555800.25};
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 2000; ++i) {
+    const double day = static_cast<double>(random() % 40000) - 20000;
+    instants.push_back(day * 86400 + static_cast<double>(random() % 86'400'000) / 1000);
+    instants.push_back(day * 86400 + static_cast<double>(random() % 86'400'000) / 1000);
+  }
+  DateAppender appender;
+  for (const double seconds : instants) {
+    std::string text = "x";
+    appender.append(text, Instant{seconds});
+    ASSERT_EQ(text, "x" + formatDate(kFormatters, Instant{seconds})) << seconds;
+  }
+}
+
 TEST(DateRoundTrip, EveryWrittenTextReadsBackToTheSameMillisecond) {
   std::mt19937_64 random(20261208);
   // Years 0001 to 9999.

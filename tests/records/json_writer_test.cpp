@@ -1,9 +1,12 @@
 // The streamed text of a record is the text of its built value, byte for byte.
 #include "records/json_writer.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "records/event_record.h"
+#include "records/utf8.h"
 
 namespace tembra {
 namespace {
@@ -70,6 +73,86 @@ TEST(JsonWriter, WritesEveryKindOfValueCompactly) {
   EXPECT_TRUE(writer.valid());
   EXPECT_EQ(writer.text(),
             R"({"a":"x","b":[1,-2,true,false,null,{}],"c":[],"d":18446744073709551615})");
+}
+
+// What the escaper must give: nlohmann's escaping, with "/" escaped too.
+std::optional<std::string> referenceQuoted(const std::string& text) {
+  if (!isValidUtf8(text))
+    return std::nullopt;
+  std::string quoted;
+  for (const char c : Json(text).dump()) {
+    if (c == '/')
+      quoted += '\\';
+    quoted += c;
+  }
+  return quoted;
+}
+
+TEST(AppendQuoted, EscapesAsTheReferenceAtEveryOffsetOfAWord) {
+  // Pieces that end a plain run, and runs long enough to be passed over a word at a time.
+  const std::vector<std::string> pieces = {"plain text",
+                                           "abcdefgh",
+                                           "\"",
+                                           "\\",
+                                           "/",
+                                           "\n",
+                                           "\t",
+                                           std::string(1, '\0'),
+                                           "\x1f",
+                                           "\x7f",
+                                           " ",
+                                           "é",
+                                           "日历",
+                                           "😀",
+                                           "\xc3\x28",
+                                           "\xed\xa0\x80",
+                                           "\xf4\x90\x80\x80",
+                                           "\xe6\x97"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(random() % 8);
+    for (int i = 0; i < count; ++i)
+      text += pieces[random() % pieces.size()].substr(0, 1 + random() % 10);
+    std::string quoted = "prefix";
+    const bool valid = appendQuoted(quoted, text);
+    const auto expected = referenceQuoted(text);
+    ASSERT_EQ(valid, expected.has_value())
+        << Json(text).dump(-1, ' ', true, Json::error_handler_t::replace);
+    if (expected) {
+      ASSERT_EQ(quoted, "prefix" + *expected);
+    }
+  }
+}
+
+TEST(EventRecordText, GivesTheWritersBytesForEveryPairOfDates) {
+  const std::vector<std::pair<std::optional<Instant>, std::optional<Instant>>> dates = {
+      {Instant{1714555800.25}, Instant{1714559400}},
+      {Instant{-62167219200}, Instant{253402300799.999}},  // the first and last of 0000..9999
+      {Instant{86399.9996}, Instant{86400.0004}},          // rounds into the next day
+      {std::nullopt, Instant{0}},
+      {Instant{0}, std::nullopt}};
+  for (Event event : variedEvents()) {
+    for (const bool modified : {true, false}) {
+      if (!modified)
+        event.lastModifiedDate.reset();
+      const EventRecordText record(kFormatters, event);
+      ASSERT_TRUE(record.valid());
+      DateAppender appender;
+      for (const auto& [start, end] : dates) {
+        event.startDate = start;
+        event.endDate = end;
+        JsonWriter expected;
+        writeEventRecord(expected, kFormatters, event);
+        std::string text;
+        record.append(text, appender, start, end);
+        EXPECT_EQ(text, expected.text());
+      }
+    }
+  }
+  Event bad = variedEvents().front();
+  bad.location = "\xff";
+  EXPECT_FALSE(EventRecordText(kFormatters, bad).valid());
 }
 
 }  // namespace
