@@ -2,6 +2,7 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -106,6 +107,25 @@ struct Event {
   NativeHandle native;
 };
 
+// The events of a window with what occurrences share held once: the occurrences of a repeating
+// event differ only in their dates, so a year of a weekly series is one event and fifty dates.
+struct EventWindow {
+  struct Occurrence {
+    std::optional<Instant> startDate;
+    std::optional<Instant> endDate;
+    std::optional<Instant> occurrenceDate;
+    std::uint32_t event = 0;  // its index in `events`
+    bool isDetached = false;
+  };
+  // Every field but the dates of an occurrence; their own dates are those of one of them.
+  std::vector<Event> events;
+  std::vector<Occurrence> occurrences;  // in the store's order
+
+  // One event per occurrence, as eventsMatching gives them.
+  static EventWindow of(std::vector<Event> events);
+  std::vector<Event> expanded() const;
+};
+
 using AccessCompletion = std::function<void(bool granted, std::optional<StoreError> error)>;
 
 // A window over the events of some calendars (all of them when the list is absent).
@@ -151,6 +171,11 @@ class CalendarStore {
   // are for reading: they carry no native handle, so a long window keeps no back-end object alive;
   // to change one, fetch it with eventWithIdentifier.
   virtual std::vector<Event> eventsMatching(const EventPredicate& predicate) = 0;
+  // The same events and order, each shared part once. A store that holds its events that way
+  // says so here; by default each event stands alone.
+  virtual EventWindow eventWindow(const EventPredicate& predicate) {
+    return EventWindow::of(eventsMatching(predicate));
+  }
 
   // A new, unsaved event bound to this store.
   virtual Event newEvent() = 0;

@@ -43,11 +43,25 @@ std::optional<std::string> encodeJson(const Json& value) {
   return writer.text();
 }
 
+void fallBack(Output& output) {
+  output.write(kFallbackText);
+  output.exit(kExitFailure);
+}
+
+void OutputBuffer::flush() {
+  if (!output_.write(text_))
+    output_.exit(kExitFailure);
+  text_.clear();
+}
+
+void OutputBuffer::finish() {
+  text_ += '\n';
+  flush();
+}
+
 void emit(Output& output, const JsonWriter& document) {
-  if (!document.valid()) {
-    output.write(kFallbackText);
-    output.exit(kExitFailure);
-  }
+  if (!document.valid())
+    fallBack(output);
   if (!output.write(document.text()) || !output.write("\n"))
     output.exit(kExitFailure);
 }

@@ -61,6 +61,34 @@ void emit(Output& output, const Json& value);
 // The same for a document already written, such as a long list written record by record.
 void emit(Output& output, const JsonWriter& document);
 
+// Writes the fallback text and ends the run with status 1, for a document that cannot be encoded.
+[[noreturn]] void fallBack(Output& output);
+
+// A long document written as it is made, a piece at a time as the buffer fills, so that it never
+// sits whole in memory. Everything that could make it fail must be settled before the first
+// piece goes out: from then on only the output itself can fail, which ends the run with status 1
+// as emit does.
+class OutputBuffer {
+ public:
+  static constexpr std::size_t kPiece = 64 * 1024;
+
+  explicit OutputBuffer(Output& output) : output_(output) { text_.reserve(kPiece + kPiece / 4); }
+
+  std::string& text() { return text_; }
+  void flushWhenFull() {
+    if (text_.size() >= kPiece)
+      flush();
+  }
+  // Writes the rest of the document and its line feed.
+  void finish();
+
+ private:
+  void flush();
+
+  Output& output_;
+  std::string text_;
+};
+
 // Writes the error record {"error": message} and ends the run with the status.
 [[noreturn]] void fail(Output& output, std::string_view message, int code = kExitFailure);
 

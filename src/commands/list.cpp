@@ -39,18 +39,38 @@ void runList(Process& process) {
     calendars = std::vector<Calendar>{std::move(*calendar)};
   }
 
-  const std::vector<Event> events =
-      store.eventsMatching(store.predicateForEvents(*from, *to, std::move(calendars)));
-  // Written record by record: a year of a busy calendar is thousands of them.
-  JsonWriter records(events.size() * 400);
-  records.beginArray();
-  for (const Event& event : events) {
-    // A moved occurrence stands apart from its series; the host sees the series' occurrences only.
-    if (!event.isDetached)
-      writeEventRecord(records, process.formatters, event);
+  EventWindow window =
+      store.eventWindow(store.predicateForEvents(*from, *to, std::move(calendars)));
+  // Each event's record is made once, whatever its number of occurrences, and before anything
+  // is written: a text that JSON cannot hold is found while the fallback can still be the whole
+  // output. What the record holds is released at once.
+  std::vector<EventRecordText> records;
+  records.reserve(window.events.size());
+  for (Event& event : window.events) {
+    if (!records.emplace_back(process.formatters, event).valid())
+      fallBack(process.output);
+    event = Event{};
   }
-  records.endArray();
-  emit(process.output, records);
+  window.events.clear();
+
+  // From here only the output can fail.
+  OutputBuffer document(process.output);
+  std::string& text = document.text();
+  DateAppender dates;
+  text += '[';
+  bool first = true;
+  for (const EventWindow::Occurrence& occurrence : window.occurrences) {
+    // A moved occurrence stands apart from its series; the host sees the series' occurrences only.
+    if (occurrence.isDetached)
+      continue;
+    if (!first)
+      text += ',';
+    first = false;
+    records[occurrence.event].append(text, dates, occurrence.startDate, occurrence.endDate);
+    document.flushWhenFull();
+  }
+  text += ']';
+  document.finish();
 }
 
 }  // namespace tembra

@@ -162,6 +162,16 @@ TEST_F(ListEventsTest, WritesEventRecordsExactly) {
             "\n");
 }
 
+TEST_F(ListEventsTest, ATextThatIsNotUtf8LeavesOnlyTheFallbackWhereverItIs) {
+  // Enough records before it that the output would have gone out in several pieces.
+  std::vector<Event> many(2000, store.data().events.front());
+  many.back().title = "late \xff";
+  store.data().events = many;
+  const auto outcome = runCommand(store, {"list", "--from", kFrom, "--to", kTo});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, kFallbackText);
+}
+
 TEST_F(ListEventsTest, WindowWithoutEventsGivesAnEmptyArray) {
   const auto outcome =
       runCommand(store, {"list", "--from", "2030-01-01T00:00:00Z", "--to", "2030-01-02T00:00:00Z"});

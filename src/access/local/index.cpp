@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <tuple>
+#include <unordered_map>
 
 #include "access/local/event_files.h"
 
@@ -161,14 +162,6 @@ std::vector<Alarm> decodeAlarms(const std::string& text) {
     at = end + 1;
   }
   return alarms;
-}
-
-bool before(const Event& a, const Event& b) {
-  if (a.startDate != b.startDate)
-    return a.startDate < b.startDate;
-  if (a.endDate != b.endDate)
-    return a.endDate < b.endDate;
-  return a.eventIdentifier < b.eventIdentifier;
 }
 
 // A file's row: the version it was read from, and whether it must be looked at again next run.
@@ -640,13 +633,13 @@ void Index::record(const CalendarPath& calendar, const std::string& name) {
   transaction.commit();
 }
 
-std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
-                                 Instant to) {
+EventWindow Index::window(const std::map<std::string, Calendar>& calendars, Instant from,
+                          Instant to) {
   // The files the answer comes from are looked at first; any that changed since they were read
   // (written in place, which no folder shows) are read again and the window asked again.
   for (int attempt = 0; attempt < 3; ++attempt) {
     std::vector<std::pair<CalendarPath, std::string>> stale;
-    std::vector<Event> events = windowOnce(calendars, from, to, stale);
+    EventWindow events = windowOnce(calendars, from, to, stale);
     if (stale.empty())
       return events;
     const std::int64_t now = fileSystemNow();
@@ -661,140 +654,140 @@ std::vector<Event> Index::window(const std::map<std::string, Calendar>& calendar
   throw sql::IndexFailure("the files of the window keep changing", SQLITE_BUSY);
 }
 
-std::vector<Event> Index::windowOnce(const std::map<std::string, Calendar>& calendars, Instant from,
-                                     Instant to,
-                                     std::vector<std::pair<CalendarPath, std::string>>& stale) {
+EventWindow Index::windowOnce(const std::map<std::string, Calendar>& calendars, Instant from,
+                              Instant to,
+                              std::vector<std::pair<CalendarPath, std::string>>& stale) {
   // One read transaction for the whole window: one lock, and one state of the index.
   sql::Transaction reading(db_, true);
-  // Occurrences are read alone and the component they share (its texts and file) once each: a
-  // year of a weekly series is fifty rows of one component.
-  struct Component {
-    std::string event;
-    std::shared_ptr<const Calendar> calendar;  // null: not asked for, or read from its file
-    std::optional<std::string> uid, title, notes, location;
-    bool repeats = false, allDay = false;
-    std::vector<Alarm> alarms;
-    std::optional<Instant> lastModified;
-    std::int64_t file = 0;
-    std::string name;  // of the file, in the folder of `calendar`
-    FileVersion version;
-  };
-  struct Row {
-    double start, end, original;
-    bool detached;
-    const Component* component;
-  };
-  std::map<std::string, std::shared_ptr<const Calendar>, std::less<>> shared;
-  for (const auto& [id, calendar] : calendars) {
-    shared.emplace(id, std::make_shared<const Calendar>(calendar));
-  }
-  std::map<std::pair<double, std::int64_t>, Component> components;
-  auto& componentRow = db_.cached(
-      "SELECT event, calendar, uid, repeats, horizon, title, notes, location, all_day, alarms, "
-      "last_modified, file, name, inode, size, modified, changed FROM components "
-      "WHERE first = ? AND id = ?");
-  const auto componentOf = [&](double first, std::int64_t id) -> const Component& {
-    auto [found, added] = components.try_emplace({first, id});
-    if (!added)
-      return found->second;
-    componentRow.bind(1, first).bind(2, id);
-    if (componentRow.step()) {
-      Component& each = found->second;
-      each.event = componentRow.text(0);
-      const auto calendar = shared.find(componentRow.text(1));
-      // A series held only up to a horizon before the window's end is read from its file.
-      const bool open = !componentRow.isNull(4) && componentRow.real(4) < to.seconds;
-      if (calendar != shared.end() && !open)
-        each.calendar = calendar->second;
-      each.uid = componentRow.optionalText(2);
-      if (each.uid && each.uid->empty())
-        each.uid.reset();
-      each.repeats = componentRow.integer(3) != 0;
-      each.title = componentRow.optionalText(5);
-      each.notes = componentRow.optionalText(6);
-      each.location = componentRow.optionalText(7);
-      each.allDay = componentRow.integer(8) != 0;
-      each.alarms = decodeAlarms(componentRow.text(9));
-      if (!componentRow.isNull(10))
-        each.lastModified = Instant{componentRow.real(10)};
-      each.file = componentRow.integer(11);
-      each.name = componentRow.text(12);
-      each.version = {static_cast<std::uint64_t>(componentRow.integer(13)),
-                      componentRow.integer(14), componentRow.integer(15), componentRow.integer(16)};
-    } else {
-      // Written in one transaction with its occurrences: without it, the index is damaged.
-      db_.damaged("an occurrence without its component");
-    }
-    componentRow.reset();
-    return found->second;
-  };
 
+  // The occurrences first, each with the number of the component it shares with the other
+  // occurrences of its series: a year of a weekly series is fifty rows of one component.
   // Most occurrences are found by their start; the few long ones by their end.
+  struct Key {
+    double first;
+    std::int64_t id;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const {
+      return std::hash<double>()(key.first) * 31 + std::hash<std::int64_t>()(key.id);
+    }
+  };
+  std::unordered_map<Key, std::uint32_t, KeyHash> numbers;
+  std::vector<Key> keys;  // by number
+  EventWindow window;
   auto& rows = db_.cached(
       "SELECT component_first, component, start, end, original, detached FROM occurrences"
       " WHERE start < :to AND start >= :lower AND (end > :from OR start >= :from)"
       " UNION ALL SELECT component_first, component, start, end, original, detached"
       " FROM occurrences WHERE long = 1 AND end > :from AND start < :lower");
   rows.bind(1, to.seconds).bind(2, from.seconds - kLongEvent).bind(3, from.seconds);
-  std::vector<Row> found;
-  std::map<std::int64_t, const Component*> files;
   while (rows.step()) {
-    const Component& component = componentOf(rows.real(0), rows.integer(1));
-    if (!component.calendar)
-      continue;
-    files.emplace(component.file, &component);
-    found.push_back(
-        Row{rows.real(2), rows.real(3), rows.real(4), rows.integer(5) != 0, &component});
+    const Key key{rows.real(0), rows.integer(1)};
+    const auto [found, added] = numbers.try_emplace(key, keys.size());
+    if (added)
+      keys.push_back(key);
+    window.occurrences.push_back({Instant{rows.real(2)}, Instant{rows.real(3)},
+                                  Instant{rows.real(4)}, found->second, rows.integer(5) != 0});
   }
   rows.reset();
 
+  // Then each component once, as one event of the window.
+  std::map<std::string, std::shared_ptr<const Calendar>, std::less<>> shared;
+  for (const auto& [id, calendar] : calendars) {
+    shared.emplace(id, std::make_shared<const Calendar>(calendar));
+  }
+  struct Source {
+    std::int64_t file = 0;
+    const Calendar* calendar = nullptr;  // null: not asked for, or read from its file
+    std::string name;                    // of the file, in the folder of `calendar`
+    FileVersion version;
+  };
+  std::vector<Source> sources(keys.size());
+  window.events.resize(keys.size());
+  std::vector<char> taken(keys.size());
+  // Column `at` onwards of a component's row, for the event of that number.
+  const auto take = [&](sql::Statement& row, int at, std::uint32_t number) {
+    taken[number] = true;
+    Event& event = window.events[number];
+    Source& source = sources[number];
+    const auto calendar = shared.find(row.text(at + 1));
+    // A series held only up to a horizon before the window's end is read from its file.
+    const bool open = !row.isNull(at + 4) && row.real(at + 4) < to.seconds;
+    if (calendar == shared.end() || open)
+      return;
+    event.eventIdentifier = row.text(at);
+    event.calendar = CalendarRef(calendar->second);
+    source.calendar = calendar->second.get();
+    event.calendarItemExternalIdentifier = row.optionalText(at + 2);
+    if (event.calendarItemExternalIdentifier && event.calendarItemExternalIdentifier->empty())
+      event.calendarItemExternalIdentifier.reset();
+    event.hasRecurrenceRules = row.integer(at + 3) != 0;
+    event.title = row.optionalText(at + 5);
+    event.notes = row.optionalText(at + 6);
+    event.location = row.optionalText(at + 7);
+    event.isAllDay = row.integer(at + 8) != 0;
+    event.alarms = decodeAlarms(row.text(at + 9));
+    if (!row.isNull(at + 10))
+      event.lastModifiedDate = Instant{row.real(at + 10)};
+    source.file = row.integer(at + 11);
+    source.name = row.text(at + 12);
+    source.version = {static_cast<std::uint64_t>(row.integer(at + 13)), row.integer(at + 14),
+                      row.integer(at + 15), row.integer(at + 16)};
+  };
+  // Most components begin in the window, and are read in one pass over its part of the table;
+  // series that began before it are looked up one by one.
+  const std::string columns =
+      "event, calendar, uid, repeats, horizon, title, notes, location, all_day, alarms, "
+      "last_modified, file, name, inode, size, modified, changed FROM components ";
+  auto& inWindow = db_.cached("SELECT first, id, " + columns + "WHERE first >= ? AND first < ?");
+  inWindow.bind(1, from.seconds).bind(2, to.seconds);
+  while (inWindow.step()) {
+    const auto found = numbers.find(Key{inWindow.real(0), inWindow.integer(1)});
+    if (found != numbers.end())
+      take(inWindow, 2, found->second);
+  }
+  inWindow.reset();
+  auto& byKey = db_.cached("SELECT " + columns + "WHERE first = ? AND id = ?");
+  for (std::uint32_t number = 0; number < keys.size(); ++number) {
+    if (taken[number])
+      continue;
+    byKey.bind(1, keys[number].first).bind(2, keys[number].id);
+    // Written in one transaction with its occurrences: without it, the index is damaged.
+    if (!byKey.step())
+      db_.damaged("an occurrence without its component");
+    take(byKey, 0, number);
+    byKey.reset();
+  }
+  // Occurrences of calendars not asked for go, and only a series has occurrence dates.
+  std::erase_if(window.occurrences, [&](EventWindow::Occurrence& occurrence) {
+    if (!window.events[occurrence.event].hasRecurrenceRules)
+      occurrence.occurrenceDate.reset();
+    return sources[occurrence.event].calendar == nullptr;
+  });
+
   // Each file answered from must still be the version that was read.
+  std::erase_if(sources, [](const Source& source) { return source.calendar == nullptr; });
+  std::sort(sources.begin(), sources.end(),
+            [](const Source& a, const Source& b) { return a.file < b.file; });
+  sources.erase(std::unique(sources.begin(), sources.end(),
+                            [](const Source& a, const Source& b) { return a.file == b.file; }),
+                sources.end());
   std::map<const Calendar*, const Folder*> folderOf;
-  for (const auto& [file, component] : files) {
-    const Folder*& folder = folderOf[component->calendar.get()];
+  for (const Source& source : sources) {
+    const Folder*& folder = folderOf[source.calendar];
     if (!folder)
-      folder = &this->folder(*parseCalendarId(component->calendar->calendarIdentifier));
-    const auto now = folder->fd ? fileVersionAt(folder->fd.get(), component->name) : std::nullopt;
-    if (!now || *now != component->version)
-      stale.emplace_back(folder->path, component->name);
+      folder = &this->folder(*parseCalendarId(source.calendar->calendarIdentifier));
+    const auto now = folder->fd ? fileVersionAt(folder->fd.get(), source.name) : std::nullopt;
+    if (!now || *now != source.version)
+      stale.emplace_back(folder->path, source.name);
   }
   if (!stale.empty())
     return {};
 
-  std::sort(found.begin(), found.end(), [](const Row& a, const Row& b) {
-    if (a.start != b.start)
-      return a.start < b.start;
-    if (a.end != b.end)
-      return a.end < b.end;
-    return a.component->event < b.component->event;
-  });
-
-  std::vector<Event> events;
-  events.reserve(found.size());
-  for (const Row& row : found) {
-    const Component& each = *row.component;
-    Event& event = events.emplace_back();
-    event.eventIdentifier = each.event;
-    event.calendar = CalendarRef(each.calendar);
-    event.title = each.title;
-    event.notes = each.notes;
-    event.location = each.location;
-    event.startDate = Instant{row.start};
-    event.endDate = Instant{row.end};
-    event.isAllDay = each.allDay;
-    event.alarms = each.alarms;
-    event.lastModifiedDate = each.lastModified;
-    event.calendarItemExternalIdentifier = each.uid;
-    event.hasRecurrenceRules = each.repeats;
-    event.isDetached = row.detached;
-    if (event.hasRecurrenceRules)
-      event.occurrenceDate = Instant{row.original};
-  }
-
   auto& open =
       db_.cached("SELECT calendar, name FROM files WHERE horizon IS NOT NULL AND horizon < ?");
   open.bind(1, to.seconds);
-  std::vector<Event> extra;
   while (open.step()) {
     const auto calendar = calendars.find(open.text(0));
     if (calendar == calendars.end())
@@ -805,22 +798,26 @@ std::vector<Event> Index::windowOnce(const std::map<std::string, Calendar>& cale
     if (!series)
       continue;
     for (const Occurrence& occurrence : series->occurrences(from, to)) {
-      extra.push_back(
-          eventFrom(*series, occurrence, calendar->first + "/" + name, calendar->second));
+      Event event = eventFrom(*series, occurrence, calendar->first + "/" + name, calendar->second);
+      window.occurrences.push_back({event.startDate, event.endDate, event.occurrenceDate,
+                                    static_cast<std::uint32_t>(window.events.size()),
+                                    event.isDetached});
+      window.events.push_back(std::move(event));
     }
   }
   open.reset();
   reading.commit();
-  if (!extra.empty()) {
-    std::sort(extra.begin(), extra.end(), before);
-    std::vector<Event> merged;
-    merged.reserve(events.size() + extra.size());
-    std::merge(std::make_move_iterator(events.begin()), std::make_move_iterator(events.end()),
-               std::make_move_iterator(extra.begin()), std::make_move_iterator(extra.end()),
-               std::back_inserter(merged), before);
-    events = std::move(merged);
-  }
-  return events;
+
+  const std::vector<Event>& events = window.events;
+  std::sort(window.occurrences.begin(), window.occurrences.end(),
+            [&](const EventWindow::Occurrence& a, const EventWindow::Occurrence& b) {
+              if (a.startDate != b.startDate)
+                return a.startDate < b.startDate;
+              if (a.endDate != b.endDate)
+                return a.endDate < b.endDate;
+              return events[a.event].eventIdentifier < events[b.event].eventIdentifier;
+            });
+  return window;
 }
 
 }  // namespace tembra::local

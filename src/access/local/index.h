@@ -48,8 +48,7 @@ class Index {
   // The occurrences of the calendars' events that overlap [from, to), ordered by start, then
   // end, then identifier, each from the file as it is now. Series that repeat without end beyond
   // what the index holds are read from their files.
-  std::vector<Event> window(const std::map<std::string, Calendar>& calendars, Instant from,
-                            Instant to);
+  EventWindow window(const std::map<std::string, Calendar>& calendars, Instant from, Instant to);
 
   // After a write under the store lock: the file is read as it now is (gone: its row goes).
   void record(const CalendarPath& calendar, const std::string& name);
@@ -76,9 +75,8 @@ class Index {
               std::int64_t now, Batch& batch);
   void dropFile(std::int64_t id);
   void flush(Batch& batch);
-  std::vector<Event> windowOnce(const std::map<std::string, Calendar>& calendars, Instant from,
-                                Instant to,
-                                std::vector<std::pair<CalendarPath, std::string>>& stale);
+  EventWindow windowOnce(const std::map<std::string, Calendar>& calendars, Instant from, Instant to,
+                         std::vector<std::pair<CalendarPath, std::string>>& stale);
 
   std::filesystem::path root_;
   sql::Database db_;

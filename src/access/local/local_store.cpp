@@ -103,6 +103,10 @@ class LocalStore final : public CalendarStore {
   }
 
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    return eventWindow(predicate).expanded();
+  }
+
+  EventWindow eventWindow(const EventPredicate& predicate) override {
     if (!open())
       return {};
     const std::vector<Calendar> calendars =
@@ -117,7 +121,8 @@ class LocalStore final : public CalendarStore {
         dropIndex(failure, false);
       }
     }
-    return eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate);
+    return EventWindow::of(
+        eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate));
   }
 
   bool canKeep(const Event& event) override { return Series::canHold(event); }

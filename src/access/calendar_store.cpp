@@ -1,0 +1,31 @@
+// Windows of events in their two shapes.
+#include "access/calendar_store.h"
+
+namespace tembra {
+
+EventWindow EventWindow::of(std::vector<Event> events) {
+  EventWindow window;
+  window.occurrences.reserve(events.size());
+  for (std::uint32_t i = 0; i < events.size(); ++i) {
+    const Event& event = events[i];
+    window.occurrences.push_back(
+        {event.startDate, event.endDate, event.occurrenceDate, i, event.isDetached});
+  }
+  window.events = std::move(events);
+  return window;
+}
+
+std::vector<Event> EventWindow::expanded() const {
+  std::vector<Event> all;
+  all.reserve(occurrences.size());
+  for (const Occurrence& occurrence : occurrences) {
+    Event& event = all.emplace_back(events[occurrence.event]);
+    event.startDate = occurrence.startDate;
+    event.endDate = occurrence.endDate;
+    event.occurrenceDate = occurrence.occurrenceDate;
+    event.isDetached = occurrence.isDetached;
+  }
+  return all;
+}
+
+}  // namespace tembra
