@@ -67,6 +67,13 @@ template void writeAlarmRecord(JsonBuilder&, const Formatters&, const Alarm&);
 template void writeEventRecord(JsonWriter&, const Formatters&, const Event&);
 template void writeEventRecord(JsonBuilder&, const Formatters&, const Event&);
 
+namespace {
+
+// The keys, quotes and constants of a record, a little over what the longest take.
+constexpr std::size_t kFixedLength = 200;
+
+}  // namespace
+
 EventRecordText::EventRecordText(const Formatters& formatters, const Event& event) {
   // The keys in the order writeEventRecord writes them.
   JsonWriter alarms;
@@ -80,6 +87,16 @@ EventRecordText::EventRecordText(const Formatters& formatters, const Event& even
   };
   const auto at = [&] { return static_cast<std::uint32_t>(text_.size()); };
   const std::optional<std::string> none;
+  // Room for the keys and the texts as they are, so that a long list keeps no slack per record.
+  const auto length = [](const std::optional<std::string>& text) {
+    return text ? text->size() : 0;
+  };
+  text_.reserve(kFixedLength + alarms.text().size() + length(event.calendarItemExternalIdentifier) +
+                length(event.eventIdentifier) + length(event.location) + length(event.notes) +
+                length(event.title) +
+                (event.calendar
+                     ? event.calendar->calendarIdentifier.size() + length(event.calendar->title)
+                     : 0));
 
   text_ += R"({"alarms":)";
   text_ += alarms.text();

@@ -711,7 +711,7 @@ EventWindow Index::windowOnce(const std::map<std::string, Calendar>& calendars, 
     taken[number] = true;
     Event& event = window.events[number];
     Source& source = sources[number];
-    const auto calendar = shared.find(row.text(at + 1));
+    const auto calendar = shared.find(row.view(at + 1));
     // A series held only up to a horizon before the window's end is read from its file.
     const bool open = !row.isNull(at + 4) && row.real(at + 4) < to.seconds;
     if (calendar == shared.end() || open)

@@ -183,10 +183,15 @@ void Statement::reset() {
 }
 
 std::string Statement::text(int column) const {
+  return std::string(view(column));
+}
+
+std::string_view Statement::view(int column) const {
   const auto* data = sqlite3_column_text(statement_.get(), column);
   const int size = sqlite3_column_bytes(statement_.get(), column);
-  return data ? std::string(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size))
-              : std::string();
+  return data
+             ? std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size))
+             : std::string_view();
 }
 
 std::optional<std::string> Statement::optionalText(int column) const {

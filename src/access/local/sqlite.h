@@ -62,6 +62,8 @@ class Statement {
     return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
   }
   std::string text(int column) const;
+  // The text without a copy, valid until the statement steps or resets.
+  std::string_view view(int column) const;
   std::optional<std::string> optionalText(int column) const;
 
  private:
