@@ -51,7 +51,6 @@ void runList(Process& process) {
       fallBack(process.output);
     event = Event{};
   }
-  window.events.clear();
 
   // From here only the output can fail.
   OutputBuffer document(process.output);

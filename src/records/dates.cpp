@@ -33,6 +33,38 @@ void appendDigits(std::string& text, std::int64_t number, int width) {
     text += digits[--length];
 }
 
+// Milliseconds since 1970 as whole days and the milliseconds into the last of them.
+struct DayAndTime {
+  std::int64_t days;
+  std::int64_t ofDay;  // 0 to 86,399,999
+};
+
+DayAndTime splitDay(std::int64_t millis) {
+  DayAndTime split{millis / kMillisPerDay, millis % kMillisPerDay};
+  if (split.ofDay < 0) {
+    split.ofDay += kMillisPerDay;
+    --split.days;
+  }
+  return split;
+}
+
+// Appends the day's date and the "T" that follows it: 2024-05-01T, or with a sign and as many
+// digits as they need for years outside 0000..9999.
+void appendDayText(std::string& text, std::int64_t days) {
+  const CivilDate date = civilFromDays(days);
+  if (date.year >= 0 && date.year <= 9999) {
+    appendDigits(text, date.year, 4);
+  } else {
+    text += date.year < 0 ? '-' : '+';
+    appendDigits(text, date.year < 0 ? -date.year : date.year, 4);
+  }
+  text += '-';
+  appendDigits(text, date.month, 2);
+  text += '-';
+  appendDigits(text, date.day, 2);
+  text += 'T';
+}
+
 // A cursor over date text that reads fixed-width digit fields and literal characters.
 class Scanner {
  public:
@@ -181,13 +213,7 @@ std::string IsoFormatter::write(Instant instant) const {
   std::int64_t millis = epochMillis(instant);
   if (!withFraction)
     millis = roundHalfAwayFromZero(static_cast<double>(millis) / 1000) * 1000;
-  std::int64_t days = millis / kMillisPerDay;
-  std::int64_t ofDay = millis % kMillisPerDay;
-  if (ofDay < 0) {
-    ofDay += kMillisPerDay;
-    --days;
-  }
-  const CivilDate date = civilFromDays(days);
+  const auto [days, ofDay] = splitDay(millis);
   const auto msec = static_cast<int>(ofDay % 1000);
   const auto sec = static_cast<int>(ofDay / 1000 % 60);
   const auto min = static_cast<int>(ofDay / 60000 % 60);
@@ -196,17 +222,7 @@ std::string IsoFormatter::write(Instant instant) const {
   // Digits are placed by hand: this runs twice for every record of a long list.
   std::string text;
   text.reserve(32);
-  if (date.year >= 0 && date.year <= 9999) {
-    appendDigits(text, date.year, 4);
-  } else {
-    text += date.year < 0 ? '-' : '+';
-    appendDigits(text, date.year < 0 ? -date.year : date.year, 4);
-  }
-  text += '-';
-  appendDigits(text, date.month, 2);
-  text += '-';
-  appendDigits(text, date.day, 2);
-  text += 'T';
+  appendDayText(text, days);
   appendDigits(text, hr, 2);
   text += ':';
   appendDigits(text, min, 2);
@@ -240,26 +256,10 @@ char* putPair(char* at, int number) {
 }  // namespace
 
 void DateAppender::append(std::string& out, Instant instant) {
-  const std::int64_t millis = epochMillis(instant);
-  std::int64_t days = millis / kMillisPerDay;
-  std::int64_t ofDay = millis % kMillisPerDay;
-  if (ofDay < 0) {
-    ofDay += kMillisPerDay;
-    --days;
-  }
+  const auto [days, ofDay] = splitDay(epochMillis(instant));
   if (days != day_) {
     std::string text;
-    const CivilDate date = civilFromDays(days);
-    if (date.year >= 0 && date.year <= 9999) {
-      appendDigits(text, date.year, 4);
-    } else {
-      text += date.year < 0 ? '-' : '+';
-      appendDigits(text, date.year < 0 ? -date.year : date.year, 4);
-    }
-    char rest[7] = {'-', 0, 0, '-', 0, 0, 'T'};
-    putPair(rest + 1, static_cast<int>(date.month));
-    putPair(rest + 4, static_cast<int>(date.day));
-    text.append(rest, sizeof rest);
+    appendDayText(text, days);
     day_ = days;
     dayLength_ = text.size();
     std::memcpy(dayText_, text.data(), dayLength_);

@@ -760,11 +760,13 @@ EventWindow Index::windowOnce(const std::map<std::string, Calendar>& calendars, 
     byKey.reset();
   }
   // Occurrences of calendars not asked for go, and only a series has occurrence dates.
-  std::erase_if(window.occurrences, [&](EventWindow::Occurrence& occurrence) {
-    if (!window.events[occurrence.event].hasRecurrenceRules)
-      occurrence.occurrenceDate.reset();
+  std::erase_if(window.occurrences, [&](const EventWindow::Occurrence& occurrence) {
     return sources[occurrence.event].calendar == nullptr;
   });
+  for (EventWindow::Occurrence& occurrence : window.occurrences) {
+    if (!window.events[occurrence.event].hasRecurrenceRules)
+      occurrence.occurrenceDate.reset();
+  }
 
   // Each file answered from must still be the version that was read.
   std::erase_if(sources, [](const Source& source) { return source.calendar == nullptr; });
