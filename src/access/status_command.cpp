@@ -6,12 +6,15 @@
 
 namespace tembra {
 
-void runStatus(Process& process) {
-  const int code = process.store->authorizationStatus(EntityType::event);
+Json statusRecord(int code) {
   Json record = Json::object();
   record["granted"] = code == 3;
   record["status"] = authorizationStatusString(code);
-  emit(process.output, record);
+  return record;
+}
+
+void runStatus(Process& process) {
+  emit(process.output, statusRecord(process.store->authorizationStatus(EntityType::event)));
 }
 
 }  // namespace tembra

@@ -1,8 +1,11 @@
 // Where the program's calendar store comes from: the system's calendar store where the platform
-// has one, the local store of iCalendar folders everywhere else.
+// has one, the local store of iCalendar folders everywhere else, or the calendars of the GNOME
+// desktop (Evolution Data Server), which tembra-eds serves.
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "access/calendar_store.h"
 
@@ -10,5 +13,12 @@ namespace tembra {
 
 // Creating the handle asks the user nothing and touches nothing yet.
 std::unique_ptr<CalendarStore> createSystemStore();
+
+// Hands the run to the store TEMBRA_BACKEND names. Unset, empty or "local", it is this build's own
+// store: nothing happens and none is returned. "eds" replaces this process by tembra-eds, which is
+// installed beside this executable, with the same arguments (argv ends with a null), so that a
+// run over the local store never loads EDS's libraries; returns only when it cannot be started.
+// Returns the message for a name no back-end has, or whose back-end is not installed.
+std::optional<std::string> handOverToChosenBackend(char** argv);
 
 }  // namespace tembra

@@ -17,6 +17,11 @@ inline constexpr std::string_view kAccessDeniedBefore = "日历访问未授权�
 inline constexpr std::string_view kAccessDeniedAfter =
     "）。请在 系统设置 → 隐私与安全性 → 日历 中允许本应用访问。";
 
+// The store a run serves (TEMBRA_BACKEND); the value follows.
+inline constexpr std::string_view kUnknownBackend =
+    "未知的日历后端（TEMBRA_BACKEND 可为 local 或 eds）: ";
+inline constexpr std::string_view kBackendNotInstalled = "这个日历后端没有安装（TEMBRA_BACKEND）: ";
+
 // Calendar commands.
 inline constexpr std::string_view kNoDefaultCalendar =
     "系统没有可用的默认日历，请先在「日历」应用中创建一个可写日历。";

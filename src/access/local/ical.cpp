@@ -151,23 +151,6 @@ void removeAll(icalcomponent* component, icalproperty_kind kind) {
   }
 }
 
-std::string cleanText(std::string_view value) {
-  std::string clean;
-  clean.reserve(value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const auto c = static_cast<unsigned char>(value[i]);
-    if (c == '\r') {
-      if (i + 1 < value.size() && value[i + 1] == '\n')
-        continue;
-      clean += '\n';
-    } else if (c >= 0x20 || c == '\t' || c == '\n') {
-      if (c != 0x7F)
-        clean += static_cast<char>(c);
-    }
-  }
-  return clean;
-}
-
 void setText(icalcomponent* component, icalproperty_kind kind,
              const std::optional<std::string>& value) {
   removeAll(component, kind);

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "access/calendar_text.h"
+
 namespace tembra::local::ical {
 
 struct ComponentFree {
@@ -62,6 +64,6 @@ void setText(icalcomponent* component, icalproperty_kind kind,
 void removeAll(icalcomponent* component, icalproperty_kind kind);
 
 // The text as iCalendar TEXT may hold it (see setText).
-std::string cleanText(std::string_view value);
+using tembra::cleanText;
 
 }  // namespace tembra::local::ical

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/calendar_text.h"
 #include "access/local/settings.h"
 
 namespace tembra::local {
@@ -57,10 +58,6 @@ std::optional<CalendarFolder> readCalendarFolder(const std::filesystem::path& ro
 
 // The calendar as the store reports it.
 Calendar calendarFrom(const CalendarFolder& folder, const Settings& settings);
-
-// "#RRGGBB" or "#RRGGBBAA" (case-insensitive, surrounding blanks ignored) as components 0 to 1,
-// alpha last; absent for any other text.
-std::optional<std::vector<double>> parseColor(std::string_view text);
 
 // A folder name made from a title: lower-case ASCII letters, digits and "-", never empty, not
 // among `taken`.

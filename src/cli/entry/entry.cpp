@@ -43,6 +43,21 @@ consteval bool wordsAreDistinct() {
 }
 static_assert(wordsAreDistinct(), "each command word selects one body");
 
+// The row the command word names; the usage error without one, the unknown-command error for a
+// word that is none of them.
+const CommandRow& commandNamed(const std::vector<std::string>& args, Output& output) {
+  if (args.size() < 2)
+    fail(output, messages::kUsage, kExitUsage);
+  const std::string& word = args[1];
+  const auto row = std::find_if(kCommands.begin(), kCommands.end(),
+                                [&](const CommandRow& row) { return row.word == word; });
+  if (row == kCommands.end()) {
+    // A word that is not UTF-8 is echoed repaired, so that the run still ends with status 64.
+    fail(output, std::string(messages::kUnknownCommand) + repairUtf8(word), kExitUsage);
+  }
+  return *row;
+}
+
 }  // namespace
 
 std::span<const CommandRow> commandTable() {
@@ -57,16 +72,18 @@ int runTembra(std::vector<std::string> args, Output& output, const StoreFactory&
       .command = {},
       .output = output,
   };
-  if (process.args.size() < 2)
-    fail(output, messages::kUsage, kExitUsage);
+  const CommandRow& row = commandNamed(process.args, output);
   process.command = process.args[1];
-  const auto row = std::find_if(kCommands.begin(), kCommands.end(),
-                                [&](const CommandRow& row) { return row.word == process.command; });
-  if (row == kCommands.end()) {
-    // A word that is not UTF-8 is echoed repaired, so that the run still ends with status 64.
-    fail(output, std::string(messages::kUnknownCommand) + repairUtf8(process.command), kExitUsage);
-  }
-  row->run(process);
+  row.run(process);
+  return kExitSuccess;
+}
+
+int runWithoutStore(const std::vector<std::string>& args, Output& output,
+                    std::string_view problem) {
+  const CommandRow& row = commandNamed(args, output);
+  if (row.run != runStatus)
+    fail(output, problem, kExitUsage);
+  emit(output, statusRecord(kNoStoreStatus));
   return kExitSuccess;
 }
 

@@ -31,4 +31,9 @@ using StoreFactory = std::function<std::unique_ptr<CalendarStore>()>;
 // and returns 0 when its body returns. Every refusal ends the run through output.exit.
 int runTembra(std::vector<std::string> args, Output& output, const StoreFactory& makeStore);
 
+// For a run configured for a store it cannot serve: the command word is checked as always; then
+// `status` reports "unknown" without access, and every other command ends with `problem` and
+// status 64.
+int runWithoutStore(const std::vector<std::string>& args, Output& output, std::string_view problem);
+
 }  // namespace tembra

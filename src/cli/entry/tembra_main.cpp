@@ -3,7 +3,11 @@
 #include "cli/entry/entry.h"
 
 int main(int argc, char** argv) {
+  // Before anything else: a run over another back-end is that back-end's executable's from here.
+  const std::optional<std::string> problem = tembra::handOverToChosenBackend(argv);
   tembra::StandardOutput output;
-  return tembra::runTembra(std::vector<std::string>(argv, argv + argc), output,
-                           tembra::createSystemStore);
+  std::vector<std::string> args(argv, argv + argc);
+  if (problem)
+    return tembra::runWithoutStore(args, output, *problem);
+  return tembra::runTembra(std::move(args), output, tembra::createSystemStore);
 }

@@ -1,0 +1,517 @@
+// The EDS store's answers to the store interface, through libecal and libedataserver.
+#include "access/eds/eds_store.h"
+
+#include <libecal/libecal.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <thread>
+
+#include "access/calendar_text.h"
+#include "access/eds/glib_handles.h"
+#include "access/eds/identifiers.h"
+#include "access/eds/series.h"
+#include "access/eds/times.h"
+#include "records/utf8.h"
+
+namespace tembra::eds {
+namespace {
+
+constexpr int kRestricted = 1;
+constexpr int kFullAccess = 3;
+
+// Connecting with a positive wait always waits it out; this asks EDS not to wait at all.
+constexpr guint32 kNoWait = static_cast<guint32>(-1);
+
+// The store's descriptions of writes it refuses itself; EDS's own refusals carry its words.
+const std::string kNoSuchEvent = "事件不存在或已删除";
+const std::string kNoSuchCalendar = "日历不存在或已删除";
+const std::string kOnlyThisEvent = "只能更改单次事件";
+
+// The time-range query is asked for a little more than the window: the calendar reads all-day
+// dates in its own zone, and the exact window is applied to the occurrences afterwards.
+constexpr double kQueryMargin = 2 * 86400;
+
+Instant currentSecond() {
+  return Instant{static_cast<double>(std::time(nullptr))};
+}
+
+std::string newUid() {
+  const Text uid(g_uuid_string_random());
+  return uid.get();
+}
+
+std::string rangeQuery(Instant from, Instant to) {
+  return "(occur-in-time-range? (make-time \"" + timeText(utcTime(from + -kQueryMargin)) +
+         "\") (make-time \"" + timeText(utcTime(to + kQueryMargin)) + "\"))";
+}
+
+std::string uidQuery(const std::vector<std::string>& uids) {
+  const std::unique_ptr<GString, void (*)(GString*)> query(
+      g_string_new(nullptr), [](GString* s) { g_string_free(s, TRUE); });
+  if (uids.size() > 1)
+    g_string_append(query.get(), "(or");
+  for (const std::string& uid : uids) {
+    g_string_append(query.get(), " (uid? ");
+    e_sexp_encode_string(query.get(), uid.c_str());
+    g_string_append(query.get(), ")");
+  }
+  if (uids.size() > 1)
+    g_string_append(query.get(), ")");
+  return query->str;
+}
+
+// What the calendar returns for a query; a query that fails finds nothing.
+std::vector<Ref<ICalComponent>> query(ECalClient* client, const std::string& sexp) {
+  GSList* found = nullptr;
+  failureOf([&](GError** error) {
+    return e_cal_client_get_object_list_sync(client, sexp.c_str(), &found, nullptr, error);
+  });
+  return takeAll<ICalComponent>(found);
+}
+
+const char* uidOf(ICalComponent* component) {
+  const char* uid = i_cal_component_get_uid(component);
+  return uid ? uid : "";
+}
+
+bool repeatsOrDetached(ICalComponent* component) {
+  return e_cal_util_component_has_recurrences(component) ||
+         e_cal_util_component_is_instance(component);
+}
+
+std::optional<std::string> create(ECalClient* client, ICalComponent* component) {
+  return failureOf([&](GError** error) {
+    return e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr,
+                                           nullptr, error);
+  });
+}
+
+std::optional<std::string> modify(ECalClient* client, ICalComponent* component) {
+  return failureOf([&](GError** error) {
+    return e_cal_client_modify_object_sync(client, component, E_CAL_OBJ_MOD_THIS,
+                                           E_CAL_OPERATION_FLAG_NONE, nullptr, error);
+  });
+}
+
+std::optional<std::string> remove(ECalClient* client, const std::string& uid,
+                                  const std::optional<std::string>& recurrenceId) {
+  return failureOf([&](GError** error) {
+    return e_cal_client_remove_object_sync(client, uid.c_str(),
+                                           recurrenceId ? recurrenceId->c_str() : nullptr,
+                                           recurrenceId ? E_CAL_OBJ_MOD_THIS : E_CAL_OBJ_MOD_ALL,
+                                           E_CAL_OPERATION_FLAG_NONE, nullptr, error);
+  });
+}
+
+// The occurrence an event stands for: its place in a repeating series, else the one event.
+std::optional<Occurrence> occurrenceOf(const Series& series, const Event& event) {
+  if (series.repeats() && event.occurrenceDate)
+    return series.occurrenceAt(*event.occurrenceDate);
+  return series.first();
+}
+
+class EdsStore final : public CalendarStore {
+ public:
+  EdsStore() : local_(localZone()) {}
+
+  int authorizationStatus(EntityType) override { return registry() ? kFullAccess : kRestricted; }
+
+  // EDS asks the user nothing: the answer is what the status already says.
+  void requestFullAccessToEvents(AccessCompletion completion) override {
+    answer(std::move(completion));
+  }
+  void requestAccess(EntityType, AccessCompletion completion) override {
+    answer(std::move(completion));
+  }
+  void accessGranted() override {}
+
+  std::vector<Calendar> calendars(EntityType) override {
+    std::vector<Calendar> calendars;
+    for (const Ref<ESource>& source : calendarSources())
+      calendars.push_back(calendarFrom(source.get()));
+    return calendars;
+  }
+
+  std::optional<Calendar> defaultCalendarForNewEvents() override {
+    if (!registry())
+      return std::nullopt;
+    const Ref<ESource> source(e_source_registry_ref_default_calendar(registry_.get()));
+    if (!source || !isUsableCalendar(source.get()))
+      return std::nullopt;
+    return calendarFrom(source.get());
+  }
+
+  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
+    const Ref<ESource> source = calendarSource(identifier);
+    if (!source)
+      return std::nullopt;
+    return calendarFrom(source.get());
+  }
+
+  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
+    const auto key = parseEventIdentifier(identifier);
+    if (!key)
+      return std::nullopt;
+    const auto calendar = calendarWithIdentifier(key->calendar);
+    if (!calendar)
+      return std::nullopt;
+    const auto series = seriesOf(key->calendar, key->uid);
+    if (!series)
+      return std::nullopt;
+    const auto first = series->first();
+    if (!first)
+      return std::nullopt;
+    return eventFrom(*series, *first, *calendar);
+  }
+
+  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    const std::vector<Calendar> calendars =
+        predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
+    std::vector<Event> events;
+    for (const Calendar& calendar : calendars) {
+      const CalendarRef shared(calendar);
+      for (const Series& series :
+           seriesInWindow(calendar.calendarIdentifier, predicate.startDate, predicate.endDate)) {
+        const std::string id = eventIdentifier({calendar.calendarIdentifier, series.uid()});
+        for (const Occurrence& occurrence :
+             series.occurrences(predicate.startDate, predicate.endDate)) {
+          Event event = series.eventAt(occurrence);
+          event.eventIdentifier = id;
+          event.calendar = shared;
+          events.push_back(std::move(event));
+        }
+      }
+    }
+    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+      if (a.startDate != b.startDate)
+        return a.startDate < b.startDate;
+      if (a.endDate != b.endDate)
+        return a.endDate < b.endDate;
+      return a.eventIdentifier < b.eventIdentifier;
+    });
+    return events;
+  }
+
+  bool canKeep(const Event& event) override { return canHold(event); }
+
+  Event newEvent() override { return Event{}; }
+
+  std::optional<StoreError> saveEvent(Event& event, Span span) override {
+    if (span != Span::thisEvent)
+      return StoreError{kOnlyThisEvent};
+    if (!event.calendar)
+      return StoreError{kNoSuchCalendar};
+    const std::string target = event.calendar->calendarIdentifier;
+    ECalClient* targetClient = calendarSource(target) ? client(target) : nullptr;
+    if (!targetClient)
+      return StoreError{kNoSuchCalendar};
+    const Instant now = currentSecond();
+
+    if (!event.eventIdentifier) {
+      const std::string uid = newUid();
+      const Ref<ICalComponent> component = newComponent(uid, event, zonesOf(targetClient), now);
+      if (auto error = create(targetClient, component.get()))
+        return StoreError{*error};
+      readBack(event, target, uid, std::nullopt, now);
+      return std::nullopt;
+    }
+
+    const auto key = parseEventIdentifier(*event.eventIdentifier);
+    ECalClient* sourceClient =
+        key && calendarSource(key->calendar) ? client(key->calendar) : nullptr;
+    const auto series = sourceClient ? seriesOf(key->calendar, key->uid) : std::nullopt;
+    const auto occurrence = series ? occurrenceOf(*series, event) : std::nullopt;
+    if (!occurrence)
+      return StoreError{kNoSuchEvent};
+    std::optional<Event> stored = series->eventAt(*occurrence);
+    Draft draft = series->draftFor(*occurrence);
+    if (draft.newInstance)
+      stored->startDate.reset();  // a new instance's dates are still the master's: write them
+
+    if (target == key->calendar) {
+      // One occurrence of a series becomes (or stays) a detached instance of it.
+      writeEvent(draft.component.get(), event, stored, series->zones(), now);
+      if (auto error = modify(sourceClient, draft.component.get()))
+        return StoreError{*error};
+      const auto original =
+          series->repeats() ? std::optional<Instant>(occurrence->originalStart) : std::nullopt;
+      readBack(event, target, key->uid, original, now);
+      return std::nullopt;
+    }
+    return move(event, *key, *series, *occurrence, std::move(draft), *stored, targetClient, now);
+  }
+
+  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+    if (span != Span::thisEvent)
+      return StoreError{kOnlyThisEvent};
+    const auto key =
+        event.eventIdentifier ? parseEventIdentifier(*event.eventIdentifier) : std::nullopt;
+    if (!key)
+      return StoreError{kNoSuchEvent};
+    if (!calendarSource(key->calendar))
+      return std::nullopt;  // gone with its calendar: nothing left to remove
+    ECalClient* calendarClient = client(key->calendar);
+    if (!calendarClient)
+      return StoreError{kNoSuchCalendar};
+    const auto series = seriesOf(key->calendar, key->uid);
+    if (!series)
+      return std::nullopt;  // already gone
+    if (!series->repeats()) {
+      if (auto error = remove(calendarClient, key->uid, std::nullopt))
+        return StoreError{*error};
+      return std::nullopt;
+    }
+    const auto occurrence = occurrenceOf(*series, event);
+    if (!occurrence)
+      return std::nullopt;
+    if (auto error = removeOccurrence(calendarClient, *key, *series, *occurrence))
+      return StoreError{*error};
+    return std::nullopt;
+  }
+
+ private:
+  // Moves an event to another calendar: it is created there first and then removed from its old
+  // calendar, and should the removal fail, the new copy is removed again, so that a failure leaves
+  // the event in one calendar. One occurrence of a series becomes an event of its own there; a
+  // single event keeps its UID unless the other calendar holds that UID already.
+  std::optional<StoreError> move(Event& event, const EventKey& key, const Series& series,
+                                 const Occurrence& occurrence, Draft draft, const Event& stored,
+                                 ECalClient* targetClient, Instant now) {
+    const std::string target = event.calendar->calendarIdentifier;
+    ICalComponent* component = draft.component.get();
+    std::string uid = key.uid;
+    if (series.repeats()) {
+      uid = newUid();
+      while (ICalProperty* property =
+                 i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY)) {
+        i_cal_component_remove_property(component, property);
+        g_object_unref(property);
+      }
+    } else if (!components(targetClient, uid).empty()) {
+      uid = newUid();
+    }
+    i_cal_component_set_uid(component, uid.c_str());
+    // The other calendar learns the zone the event's dates are written in.
+    if (const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
+        start && start->form.kind == TimeForm::Kind::zoned) {
+      ICalTimezone* zone = series.zones().named(start->form.tzid);
+      failureOf([&](GError** error) {
+        return e_cal_client_add_timezone_sync(targetClient, zone, nullptr, error);
+      });
+    }
+    writeEvent(component, event, stored, series.zones(), now);
+    if (auto error = create(targetClient, component))
+      return StoreError{*error};
+    ECalClient* sourceClient = client(key.calendar);
+    const std::optional<std::string> removal =
+        series.repeats() ? removeOccurrence(sourceClient, key, series, occurrence)
+                         : remove(sourceClient, key.uid, std::nullopt);
+    if (removal) {
+      remove(targetClient, uid, std::nullopt);
+      return StoreError{*removal};
+    }
+    readBack(event, target, uid, std::nullopt, now);
+    return std::nullopt;
+  }
+
+  // Removes one occurrence: EDS adds an EXDATE and drops its detached instance. A series with no
+  // occurrence left is removed whole.
+  std::optional<std::string> removeOccurrence(ECalClient* calendarClient, const EventKey& key,
+                                              const Series& series, const Occurrence& occurrence) {
+    if (auto error = remove(calendarClient, key.uid, series.recurrenceIdOf(occurrence)))
+      return error;
+    const auto rest = seriesOf(key.calendar, key.uid);
+    if (rest && !rest->first())
+      return remove(calendarClient, key.uid, std::nullopt);
+    return std::nullopt;
+  }
+
+  // The event as the calendar now holds it: its identifier, calendar and modification time as
+  // stored. Should it not be found again, the event keeps what was saved.
+  void readBack(Event& event, const std::string& calendar, const std::string& uid,
+                const std::optional<Instant>& originalStart, Instant now) {
+    const auto series = seriesOf(calendar, uid);
+    const auto occurrence = !series         ? std::nullopt
+                            : originalStart ? series->occurrenceAt(*originalStart)
+                                            : series->first();
+    const auto target = calendarWithIdentifier(calendar);
+    if (series && occurrence && target) {
+      event = eventFrom(*series, *occurrence, *target);
+      return;
+    }
+    event.eventIdentifier = eventIdentifier({calendar, uid});
+    event.lastModifiedDate = now;
+  }
+
+  Event eventFrom(const Series& series, const Occurrence& occurrence, const Calendar& calendar) {
+    Event event = series.eventAt(occurrence);
+    event.eventIdentifier = eventIdentifier({calendar.calendarIdentifier, series.uid()});
+    event.calendar = calendar;
+    return event;
+  }
+
+  Zones zonesOf(ECalClient* calendarClient) const { return Zones(calendarClient, local_); }
+
+  // The components of one UID (the master and its detached instances), as the calendar holds them
+  // now. A UID query reads what the calendar holds, not its index of time ranges.
+  std::vector<Ref<ICalComponent>> components(ECalClient* calendarClient, const std::string& uid) {
+    std::vector<Ref<ICalComponent>> found = query(calendarClient, uidQuery({uid}));
+    std::erase_if(found, [&](const Ref<ICalComponent>& c) { return uid != uidOf(c.get()); });
+    return found;
+  }
+
+  std::optional<Series> seriesOf(const std::string& calendar, const std::string& uid) {
+    ECalClient* calendarClient = client(calendar);
+    if (!calendarClient)
+      return std::nullopt;
+    return Series::of(components(calendarClient, uid), zonesOf(calendarClient));
+  }
+
+  // The series with occurrences in the window. The time-range query finds them, but after a
+  // change to one occurrence the file back-end's index of time ranges no longer returns its
+  // detached instances (until the calendar factory restarts), so what repeats is read again by
+  // UID.
+  std::vector<Series> seriesInWindow(const std::string& calendar, Instant from, Instant to) {
+    std::vector<Series> found;
+    ECalClient* calendarClient = client(calendar);
+    if (!calendarClient)
+      return found;
+    std::vector<std::string> order;
+    std::map<std::string, std::vector<Ref<ICalComponent>>> byUid;
+    for (Ref<ICalComponent>& component : query(calendarClient, rangeQuery(from, to))) {
+      const std::string uid = uidOf(component.get());
+      auto [entry, added] = byUid.try_emplace(uid);
+      if (added)
+        order.push_back(uid);
+      entry->second.push_back(std::move(component));
+    }
+    std::vector<std::string> again;
+    for (const std::string& uid : order) {
+      const auto& parts = byUid[uid];
+      if (std::any_of(parts.begin(), parts.end(),
+                      [](const auto& c) { return repeatsOrDetached(c.get()); })) {
+        again.push_back(uid);
+      }
+    }
+    if (!again.empty()) {
+      for (const std::string& uid : again)
+        byUid[uid].clear();
+      for (Ref<ICalComponent>& component : query(calendarClient, uidQuery(again))) {
+        // UID queries match regardless of case; only the exact UID belongs to its series.
+        const auto entry = byUid.find(uidOf(component.get()));
+        if (entry != byUid.end() &&
+            std::find(again.begin(), again.end(), entry->first) != again.end()) {
+          entry->second.push_back(std::move(component));
+        }
+      }
+    }
+    for (const std::string& uid : order) {
+      if (auto series = Series::of(std::move(byUid[uid]), zonesOf(calendarClient)))
+        found.push_back(std::move(*series));
+    }
+    return found;
+  }
+
+  // Reached once per run; none when there is no session bus or no EDS on it.
+  ESourceRegistry* registry() {
+    if (!registryTried_) {
+      registryTried_ = true;
+      failureOf([&](GError** error) {
+        registry_.reset(e_source_registry_new_sync(nullptr, error));
+        return registry_ != nullptr;
+      });
+    }
+    return registry_.get();
+  }
+
+  bool isUsableCalendar(ESource* source) {
+    return e_source_has_extension(source, E_SOURCE_EXTENSION_CALENDAR) &&
+           e_source_registry_check_enabled(registry_.get(), source);
+  }
+
+  // The enabled calendars in the registry's order (by title); calendars of the same title by UID,
+  // so that the order is the same in every run.
+  std::vector<Ref<ESource>> calendarSources() {
+    if (!registry())
+      return {};
+    std::vector<Ref<ESource>> sources = takeAll<ESource>(
+        e_source_registry_list_enabled(registry_.get(), E_SOURCE_EXTENSION_CALENDAR));
+    std::stable_sort(sources.begin(), sources.end(), [](const auto& a, const auto& b) {
+      const int byTitle =
+          g_utf8_collate(e_source_get_display_name(a.get()), e_source_get_display_name(b.get()));
+      if (byTitle != 0)
+        return byTitle < 0;
+      return std::string_view(e_source_get_uid(a.get())) < e_source_get_uid(b.get());
+    });
+    return sources;
+  }
+
+  Ref<ESource> calendarSource(const std::string& uid) {
+    if (!registry())
+      return nullptr;
+    Ref<ESource> source(e_source_registry_ref_source(registry_.get(), uid.c_str()));
+    if (!source || !isUsableCalendar(source.get()))
+      return nullptr;
+    return source;
+  }
+
+  // Connected when first needed and kept for the run; none when EDS cannot open the calendar.
+  ECalClient* client(const std::string& uid) {
+    const auto known = clients_.find(uid);
+    if (known != clients_.end())
+      return known->second.get();
+    Ref<ECalClient> connected;
+    if (const Ref<ESource> source = calendarSource(uid)) {
+      failureOf([&](GError** error) {
+        connected.reset(reinterpret_cast<ECalClient*>(e_cal_client_connect_sync(
+            source.get(), E_CAL_CLIENT_SOURCE_TYPE_EVENTS, kNoWait, nullptr, error)));
+        return connected != nullptr;
+      });
+    }
+    return clients_.emplace(uid, std::move(connected)).first->second.get();
+  }
+
+  Calendar calendarFrom(ESource* source) {
+    Calendar calendar;
+    calendar.calendarIdentifier = e_source_get_uid(source);
+    const char* title = e_source_get_display_name(source);
+    calendar.title = repairUtf8(title ? title : "");
+    if (const char* parent = e_source_get_parent(source); parent && *parent) {
+      if (const Ref<ESource> account{e_source_registry_ref_source(registry_.get(), parent)}) {
+        const char* name = e_source_get_display_name(account.get());
+        calendar.source = Source{repairUtf8(name ? name : "")};
+      }
+    }
+    auto* selectable = static_cast<ESourceSelectable*>(
+        e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
+    if (const char* color = e_source_selectable_get_color(selectable))
+      calendar.color = parseColor(color);
+    ECalClient* connected = client(calendar.calendarIdentifier);
+    calendar.allowsContentModifications =
+        connected && !e_client_is_readonly(reinterpret_cast<EClient*>(connected));
+    return calendar;
+  }
+
+  // The completion runs on a thread of its own, as the platform's does.
+  void answer(AccessCompletion completion) {
+    const bool granted = registry() != nullptr;
+    std::thread([completion = std::move(completion), granted] {
+      completion(granted, std::nullopt);
+    }).detach();
+  }
+
+  ICalTimezone* local_;
+  Ref<ESourceRegistry> registry_;
+  bool registryTried_ = false;
+  std::map<std::string, Ref<ECalClient>> clients_;
+};
+
+}  // namespace
+
+std::unique_ptr<CalendarStore> createEdsStore() {
+  return std::make_unique<EdsStore>();
+}
+
+}  // namespace tembra::eds

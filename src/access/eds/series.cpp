@@ -1,0 +1,429 @@
+// One EDS event series: its occurrences, the events they show, and changes written into it.
+#include "access/eds/series.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "access/calendar_text.h"
+#include "records/utf8.h"
+
+namespace tembra::eds {
+namespace {
+
+constexpr double kDay = 86400;
+// The generator is asked for a wider window than the caller's, so that neither its rule for
+// what touches an edge nor the zone it reads all-day dates in decides what is listed.
+constexpr double kMargin = 2 * kDay;
+// The first occurrence is looked for in growing spans from the series' start: the generator works
+// out a whole span before it reports any of it, and nearly every series has it in the first.
+constexpr double kFirstSpan = 400 * kDay;
+constexpr Instant kEarliest{-62135596800};   // 0001-01-01T00:00:00Z
+constexpr Instant kEndOfTime{253402300800};  // 10000-01-01T00:00:00Z
+
+bool overlaps(Instant start, Instant end, Instant from, Instant to) {
+  return start < to && (end > from || (start == end && start >= from));
+}
+
+bool hasProperty(ICalComponent* component, ICalPropertyKind kind) {
+  const Ref<ICalProperty> property(i_cal_component_get_first_property(component, kind));
+  return property != nullptr;
+}
+
+void removeAll(ICalComponent* component, ICalPropertyKind kind) {
+  while (ICalProperty* property = i_cal_component_get_first_property(component, kind)) {
+    i_cal_component_remove_property(component, property);
+    g_object_unref(property);
+  }
+}
+
+std::optional<std::string> textOf(ICalComponent* component, ICalPropertyKind kind) {
+  const char* text = nullptr;
+  if (kind == I_CAL_SUMMARY_PROPERTY)
+    text = i_cal_component_get_summary(component);
+  else if (kind == I_CAL_DESCRIPTION_PROPERTY)
+    text = i_cal_component_get_description(component);
+  else if (kind == I_CAL_LOCATION_PROPERTY)
+    text = i_cal_component_get_location(component);
+  if (!text)
+    return std::nullopt;
+  return repairUtf8(text);
+}
+
+void setText(ICalComponent* component, ICalPropertyKind kind,
+             const std::optional<std::string>& value) {
+  removeAll(component, kind);
+  const std::string clean = value ? cleanText(*value) : std::string();
+  if (clean.empty())
+    return;
+  ICalProperty* property = nullptr;
+  if (kind == I_CAL_SUMMARY_PROPERTY)
+    property = i_cal_property_new_summary(clean.c_str());
+  else if (kind == I_CAL_DESCRIPTION_PROPERTY)
+    property = i_cal_property_new_description(clean.c_str());
+  else if (kind == I_CAL_LOCATION_PROPERTY)
+    property = i_cal_property_new_location(clean.c_str());
+  if (property)
+    i_cal_component_take_property(component, property);
+}
+
+// The exclusive end date of an all-day event that ends before it begins, or has no end: the day
+// after its first.
+Instant dayAfter(const Zones& zones, ICalTime* date) {
+  const Ref<ICalTime> next(i_cal_time_clone(date));
+  i_cal_time_adjust(next.get(), 1, 0, 0, 0);
+  return localMidnight(zones, next.get());
+}
+
+struct Span {
+  Instant start;
+  Instant end;
+};
+
+std::optional<Span> spanOf(ICalComponent* component, const Zones& zones) {
+  const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
+  if (!start)
+    return std::nullopt;
+  const bool allDay = start->form.kind == TimeForm::Kind::date;
+  const Instant from = instantOf(zones, *start);
+  std::optional<Instant> to;
+  if (const auto end = timeOf(component, I_CAL_DTEND_PROPERTY)) {
+    to = instantOf(zones, *end);
+  } else if (const Ref<ICalProperty> property{
+                 i_cal_component_get_first_property(component, I_CAL_DURATION_PROPERTY)}) {
+    const Ref<ICalDuration> duration(i_cal_property_get_duration(property.get()));
+    to = from + i_cal_duration_as_int(duration.get());
+  }
+  if (allDay) {
+    const Instant exclusive = to && *to > from ? *to : dayAfter(zones, start->time.get());
+    return Span{from, exclusive + -1.0};
+  }
+  return Span{from, std::max(to.value_or(from), from)};
+}
+
+struct Collected {
+  const Zones* zones;
+  std::vector<std::pair<Instant, Instant>> spans;
+};
+
+gboolean collectSpan(ICalComponent*, ICalTime* start, ICalTime* end, gpointer data, GCancellable*,
+                     GError**) {
+  auto& collected = *static_cast<Collected*>(data);
+  const Instant from = instantOf(*collected.zones, start);
+  Instant to = end ? instantOf(*collected.zones, end) : from;
+  if (i_cal_time_is_date(start)) {
+    if (to <= from)
+      to = dayAfter(*collected.zones, start);
+    to = to + -1.0;
+  }
+  collected.spans.emplace_back(from, std::max(to, from));
+  return TRUE;
+}
+
+ICalTimezone* zoneNamed(const gchar* tzid, gpointer data, GCancellable*, GError**) {
+  if (!tzid || !*tzid)
+    return nullptr;
+  return static_cast<const Zones*>(data)->named(tzid);
+}
+
+Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>& title) {
+  Ref<ICalComponent> component(i_cal_component_new(I_CAL_VALARM_COMPONENT));
+  i_cal_component_take_property(component.get(), i_cal_property_new_action(I_CAL_ACTION_DISPLAY));
+  Ref<ICalTrigger> trigger;
+  if (alarm.absoluteDate) {
+    trigger.reset(i_cal_trigger_new_from_int(0));
+    const TimeValue at = utcTime(*alarm.absoluteDate);
+    i_cal_trigger_set_time(trigger.get(), at.time.get());
+  } else {
+    trigger.reset(i_cal_trigger_new_from_int(static_cast<int>(std::lround(alarm.relativeOffset))));
+  }
+  i_cal_component_take_property(component.get(), i_cal_property_new_trigger(trigger.get()));
+  // DISPLAY alarms must carry a DESCRIPTION.
+  const std::string text = title ? cleanText(*title) : std::string();
+  i_cal_component_take_property(
+      component.get(), i_cal_property_new_description(text.empty() ? "Reminder" : text.c_str()));
+  return component;
+}
+
+std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zones& zones) {
+  std::vector<Alarm> alarms;
+  for (Ref<ICalComponent> alarm(
+           i_cal_component_get_first_component(component, I_CAL_VALARM_COMPONENT));
+       alarm; alarm.reset(i_cal_component_get_next_component(component, I_CAL_VALARM_COMPONENT))) {
+    const Ref<ICalProperty> property(
+        i_cal_component_get_first_property(alarm.get(), I_CAL_TRIGGER_PROPERTY));
+    if (!property)
+      continue;
+    const Ref<ICalTrigger> trigger(i_cal_property_get_trigger(property.get()));
+    const Ref<ICalTime> time(i_cal_trigger_get_time(trigger.get()));
+    if (time && !i_cal_time_is_null_time(time.get())) {
+      // Absolute triggers are UTC; some tools write floating time (read in the local zone) or a
+      // TZID (read in that zone).
+      ICalTimezone* zone = zones.local();
+      if (i_cal_time_is_utc(time.get()))
+        zone = i_cal_timezone_get_utc_timezone();
+      else if (const auto tzid = tzidOf(property.get()))
+        zone = zones.named(*tzid);
+      alarms.push_back(Alarm::withAbsoluteDate(
+          Instant{static_cast<double>(i_cal_time_as_timet_with_zone(time.get(), zone))}));
+      continue;
+    }
+    const Ref<ICalDuration> offset(i_cal_trigger_get_duration(trigger.get()));
+    double seconds = i_cal_duration_as_int(offset.get());
+    const Ref<ICalParameter> related(
+        i_cal_property_get_first_parameter(property.get(), I_CAL_RELATED_PARAMETER));
+    if (related && i_cal_parameter_get_related(related.get()) == I_CAL_RELATED_END)
+      seconds += duration;
+    alarms.push_back(Alarm::withRelativeOffset(seconds));
+  }
+  return alarms;
+}
+
+}  // namespace
+
+std::optional<Series> Series::of(std::vector<Ref<ICalComponent>> components, Zones zones) {
+  Series series(std::move(components), zones);
+  for (const Ref<ICalComponent>& component : series.components_) {
+    if (i_cal_component_isa(component.get()) != I_CAL_VEVENT_COMPONENT ||
+        !timeOf(component.get(), I_CAL_DTSTART_PROPERTY)) {
+      continue;
+    }
+    if (const char* uid = i_cal_component_get_uid(component.get()); uid && series.uid_.empty())
+      series.uid_ = uid;
+    if (const auto original = timeOf(component.get(), I_CAL_RECURRENCEID_PROPERTY)) {
+      series.detached_.emplace_back(instantOf(zones, *original), component.get());
+    } else if (!series.master_) {
+      series.master_ = component.get();
+    }
+  }
+  if (!series.master_ && series.detached_.empty())
+    return std::nullopt;
+  std::stable_sort(series.detached_.begin(), series.detached_.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return series;
+}
+
+bool Series::repeats() const {
+  if (!master_)
+    return true;
+  return hasProperty(master_, I_CAL_RRULE_PROPERTY) || hasProperty(master_, I_CAL_RDATE_PROPERTY);
+}
+
+std::vector<std::pair<Instant, Instant>> Series::ruleSpans(Instant from, Instant to) const {
+  Collected collected{&zones_, {}};
+  const TimeValue start = utcTime(std::max(from, kEarliest));
+  const TimeValue end = utcTime(std::min(to, kEndOfTime));
+  e_cal_recur_generate_instances_sync(master_, start.time.get(), end.time.get(), collectSpan,
+                                      &collected, zoneNamed, const_cast<Zones*>(&zones_),
+                                      zones_.local(), nullptr, nullptr);
+  std::stable_sort(collected.spans.begin(), collected.spans.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return std::move(collected.spans);
+}
+
+std::optional<Occurrence> Series::single(ICalComponent* component, bool detached) const {
+  const auto span = spanOf(component, zones_);
+  if (!span)
+    return std::nullopt;
+  return Occurrence{component, span->start, span->end, span->start, detached};
+}
+
+ICalComponent* Series::detachedAt(Instant originalStart) const {
+  for (const auto& [original, component] : detached_) {
+    if (original == originalStart)
+      return component;
+  }
+  return nullptr;
+}
+
+std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
+  std::vector<Occurrence> found;
+  const auto addDetached = [&](bool detached) {
+    for (const auto& [original, component] : detached_) {
+      if (auto occurrence = single(component, detached)) {
+        occurrence->originalStart = original;
+        found.push_back(*occurrence);
+      }
+    }
+  };
+  if (!master_) {
+    // A calendar that keeps a repeating event as its instances alone: they are its occurrences.
+    addDetached(false);
+  } else if (!repeats()) {
+    if (auto occurrence = single(master_, false))
+      found.push_back(*occurrence);
+  } else {
+    for (const auto& [start, end] : ruleSpans(from + -kMargin, to + kMargin)) {
+      if (!detachedAt(start))
+        found.push_back(Occurrence{master_, start, end, start, false});
+    }
+    addDetached(true);
+  }
+  std::erase_if(found, [&](const Occurrence& occurrence) {
+    return !overlaps(occurrence.start, occurrence.end, from, to);
+  });
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
+  return found;
+}
+
+std::optional<Occurrence> Series::first() const {
+  if (master_ && !repeats())
+    return single(master_, false);
+  std::optional<Instant> earliest;
+  if (master_) {
+    const auto span = spanOf(master_, zones_);
+    for (double length = kFirstSpan; span && !earliest; length *= 10) {
+      const auto spans = ruleSpans(span->start + -1.0, span->start + length);
+      if (!spans.empty())
+        earliest = spans.front().first;
+      if (span->start + length >= kEndOfTime)
+        break;
+    }
+  }
+  if (!detached_.empty() && (!earliest || detached_.front().first < *earliest))
+    earliest = detached_.front().first;
+  if (!earliest)
+    return std::nullopt;
+  return occurrenceAt(*earliest);
+}
+
+std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
+  if (ICalComponent* component = detachedAt(originalStart)) {
+    auto occurrence = single(component, master_ != nullptr);
+    if (occurrence)
+      occurrence->originalStart = originalStart;
+    return occurrence;
+  }
+  if (!master_ || !repeats())
+    return std::nullopt;
+  for (const auto& [start, end] : ruleSpans(originalStart + -1.0, originalStart + 1.0)) {
+    if (start == originalStart)
+      return Occurrence{master_, start, end, start, false};
+  }
+  return std::nullopt;
+}
+
+Event Series::eventAt(const Occurrence& occurrence) const {
+  ICalComponent* component = occurrence.component;
+  Event event;
+  event.title = textOf(component, I_CAL_SUMMARY_PROPERTY);
+  event.notes = textOf(component, I_CAL_DESCRIPTION_PROPERTY);
+  event.location = textOf(component, I_CAL_LOCATION_PROPERTY);
+  event.startDate = occurrence.start;
+  event.endDate = occurrence.end;
+  const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
+  event.isAllDay = start && start->form.kind == TimeForm::Kind::date;
+  event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds, zones_);
+  if (const auto modified = timeOf(component, I_CAL_LASTMODIFIED_PROPERTY))
+    event.lastModifiedDate = instantOf(zones_, *modified);
+  if (!uid_.empty())
+    event.calendarItemExternalIdentifier = repairUtf8(uid_);
+  event.hasRecurrenceRules = repeats();
+  event.isDetached = occurrence.detached;
+  if (repeats())
+    event.occurrenceDate = occurrence.originalStart;
+  return event;
+}
+
+Draft Series::draftFor(const Occurrence& occurrence) const {
+  if (occurrence.component != master_ || !repeats())
+    return Draft{Ref<ICalComponent>(i_cal_component_clone(occurrence.component)), false};
+  // The master's copy without its recurrence: building the instance with EDS's own helper would
+  // keep the master's DTSTART and RRULE.
+  Ref<ICalComponent> instance(i_cal_component_clone(master_));
+  for (const ICalPropertyKind kind :
+       {I_CAL_RRULE_PROPERTY, I_CAL_RDATE_PROPERTY, I_CAL_EXDATE_PROPERTY, I_CAL_EXRULE_PROPERTY}) {
+    removeAll(instance.get(), kind);
+  }
+  const auto start = timeOf(master_, I_CAL_DTSTART_PROPERTY);
+  setTime(instance.get(), I_CAL_RECURRENCEID_PROPERTY,
+          timeIn(zones_, start ? start->form : TimeForm{}, occurrence.originalStart));
+  return Draft{std::move(instance), true};
+}
+
+std::string Series::recurrenceIdOf(const Occurrence& occurrence) const {
+  if (occurrence.component != master_) {
+    if (const auto original = timeOf(occurrence.component, I_CAL_RECURRENCEID_PROPERTY))
+      return timeText(*original);
+  }
+  const auto start = timeOf(master_, I_CAL_DTSTART_PROPERTY);
+  return timeText(timeIn(zones_, start ? start->form : TimeForm{}, occurrence.originalStart));
+}
+
+void writeEvent(ICalComponent* component, const Event& event, const std::optional<Event>& stored,
+                const Zones& zones, Instant now) {
+  if (!stored || event.title != stored->title)
+    setText(component, I_CAL_SUMMARY_PROPERTY, event.title);
+  if (!stored || event.notes != stored->notes)
+    setText(component, I_CAL_DESCRIPTION_PROPERTY, event.notes);
+  if (!stored || event.location != stored->location)
+    setText(component, I_CAL_LOCATION_PROPERTY, event.location);
+
+  const Instant start = event.startDate.value_or(now);
+  const Instant end = std::max(event.endDate.value_or(start), start);
+  if (!stored || stored->startDate != start || stored->endDate != end ||
+      stored->isAllDay != event.isAllDay) {
+    removeAll(component, I_CAL_DURATION_PROPERTY);
+    if (event.isAllDay) {
+      // The local days from the start's to the end's; an end at midnight does not take in the day
+      // it begins, and an event covers one day at least.
+      const TimeValue firstDay = localDate(zones, start);
+      TimeValue endDay = localDate(zones, end);
+      if (localMidnight(zones, endDay.time.get()) != end)
+        i_cal_time_adjust(endDay.time.get(), 1, 0, 0, 0);
+      if (i_cal_time_compare(endDay.time.get(), firstDay.time.get()) <= 0) {
+        endDay.time.reset(i_cal_time_clone(firstDay.time.get()));
+        i_cal_time_adjust(endDay.time.get(), 1, 0, 0, 0);
+      }
+      setTime(component, I_CAL_DTSTART_PROPERTY, firstDay);
+      setTime(component, I_CAL_DTEND_PROPERTY, endDay);
+    } else {
+      const auto current = timeOf(component, I_CAL_DTSTART_PROPERTY);
+      const TimeForm form =
+          current && current->form.kind != TimeForm::Kind::date ? current->form : TimeForm{};
+      setTime(component, I_CAL_DTSTART_PROPERTY, timeIn(zones, form, start));
+      setTime(component, I_CAL_DTEND_PROPERTY, timeIn(zones, form, end));
+    }
+  }
+
+  if (!stored || event.alarms != stored->alarms) {
+    while (ICalComponent* alarm =
+               i_cal_component_get_first_component(component, I_CAL_VALARM_COMPONENT)) {
+      i_cal_component_remove_component(component, alarm);
+      g_object_unref(alarm);
+    }
+    for (const Alarm& alarm : event.alarms)
+      i_cal_component_take_component(component, newAlarm(alarm, event.title).release());
+  }
+
+  if (!stored && !hasProperty(component, I_CAL_CREATED_PROPERTY))
+    setTime(component, I_CAL_CREATED_PROPERTY, utcTime(now));
+  setTime(component, I_CAL_DTSTAMP_PROPERTY, utcTime(now));
+  setTime(component, I_CAL_LASTMODIFIED_PROPERTY, utcTime(now));
+}
+
+Ref<ICalComponent> newComponent(const std::string& uid, const Event& event, const Zones& zones,
+                                Instant now) {
+  Ref<ICalComponent> component(i_cal_component_new(I_CAL_VEVENT_COMPONENT));
+  i_cal_component_set_uid(component.get(), uid.c_str());
+  writeEvent(component.get(), event, std::nullopt, zones, now);
+  return component;
+}
+
+bool canHold(const Event& event) {
+  // A day's margin on either side leaves room for the local zone and for all-day dates.
+  const auto holds = [](Instant instant) {
+    return instant.seconds >= kEarliest.seconds + kDay &&
+           instant.seconds < kEndOfTime.seconds - 2 * kDay;
+  };
+  if (!event.startDate || !holds(*event.startDate) || (event.endDate && !holds(*event.endDate)))
+    return false;
+  return std::all_of(event.alarms.begin(), event.alarms.end(), [&](const Alarm& alarm) {
+    if (alarm.absoluteDate)
+      return holds(*alarm.absoluteDate);
+    return std::fabs(std::round(alarm.relativeOffset)) <= INT_MAX;
+  });
+}
+
+}  // namespace tembra::eds

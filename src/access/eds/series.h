@@ -1,0 +1,98 @@
+// One event series as an EDS calendar holds it: the master VEVENT and its detached instances
+// (VEVENTs with a RECURRENCE-ID), all of one UID. Occurrences of the rule come from EDS's own
+// recurrence generator; what tembra reports of an occurrence, and how it writes an event into a
+// component, is here too.
+#pragma once
+
+#include <libecal/libecal.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "access/calendar_store.h"
+#include "access/eds/glib_handles.h"
+#include "access/eds/times.h"
+
+namespace tembra::eds {
+
+// One occurrence of the series, or the one event of a series that does not repeat.
+struct Occurrence {
+  ICalComponent* component = nullptr;  // the master or the detached instance it comes from
+  Instant start;
+  Instant end;            // for an all-day event one second before the midnight that ends it
+  Instant originalStart;  // where the rule alone places it: what a detached instance is keyed by
+  bool detached = false;
+};
+
+// What a change to an occurrence is written into: a copy of the component it comes from, or, for
+// an occurrence of the rule, a new detached instance whose dates are still to be written.
+struct Draft {
+  Ref<ICalComponent> component;
+  bool newInstance = false;
+};
+
+class Series {
+ public:
+  // The VEVENTs of one UID as the calendar returned them; none when there is no VEVENT with a
+  // readable DTSTART among them.
+  static std::optional<Series> of(std::vector<Ref<ICalComponent>> components, Zones zones);
+
+  const std::string& uid() const { return uid_; }
+  // True when the master has a rule or extra dates (RRULE, RDATE), or when there is no master and
+  // the calendar keeps the occurrences as instances only.
+  bool repeats() const;
+
+  // The occurrences that overlap [from, to) (start before `to`, end after `from`, a zero-length one
+  // at or after `from`), ordered by start; detached instances by their own dates.
+  std::vector<Occurrence> occurrences(Instant from, Instant to) const;
+  // The occurrence with the earliest original start; none when every one is excluded.
+  std::optional<Occurrence> first() const;
+  // The occurrence the rule places at `originalStart`, as it stands.
+  std::optional<Occurrence> occurrenceAt(Instant originalStart) const;
+
+  // What the store reports of an occurrence, without identifier and calendar.
+  Event eventAt(const Occurrence& occurrence) const;
+
+  // The component a change of the occurrence is written into and saved as.
+  Draft draftFor(const Occurrence& occurrence) const;
+  // The RECURRENCE-ID text by which EDS finds an occurrence of this series.
+  std::string recurrenceIdOf(const Occurrence& occurrence) const;
+
+  const Zones& zones() const { return zones_; }
+
+ private:
+  Series(std::vector<Ref<ICalComponent>> components, Zones zones)
+      : components_(std::move(components)), zones_(zones) {}
+
+  // The start and end of the occurrences of the rule that overlap [from, to], as the generator
+  // gives them.
+  std::vector<std::pair<Instant, Instant>> ruleSpans(Instant from, Instant to) const;
+  std::optional<Occurrence> single(ICalComponent* component, bool detached) const;
+  ICalComponent* detachedAt(Instant originalStart) const;
+
+  std::vector<Ref<ICalComponent>> components_;
+  Zones zones_;
+  ICalComponent* master_ = nullptr;
+  std::vector<std::pair<Instant, ICalComponent*>> detached_;  // by original start
+  std::string uid_;
+};
+
+// Writes the event's texts, dates, all-day flag and alarms into the component. Only what differs
+// from `stored` (the component's event as it stood) is rewritten, so that the rest keeps its form;
+// without `stored` every field is written. Dates keep the zone the component's DTSTART is written
+// in; they are written in UTC for a new or formerly all-day event. DTSTAMP and LAST-MODIFIED
+// become `now`.
+void writeEvent(ICalComponent* component, const Event& event, const std::optional<Event>& stored,
+                const Zones& zones, Instant now);
+
+// A new VEVENT with the UID holding the event, its dates in UTC.
+Ref<ICalComponent> newComponent(const std::string& uid, const Event& event, const Zones& zones,
+                                Instant now);
+
+// True when iCalendar text holds the event's dates and alarms so that they read back as saved:
+// years 0001 to 9999, relative alarms within an int of seconds.
+bool canHold(const Event& event);
+
+}  // namespace tembra::eds
