@@ -3,6 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "support/black_box.h"
@@ -121,6 +124,48 @@ TEST(RequireAccess, AsksWhenWriteOnly) {
   store.adminOk({"set-access", "writeOnly"});
   store.adminOk({"set-answer", "deny"});
   EXPECT_EQ(store.tembra({"get", "--id", "x"}).out, accessMessage("denied"));
+}
+
+// A TEMBRA_BACKEND the run cannot serve: status says so without access, every other command ends
+// with the message and status 64, after the command word is checked as always. A copy of tembra
+// without tembra-eds beside it cannot serve "eds".
+TEST(BackendChoice, AnUnknownOrMissingBackendEndsEveryCommandButStatus) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  const std::filesystem::path alone = store.path() / "bin" / "tembra";
+  std::filesystem::create_directories(alone.parent_path());
+  std::filesystem::copy_file(TEMBRA_BINARY, alone);
+  const struct {
+    std::string program;
+    std::string backend;
+    std::string message;
+  } rows[] = {
+      {TEMBRA_BINARY, "EDS", "未知的日历后端（TEMBRA_BACKEND 可为 local 或 eds）: EDS"},
+      {alone.string(), "eds", "这个日历后端没有安装（TEMBRA_BACKEND）: eds"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.backend);
+    const std::map<std::string, std::string> env{{"TEMBRA_STORE", store.path().string()},
+                                                 {"TEMBRA_BACKEND", row.backend}};
+    const ProcessResult status = testing::runProgram(row.program, {"status"}, env);
+    EXPECT_EQ(status.status, 0);
+    EXPECT_EQ(status.out, "{\"granted\":false,\"status\":\"unknown\"}\n");
+    for (const std::string word : {"calendars", "list", "delete"}) {
+      const ProcessResult refused = testing::runProgram(row.program, {word}, env);
+      EXPECT_EQ(refused.status, 64) << word;
+      EXPECT_EQ(refused.out, "{\"error\":\"" + row.message + "\"}\n") << word;
+    }
+    EXPECT_EQ(testing::runProgram(row.program, {"frobnicate"}, env).out,
+              "{\"error\":\"未知命令: frobnicate\"}\n");
+  }
+  // "local" and an empty value are the default store.
+  for (const std::string backend : {"local", ""}) {
+    EXPECT_EQ(
+        testing::runProgram(TEMBRA_BINARY, {"status"},
+                            {{"TEMBRA_STORE", store.path().string()}, {"TEMBRA_BACKEND", backend}})
+            .out,
+        "{\"granted\":true,\"status\":\"fullAccess\"}\n");
+  }
 }
 
 // Runs tembra status with its standard output on fd and returns how it ended.

@@ -1,29 +1,24 @@
-// The real tembra over local stores made with tembra-store: calendars, default-calendar and
-// resolve-calendar, checked by exact output bytes and exit status.
+// The real tembra over stores: calendars, default-calendar and resolve-calendar, checked by exact
+// output bytes and exit status; over each back-end where they behave alike, the rest over local
+// stores made with tembra-store.
 #include <gtest/gtest.h>
 
-#include "support/black_box.h"
+#include "support/stores.h"
 
 namespace tembra {
 namespace {
 
+using testing::Backend;
 using testing::escapedSlashes;
 using testing::ProcessResult;
+using testing::Shown;
+using testing::StoreUnderTest;
 using testing::TempStore;
 
 const std::string kNoDefaultRecord =
     "{\"error\":\"系统没有可用的默认日历，请先在「日历」应用中创建一个可写日历。\"}\n";
 const std::string kNoCalendarRecord =
     "{\"error\":\"没有可写入的日历，请先在「日历」应用中创建一个可写日历。\"}\n";
-
-// A calendar as the test expects to see it printed.
-struct Shown {
-  std::string id;
-  std::string title;
-  std::string source;
-  std::string color;
-  bool writable = true;
-};
 
 std::string boolText(bool value) {
   return value ? "true" : "false";
@@ -54,11 +49,52 @@ void makeEmpty(const TempStore& store) {
   store.adminOk({"set-access", "fullAccess"});
 }
 
-TEST(CalendarsCommand, ListsTheStarterCalendarOfAFreshStore) {
-  TempStore store;  // access is asked for and granted on first use
-  expectOutput(store.tembra({"calendars"}), 0,
-               "[{\"allowsContentModifications\":true,\"color\":\"#1BADF8\","
-               "\"id\":\"local\\/calendar\",\"source\":\"本地\",\"title\":\"日历\"}]\n");
+// A fresh store of the back-end with full access.
+class StoreCalendars : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!testing::backendAvailable(GetParam()))
+      GTEST_SKIP() << "EDS is tested inside tests/eds/eds_session";
+    store.emplace(GetParam());
+  }
+  std::optional<StoreUnderTest> store;
+};
+INSTANTIATE_TEST_SUITE_P(Stores, StoreCalendars, testing::kBothBackends, testing::backendName);
+
+TEST_P(StoreCalendars, ListTheStarterCalendarWhichIsTheDefault) {
+  const Shown starter = store->starter();
+  expectOutput(store->tembra({"calendars"}), 0, "[" + recordText(starter) + "]\n");
+  expectOutput(store->tembra({"default-calendar"}), 0, chosenText(starter, true, true));
+}
+
+TEST_P(StoreCalendars, ResolveChoosesByTitleOrFallsBackToTheDefault) {
+  const Shown upper{store->addCalendar("Work", "iCloud", "#336699"), "Work", "iCloud", "#336699"};
+  const Shown lower{store->addCalendar("work", "iCloud", "#FF8000"), "work", "iCloud", "#FF8000"};
+  const Shown starter = store->starter();
+  const std::string readOnly = store->readOnlyWithEvent().calendar.title;
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"exact", {"--title", "work"}, chosenText(lower, true, false)},
+      {"case_insensitive_after_trimming", {"--title", "  WORK\n"}, chosenText(upper, true, false)},
+      {"names_the_default", {"--title", starter.title}, chosenText(starter, true, false)},
+      {"no_title", {}, chosenText(starter, true, true)},
+      {"title_option_last", {"--title"}, chosenText(starter, true, true)},
+      {"only_white_space", {"--title", " \u3000 "}, chosenText(starter, true, true)},
+      {"no_match", {"--title", "Travel"}, chosenText(starter, false, true)},
+      {"read_only_not_matched", {"--title", readOnly}, chosenText(starter, false, true)},
+      {"not_utf8", {"--title", "Work\xFF"}, chosenText(starter, false, true)},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"resolve-calendar"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.name);
+    expectOutput(store->tembra(args), 0, c.out);
+  }
 }
 
 TEST(CalendarsCommand, GivesAnEmptyArrayWithoutWritableCalendars) {
@@ -92,13 +128,6 @@ TEST(CalendarsCommand, ListsWritableCalendarsInTheOrderAddedWithDuplicates) {
   expectOutput(store.tembra({"calendars", "--title", "Work"}), 0, expected);
 }
 
-TEST(DefaultCalendarCommand, ReportsTheStarterCalendar) {
-  TempStore store;
-  store.adminOk({"set-access", "fullAccess"});
-  expectOutput(store.tembra({"default-calendar"}), 0,
-               chosenText({"local/calendar", "日历", "本地", "#1BADF8"}, true, true));
-}
-
 TEST(DefaultCalendarCommand, ReportsAReadOnlyDefault) {
   TempStore store;
   makeEmpty(store);
@@ -116,42 +145,6 @@ TEST(DefaultCalendarCommand, FailsWithStatusThreeWithoutADefault) {
   store.adminOk({"set-access", "fullAccess"});
   store.adminOk({"set-default", "--none"});
   expectOutput(store.tembra({"default-calendar"}), 3, kNoDefaultRecord);
-}
-
-TEST(ResolveCalendarCommand, ChoosesByTitleOrFallsBackToTheDefault) {
-  TempStore store;
-  makeEmpty(store);
-  const Shown upper{store.adminOk({"add-calendar", "--title", "Work", "--source", "iCloud"}),
-                    "Work", "iCloud", ""};
-  const Shown lower{store.adminOk({"add-calendar", "--title", "work", "--source", "iCloud"}),
-                    "work", "iCloud", ""};
-  const Shown home{store.adminOk({"add-calendar", "--title", "Home", "--color", "#1BADF8"}), "Home",
-                   "", "#1BADF8"};
-  store.adminOk({"add-calendar", "--title", "Holidays", "--read-only"});
-  store.adminOk({"set-default", home.id});
-
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string out;
-  };
-  const Case cases[] = {
-      {"exact", {"--title", "work"}, chosenText(lower, true, false)},
-      {"case_insensitive_after_trimming", {"--title", "  WORK\n"}, chosenText(upper, true, false)},
-      {"names_the_default", {"--title", "Home"}, chosenText(home, true, false)},
-      {"no_title", {}, chosenText(home, true, true)},
-      {"title_option_last", {"--title"}, chosenText(home, true, true)},
-      {"only_white_space", {"--title", " \u3000 "}, chosenText(home, true, true)},
-      {"no_match", {"--title", "Travel"}, chosenText(home, false, true)},
-      {"read_only_not_matched", {"--title", "Holidays"}, chosenText(home, false, true)},
-      {"not_utf8", {"--title", "Work\xFF"}, chosenText(home, false, true)},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> args{"resolve-calendar"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    SCOPED_TRACE(c.name);
-    expectOutput(store.tembra(args), 0, c.out);
-  }
 }
 
 TEST(ResolveCalendarCommand, NeedsADefaultOnlyWhenFallingBack) {

@@ -1,27 +1,34 @@
-// The real tembra over local stores: creating, reading, listing, changing and deleting events,
-// checked by exact output bytes and exit statuses.
+// The real tembra over the stores it serves, the local store and EDS: creating, reading, listing,
+// changing and deleting events, checked by exact output bytes and exit statuses.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/black_box.h"
+#include "support/stores.h"
 
 namespace tembra {
 namespace {
 
 using nlohmann::json;
+using testing::Backend;
 using testing::escapedSlashes;
 using testing::ProcessResult;
+using testing::Shown;
+using testing::StoreUnderTest;
 using testing::TempStore;
 
 const std::string kDataDir = std::string(TEMBRA_SOURCE_DIR) + "/tests/access/local/data/";
 
-// A store with full access, as a person who allowed tembra would have it.
-class EventCommands : public ::testing::Test {
+// A fresh store of the back-end with full access, as a person who allowed tembra would have it.
+class EventCommands : public ::testing::TestWithParam<Backend> {
  protected:
-  void SetUp() override { store.adminOk({"set-access", "fullAccess"}); }
+  void SetUp() override {
+    if (!testing::backendAvailable(GetParam()))
+      GTEST_SKIP() << "EDS is tested inside tests/eds/eds_session";
+    store.emplace(GetParam());
+  }
 
   json ok(const std::vector<std::string>& args) {
-    const ProcessResult result = store.tembra(args);
+    const ProcessResult result = store->tembra(args);
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(result.out.back(), '\n');
     return json::parse(result.out, nullptr, false);
@@ -29,35 +36,42 @@ class EventCommands : public ::testing::Test {
 
   std::string create(const json& input) { return ok({"create", "--input", input.dump()})["id"]; }
 
-  TempStore store;
+  std::optional<StoreUnderTest> store;
 };
+INSTANTIATE_TEST_SUITE_P(Stores, EventCommands, testing::kBothBackends, testing::backendName);
 
-TEST_F(EventCommands, CreateThenGetShowsWhatWasSaved) {
+// What only the local store does.
+class LocalEventCommands : public EventCommands {};
+INSTANTIATE_TEST_SUITE_P(Stores, LocalEventCommands, ::testing::Values(Backend::local),
+                         testing::backendName);
+
+TEST_P(EventCommands, CreateThenGetShowsWhatWasSaved) {
+  const Shown starter = store->starter();
   const json summary = ok({"create", "--input",
                            R"({"title":"Dentist / 牙医","notes":"bring card","location":"Main St",
                                "start":"2024-05-01T17:30:00+08:00","end":"2024-05-01T10:45:00Z",
                                "alarms":[{"relative":-900},{"absolute":"2024-05-01T08:00:00Z"}]})"});
   const std::string id = summary["id"];
-  ASSERT_TRUE(id.starts_with("local/calendar/")) << id;
-  const std::string uid = id.substr(15, id.size() - 15 - 4);
+  ASSERT_TRUE(id.starts_with(starter.id + "/")) << id;
+  const std::string uid = store->uidOf(id);
   const std::int64_t modified = summary["lastModified"];
   EXPECT_EQ(modified % 1000, 0);  // whole seconds, as iCalendar keeps them
 
-  const ProcessResult got = store.tembra({"get", "--id", id});
+  const ProcessResult got = store->tembra({"get", "--id", id});
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.out,
             "{\"alarms\":[{\"relative\":-900},{\"absolute\":\"2024-05-01T08:00:00.000Z\"}],"
-            "\"allDay\":false,\"calendarId\":\"local\\/calendar\",\"calendarTitle\":\"日历\","
-            "\"end\":\"2024-05-01T10:45:00.000Z\",\"externalId\":\"" +
-                uid + "\",\"id\":\"" + escapedSlashes(id) +
-                "\",\"lastModified\":" + std::to_string(modified) +
+            "\"allDay\":false,\"calendarId\":\"" +
+                escapedSlashes(starter.id) + "\",\"calendarTitle\":\"" + starter.title +
+                "\",\"end\":\"2024-05-01T10:45:00.000Z\",\"externalId\":\"" + uid + "\",\"id\":\"" +
+                escapedSlashes(id) + "\",\"lastModified\":" + std::to_string(modified) +
                 ",\"location\":\"Main St\",\"notes\":\"bring card\","
                 "\"start\":\"2024-05-01T09:30:00.000Z\",\"title\":\"Dentist \\/ 牙医\"}\n");
 }
 
-TEST_F(EventCommands, ListShowsEachOccurrenceButTheMovedOne) {
-  const std::string id =
-      store.adminOk({"import", "local/calendar", kDataDir + "weekly_berlin.ics"});
+// The series has an EXDATE and an occurrence detached from it (over EDS, through EDS's own API).
+TEST_P(EventCommands, ListShowsEachOccurrenceButTheMovedOne) {
+  const std::string id = store->import(store->starter().id, kDataDir + "weekly_berlin.ics");
   const json events =
       ok({"list", "--from", "2024-03-01T00:00:00Z", "--to", "2024-05-01T00:00:00Z"});
   ASSERT_TRUE(events.is_array());
@@ -76,10 +90,8 @@ TEST_F(EventCommands, ListShowsEachOccurrenceButTheMovedOne) {
                                       "2024-04-10T07:00:00.000Z", "2024-04-17T07:00:00.000Z"}));
 }
 
-TEST_F(EventCommands, ListNarrowsToOneCalendarByIdentifier) {
-  const std::string holidays = store.adminOk(
-      {"add-calendar", "--title", "Holidays", "--source", "Subscribed", "--read-only"});
-  store.adminOk({"import", holidays, kDataDir + "birthday.ics"});
+TEST_P(EventCommands, ListNarrowsToOneCalendarByIdentifier) {
+  const auto holidays = store->readOnlyWithEvent();
   create(json{{"title", "mine"}, {"start", "2025-05-10T09:00:00Z"}});
   const std::vector<std::string> window = {"list", "--from", "2025-05-01T00:00:00Z", "--to",
                                            "2025-06-01T00:00:00Z"};
@@ -91,55 +103,55 @@ TEST_F(EventCommands, ListNarrowsToOneCalendarByIdentifier) {
       titles.push_back(event["title"]);
     return titles;
   };
-  EXPECT_EQ(listed({}), (std::vector<std::string>{"Birthday", "mine"}));
-  EXPECT_EQ(listed({"--calendar", ""}), (std::vector<std::string>{"Birthday", "mine"}));
-  EXPECT_EQ(listed({"--calendar"}), (std::vector<std::string>{"Birthday", "mine"}));
-  EXPECT_EQ(listed({"--calendar", holidays}), (std::vector<std::string>{"Birthday"}));
-  EXPECT_EQ(listed({"--calendar", "local/calendar"}), (std::vector<std::string>{"mine"}));
+  const std::vector<std::string> both{holidays.eventTitle, "mine"};
+  EXPECT_EQ(listed({}), both);
+  EXPECT_EQ(listed({"--calendar", ""}), both);
+  EXPECT_EQ(listed({"--calendar"}), both);
+  EXPECT_EQ(listed({"--calendar", holidays.calendar.id}),
+            (std::vector<std::string>{holidays.eventTitle}));
+  EXPECT_EQ(listed({"--calendar", store->starter().id}), (std::vector<std::string>{"mine"}));
 
   std::vector<std::string> unknown = window;
   unknown.insert(unknown.end(), {"--calendar", "nope/../x"});
-  const ProcessResult result = store.tembra(unknown);
+  const ProcessResult result = store->tembra(unknown);
   EXPECT_EQ(result.status, 5);
   EXPECT_EQ(result.out, "{\"error\":\"日历不存在或已删除: nope\\/..\\/x\"}\n");
 }
 
-TEST_F(EventCommands, AReadOnlyCalendarRefusesChangesAndDeletion) {
-  const std::string holidays =
-      store.adminOk({"add-calendar", "--title", "Holidays", "--read-only"});
-  const std::string id = store.adminOk({"import", holidays, kDataDir + "birthday.ics"});
-  const std::string refusal = "日历「Holidays」是只读的，不能更改其中的事件";
+TEST_P(EventCommands, AReadOnlyCalendarRefusesChangesAndDeletion) {
+  const auto holidays = store->readOnlyWithEvent();
+  const std::string& id = holidays.event;
 
   const ProcessResult update =
-      store.tembra({"update", "--input", json{{"id", id}, {"title", "x"}}.dump()});
+      store->tembra({"update", "--input", json{{"id", id}, {"title", "x"}}.dump()});
   EXPECT_EQ(update.status, 1);
-  EXPECT_EQ(update.out, "{\"error\":\"更新事件失败: " + refusal + "\"}\n");
-  const ProcessResult removal = store.tembra({"delete", "--id", id});
+  EXPECT_EQ(update.out, "{\"error\":\"更新事件失败: " + store->readOnlyRefusal(false) + "\"}\n");
+  const ProcessResult removal = store->tembra({"delete", "--id", id});
   EXPECT_EQ(removal.status, 1);
-  EXPECT_EQ(removal.out, "{\"error\":\"删除事件失败: " + refusal + "\"}\n");
-  EXPECT_EQ(ok({"get", "--id", id})["title"], "Birthday");
+  EXPECT_EQ(removal.out, "{\"error\":\"删除事件失败: " + store->readOnlyRefusal(true) + "\"}\n");
+  EXPECT_EQ(ok({"get", "--id", id})["title"], holidays.eventTitle);
 
   // Created there by calendarId, the event goes to the default calendar instead.
   const json summary =
       ok({"create", "--input",
-          json{{"start", "2025-01-01T09:00:00Z"}, {"calendarId", holidays}}.dump()});
-  EXPECT_EQ(summary["calendarId"], "local/calendar");
+          json{{"start", "2025-01-01T09:00:00Z"}, {"calendarId", holidays.calendar.id}}.dump()});
+  EXPECT_EQ(summary["calendarId"], store->starter().id);
 }
 
-TEST_F(EventCommands, DeleteTwiceSaysTheSecondTimeThatItWasGone) {
+TEST_P(EventCommands, DeleteTwiceSaysTheSecondTimeThatItWasGone) {
   const std::string id = create(json{{"start", "2025-01-01T09:00:00Z"}});
-  const ProcessResult first = store.tembra({"delete", "--id", id});
+  const ProcessResult first = store->tembra({"delete", "--id", id});
   EXPECT_EQ(first.status, 0);
   EXPECT_EQ(first.out, "{\"ok\":true}\n");
-  const ProcessResult second = store.tembra({"delete", "--id", id});
+  const ProcessResult second = store->tembra({"delete", "--id", id});
   EXPECT_EQ(second.status, 0);
   EXPECT_EQ(second.out, "{\"alreadyGone\":true,\"ok\":true}\n");
-  const ProcessResult got = store.tembra({"get", "--id", id});
+  const ProcessResult got = store->tembra({"get", "--id", id});
   EXPECT_EQ(got.status, 4);
   EXPECT_EQ(got.out, "{\"error\":\"事件不存在或已删除: " + escapedSlashes(id) + "\"}\n");
 }
 
-TEST_F(EventCommands, UpdateChangesOnlyWhatItCarries) {
+TEST_P(EventCommands, UpdateChangesOnlyWhatItCarries) {
   const std::string id = create(json{{"title", "Plan"},
                                      {"notes", "keep"},
                                      {"start", "2025-01-01T09:00:00Z"},
@@ -162,9 +174,8 @@ TEST_F(EventCommands, UpdateChangesOnlyWhatItCarries) {
   EXPECT_EQ(emptied["title"], "Plan");
 }
 
-TEST_F(EventCommands, UpdatingARepeatingEventChangesItsFirstOccurrenceOnly) {
-  const std::string id =
-      store.adminOk({"import", "local/calendar", kDataDir + "weekly_berlin.ics"});
+TEST_P(EventCommands, UpdatingARepeatingEventChangesItsFirstOccurrenceOnly) {
+  const std::string id = store->import(store->starter().id, kDataDir + "weekly_berlin.ics");
   ok({"update", "--input", json{{"id", id}, {"title", "First only"}}.dump()});
   const json events =
       ok({"list", "--from", "2024-03-01T00:00:00Z", "--to", "2024-05-01T00:00:00Z"});
@@ -177,8 +188,8 @@ TEST_F(EventCommands, UpdatingARepeatingEventChangesItsFirstOccurrenceOnly) {
   EXPECT_EQ(ok({"get", "--id", id})["start"], "2024-03-20T08:00:00.000Z");
 }
 
-TEST_F(EventCommands, AllDayEventsFollowTheLocalDays) {
-  store.zone = "Asia/Shanghai";
+TEST_P(EventCommands, AllDayEventsFollowTheLocalDays) {
+  store->zone = "Asia/Shanghai";
   const std::string id =
       create(json{{"title", "Holiday"}, {"start", "2024-05-01T09:30:00+08:00"}, {"allDay", true}});
   const json event = ok({"get", "--id", id});
@@ -195,7 +206,7 @@ TEST_F(EventCommands, AllDayEventsFollowTheLocalDays) {
 // Dates and alarms far out: what a file holds (years 0000 to 9999) reads back as it was saved;
 // what it cannot hold is refused as input and nothing is written. Regression: far starts crashed
 // create, and alarms outside those years were saved as files no reader accepts, or dropped.
-TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
+TEST_P(LocalEventCommands, FarDatesAreKeptOrRefusedNeverLost) {
   struct Case {
     const char* name;
     const char* input;
@@ -225,7 +236,7 @@ TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
   };
   for (const Case& each : cases) {
     SCOPED_TRACE(each.name);
-    const ProcessResult created = store.tembra({"create", "--input", each.input});
+    const ProcessResult created = store->tembra({"create", "--input", each.input});
     if (each.start && !*each.start) {
       EXPECT_EQ(created.status, 64);
       EXPECT_EQ(created.out, "{\"error\":\"create 需要 --input <JSON>\"}\n");
@@ -251,7 +262,7 @@ TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
             json::array());
 
   const std::string id = create(json{{"start", "2025-03-05T10:00:00Z"}});
-  const ProcessResult updated = store.tembra(
+  const ProcessResult updated = store->tembra(
       {"update", "--input",
        json{{"id", id}, {"alarms", json::parse(R"([{"absolute":"+10000-01-01T00:00:00Z"}])")}}
            .dump()});
@@ -261,8 +272,8 @@ TEST_F(EventCommands, FarDatesAreKeptOrRefusedNeverLost) {
 }
 
 // The README's advice to hosts west of UTC: midnight UTC is still the day before there.
-TEST_F(EventCommands, AnAllDayStartLandsOnTheLocalDayOfItsInstant) {
-  store.zone = "America/New_York";
+TEST_P(EventCommands, AnAllDayStartLandsOnTheLocalDayOfItsInstant) {
+  store->zone = "America/New_York";
   const struct {
     const char* start;
     const char* storedStart;
@@ -276,7 +287,7 @@ TEST_F(EventCommands, AnAllDayStartLandsOnTheLocalDayOfItsInstant) {
   }
 }
 
-TEST_F(EventCommands, AStoreWithoutCalendarsRefusesToCreate) {
+TEST_P(LocalEventCommands, AStoreWithoutCalendarsRefusesToCreate) {
   TempStore empty;
   empty.adminOk({"init", "--empty"});
   empty.adminOk({"set-access", "fullAccess"});

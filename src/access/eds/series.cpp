@@ -13,7 +13,8 @@ namespace {
 
 constexpr double kDay = 86400;
 // The generator is asked for a wider window than the caller's, so that neither its rule for
-// what touches an edge nor the zone it reads all-day dates in decides what is listed.
+// what touches an edge nor the zone it reads all-day dates in (UTC, whatever the default zone)
+// decides what is found.
 constexpr double kMargin = 2 * kDay;
 // The first occurrence is looked for in growing spans from the series' start: the generator works
 // out a whole span before it reports any of it, and nearly every series has it in the first.
@@ -297,7 +298,7 @@ std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
   }
   if (!master_ || !repeats())
     return std::nullopt;
-  for (const auto& [start, end] : ruleSpans(originalStart + -1.0, originalStart + 1.0)) {
+  for (const auto& [start, end] : ruleSpans(originalStart + -kMargin, originalStart + kMargin)) {
     if (start == originalStart)
       return Occurrence{master_, start, end, start, false};
   }

@@ -1,0 +1,274 @@
+// tembra-eds-fixture: sets up EDS for tests through EDS's own client libraries, as the GNOME
+// desktop's programs would, and shows what they read back. Runs inside tests/eds/eds_session.
+//   reset                                   remove what tests added: calendars and accounts,
+//                                           the events of Personal, the contacts (and so the
+//                                           Birthdays calendar's events)
+//   add-calendar --title T [--source S] [--color #RRGGBB]   prints the calendar's UID
+//   import CALENDAR FILE.ics                the master is created, then each detached instance
+//                                           saved with E_CAL_OBJ_MOD_THIS; prints tembra's id
+//   add-birthday NAME YYYY-MM-DD            a contact; prints tembra's id of its birthday
+//   show CALENDAR UID                       the UID's VEVENTs as the client library reads them
+#include <libebook/libebook.h>
+#include <libecal/libecal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "access/eds/glib_handles.h"
+#include "access/eds/identifiers.h"
+
+namespace tembra::eds {
+namespace {
+
+constexpr guint32 kNoWait = static_cast<guint32>(-1);
+
+[[noreturn]] void die(const std::string& message) {
+  std::cerr << "tembra-eds-fixture: " << message << "\n";
+  std::exit(1);
+}
+
+template <class Call>
+void check(const char* what, Call&& call) {
+  if (const auto error = failureOf(std::forward<Call>(call)))
+    die(std::string(what) + ": " + *error);
+}
+
+Ref<ESourceRegistry> openRegistry() {
+  Ref<ESourceRegistry> registry;
+  check("registry", [&](GError** error) {
+    registry.reset(e_source_registry_new_sync(nullptr, error));
+    return registry != nullptr;
+  });
+  return registry;
+}
+
+Ref<ECalClient> calendar(ESourceRegistry* registry, const std::string& uid) {
+  const Ref<ESource> source(e_source_registry_ref_source(registry, uid.c_str()));
+  if (!source)
+    die("no calendar " + uid);
+  Ref<ECalClient> client;
+  check("connect", [&](GError** error) {
+    client.reset(reinterpret_cast<ECalClient*>(e_cal_client_connect_sync(
+        source.get(), E_CAL_CLIENT_SOURCE_TYPE_EVENTS, kNoWait, nullptr, error)));
+    return client != nullptr;
+  });
+  return client;
+}
+
+Ref<EBookClient> addressBook(ESourceRegistry* registry) {
+  const Ref<ESource> source(e_source_registry_ref_builtin_address_book(registry));
+  Ref<EBookClient> client;
+  check("address book", [&](GError** error) {
+    client.reset(reinterpret_cast<EBookClient*>(
+        e_book_client_connect_sync(source.get(), kNoWait, nullptr, error)));
+    return client != nullptr;
+  });
+  return client;
+}
+
+std::vector<Ref<ICalComponent>> objects(ECalClient* client, const char* sexp) {
+  GSList* found = nullptr;
+  check("query", [&](GError** error) {
+    return e_cal_client_get_object_list_sync(client, sexp, &found, nullptr, error);
+  });
+  return takeAll<ICalComponent>(found);
+}
+
+// The Birthdays calendar follows the address book on its own time.
+template <class Done>
+void waitFor(const char* what, Done&& done) {
+  for (int tries = 0; tries < 200; ++tries) {
+    if (done())
+      return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  die(std::string("timed out waiting for ") + what);
+}
+
+void reset(ESourceRegistry* registry) {
+  for (const Ref<ESource>& source :
+       takeAll<ESource>(e_source_registry_list_sources(registry, nullptr))) {
+    if (e_source_get_removable(source.get()))
+      check("remove calendar",
+            [&](GError** error) { return e_source_remove_sync(source.get(), nullptr, error); });
+  }
+  const Ref<ECalClient> personal = calendar(registry, "system-calendar");
+  // A series' instances come with its master: removing it once removes them all.
+  for (const Ref<ICalComponent>& event : objects(personal.get(), "#t")) {
+    failureOf([&](GError** error) {
+      return e_cal_client_remove_object_sync(personal.get(), i_cal_component_get_uid(event.get()),
+                                             nullptr, E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE,
+                                             nullptr, error);
+    });
+  }
+  const Ref<EBookClient> book = addressBook(registry);
+  GSList* uids = nullptr;
+  check("contacts", [&](GError** error) {
+    return e_book_client_get_contacts_uids_sync(
+        book.get(), "(contains \"x-evolution-any-field\" \"\")", &uids, nullptr, error);
+  });
+  if (uids) {
+    check("remove contacts", [&](GError** error) {
+      return e_book_client_remove_contacts_sync(book.get(), uids, E_BOOK_OPERATION_FLAG_NONE,
+                                                nullptr, error);
+    });
+    g_slist_free_full(uids, g_free);
+  }
+  const Ref<ECalClient> birthdays = calendar(registry, "birthdays");
+  waitFor("an empty Birthdays calendar", [&] { return objects(birthdays.get(), "#t").empty(); });
+}
+
+std::string addCalendar(ESourceRegistry* registry, const std::string& title,
+                        const std::string& account, const std::string& color) {
+  const auto newSource = [] {
+    Ref<ESource> source;
+    check("new source", [&](GError** error) {
+      source.reset(e_source_new(nullptr, nullptr, error));
+      return source != nullptr;
+    });
+    return source;
+  };
+  std::string parent;
+  if (!account.empty()) {
+    const Ref<ESource> group = newSource();
+    e_source_set_display_name(group.get(), account.c_str());
+    check("add account", [&](GError** error) {
+      return e_source_registry_commit_source_sync(registry, group.get(), nullptr, error);
+    });
+    parent = e_source_get_uid(group.get());
+  }
+  const Ref<ESource> source = newSource();
+  e_source_set_display_name(source.get(), title.c_str());
+  e_source_set_parent(source.get(), parent.empty() ? nullptr : parent.c_str());
+  auto* extension = e_source_get_extension(source.get(), E_SOURCE_EXTENSION_CALENDAR);
+  e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
+  if (!color.empty())
+    e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension), color.c_str());
+  check("add calendar", [&](GError** error) {
+    return e_source_registry_commit_source_sync(registry, source.get(), nullptr, error);
+  });
+  return e_source_get_uid(source.get());
+}
+
+std::string import(ESourceRegistry* registry, const std::string& calendarUid,
+                   const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const Ref<ICalComponent> top(i_cal_component_new_from_string(text.str().c_str()));
+  if (!top)
+    die("unreadable " + file);
+  const Ref<ECalClient> client = calendar(registry, calendarUid);
+  std::vector<Ref<ICalComponent>> instances;
+  std::string uid;
+  for (Ref<ICalComponent> child(
+           i_cal_component_get_first_component(top.get(), I_CAL_ANY_COMPONENT));
+       child; child.reset(i_cal_component_get_next_component(top.get(), I_CAL_ANY_COMPONENT))) {
+    if (i_cal_component_isa(child.get()) == I_CAL_VTIMEZONE_COMPONENT) {
+      const Ref<ICalTimezone> zone(i_cal_timezone_new());
+      const Ref<ICalComponent> definition(i_cal_component_clone(child.get()));
+      i_cal_timezone_set_component(zone.get(), definition.get());
+      // The zone owns the definition now; its wrapper must not free it as well.
+      i_cal_object_set_owner(I_CAL_OBJECT(definition.get()), G_OBJECT(zone.get()));
+      check("add zone", [&](GError** error) {
+        return e_cal_client_add_timezone_sync(client.get(), zone.get(), nullptr, error);
+      });
+    } else if (i_cal_component_isa(child.get()) == I_CAL_VEVENT_COMPONENT) {
+      if (e_cal_util_component_is_instance(child.get())) {
+        instances.push_back(Ref<ICalComponent>(i_cal_component_clone(child.get())));
+        continue;
+      }
+      uid = i_cal_component_get_uid(child.get());
+      check("create", [&](GError** error) {
+        return e_cal_client_create_object_sync(client.get(), child.get(), E_CAL_OPERATION_FLAG_NONE,
+                                               nullptr, nullptr, error);
+      });
+    }
+  }
+  for (const Ref<ICalComponent>& instance : instances) {
+    check("detach", [&](GError** error) {
+      return e_cal_client_modify_object_sync(client.get(), instance.get(), E_CAL_OBJ_MOD_THIS,
+                                             E_CAL_OPERATION_FLAG_NONE, nullptr, error);
+    });
+  }
+  return eventIdentifier({calendarUid, uid});
+}
+
+std::string addBirthday(ESourceRegistry* registry, const std::string& name,
+                        const std::string& day) {
+  const Ref<EBookClient> book = addressBook(registry);
+  const std::string card =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nBDAY:" + day + "\r\nEND:VCARD\r\n";
+  const Ref<EContact> contact(e_contact_new_from_vcard(card.c_str()));
+  gchar* added = nullptr;
+  check("add contact", [&](GError** error) {
+    return e_book_client_add_contact_sync(book.get(), contact.get(), E_BOOK_OPERATION_FLAG_NONE,
+                                          &added, nullptr, error);
+  });
+  const Text contactUid(added);
+  const Ref<ECalClient> birthdays = calendar(registry, "birthdays");
+  std::string uid;
+  waitFor("the birthday", [&] {
+    for (const Ref<ICalComponent>& event : objects(birthdays.get(), "#t")) {
+      const std::string found = i_cal_component_get_uid(event.get());
+      if (found.find(contactUid.get()) != std::string::npos)
+        uid = found;
+    }
+    return !uid.empty();
+  });
+  return eventIdentifier({"birthdays", uid});
+}
+
+void show(ESourceRegistry* registry, const std::string& calendarUid, const std::string& uid) {
+  const Ref<ECalClient> client = calendar(registry, calendarUid);
+  GSList* found = nullptr;
+  check("objects", [&](GError** error) {
+    return e_cal_client_get_objects_for_uid_sync(client.get(), uid.c_str(), &found, nullptr, error);
+  });
+  for (const Ref<ECalComponent>& component : takeAll<ECalComponent>(found)) {
+    const Text text(e_cal_component_get_as_string(component.get()));
+    std::cout << text.get();
+  }
+}
+
+std::string option(const std::vector<std::string>& args, const std::string& name) {
+  for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == name)
+      return args[i + 1];
+  }
+  return "";
+}
+
+}  // namespace
+}  // namespace tembra::eds
+
+int main(int argc, char** argv) {
+  using namespace tembra::eds;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty())
+    die("usage: reset | add-calendar | import | add-birthday | show");
+  const Ref<ESourceRegistry> registry = openRegistry();
+  const std::string& command = args[0];
+  if (command == "reset") {
+    reset(registry.get());
+  } else if (command == "add-calendar") {
+    std::cout << addCalendar(registry.get(), option(args, "--title"), option(args, "--source"),
+                             option(args, "--color"))
+              << "\n";
+  } else if (command == "import" && args.size() == 3) {
+    std::cout << import(registry.get(), args[1], args[2]) << "\n";
+  } else if (command == "add-birthday" && args.size() == 3) {
+    std::cout << addBirthday(registry.get(), args[1], args[2]) << "\n";
+  } else if (command == "show" && args.size() == 3) {
+    show(registry.get(), args[1], args[2]);
+  } else {
+    die("unknown command " + command);
+  }
+  return 0;
+}
