@@ -128,6 +128,35 @@ TEST_P(EdsStore, CalendarsComeInTheRegistrysOrderWithTheirAccountsAndColours) {
           work + "\",\"source\":\"Acme\",\"title\":\"Work\"}]\n");
 }
 
+// Regression: EDS dropped the DTSTART of an event after the year 3000 as it saved it, so that the
+// event could be neither read nor listed; and a window reaching past the years iCalendar writes
+// listed nothing at all.
+TEST_P(EdsStore, FarDatesAreKeptOrRefusedNeverLost) {
+  const struct {
+    const char* start;
+    int status;
+  } rows[] = {{"0002-01-01T00:00:00Z", 0},  {"1900-06-01T10:00:00Z", 0},
+              {"3000-06-01T00:00:00Z", 0},  {"3000-12-31T12:00:00Z", 64},
+              {"3001-01-01T00:00:00Z", 64}, {"9999-06-01T00:00:00Z", 64},
+              {"0001-01-01T00:00:00Z", 64}};
+  std::vector<std::string> kept;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.start);
+    const ProcessResult created =
+        store->tembra({"create", "--input", json{{"start", row.start}}.dump()});
+    ASSERT_EQ(created.status, row.status) << created.out;
+    if (row.status == 0) {
+      kept.push_back(std::string(row.start).substr(0, 19) + ".000Z");
+      EXPECT_EQ(ok({"get", "--id", json::parse(created.out)["id"]})["start"], kept.back());
+    }
+  }
+  std::vector<std::string> listed;
+  for (const json& event :
+       ok({"list", "--from", "-0001-01-01T00:00:00Z", "--to", "+10000-01-01T00:00:00Z"}))
+    listed.push_back(event["start"]);
+  EXPECT_EQ(listed, kept);
+}
+
 // Without a session bus nothing can be reached, and nothing the user could allow would change it.
 TEST_P(EdsStore, WithoutABusAccessIsRestricted) {
   const std::map<std::string, std::string> noBus{

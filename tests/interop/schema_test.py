@@ -3,6 +3,7 @@ outcomes over a local store, its document is checked against the schema the READ
 and the README's table of schemas and exit statuses is checked against the outcomes seen."""
 
 import json
+import os
 import re
 import unittest
 
@@ -174,6 +175,16 @@ class SchemaTest(unittest.TestCase):
             ("delete without an identifier", ["delete"], 64),
         ]:
             self.check(name, args, status, None)
+
+        # A back-end the run cannot serve ends every command but status, which reports it.
+        os.environ["TEMBRA_BACKEND"] = "nope"
+        try:
+            self.check("status of an unknown back-end", ["status"], 0, "status.schema.json")
+            for command in ("calendars", "default-calendar", "resolve-calendar", "list", "get",
+                            "create", "update", "delete"):
+                self.check(f"{command} of an unknown back-end", [command], 64, None)
+        finally:
+            del os.environ["TEMBRA_BACKEND"]
 
         table = self.table
         for command, outcomes in self.seen.items():

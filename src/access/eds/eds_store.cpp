@@ -42,9 +42,12 @@ std::string newUid() {
   return uid.get();
 }
 
+// Times outside years 0001 to 9999 have no iCalendar text: a query with one would find nothing.
 std::string rangeQuery(Instant from, Instant to) {
-  return "(occur-in-time-range? (make-time \"" + timeText(utcTime(from + -kQueryMargin)) +
-         "\") (make-time \"" + timeText(utcTime(to + kQueryMargin)) + "\"))";
+  const Instant start = std::max(from + -kQueryMargin, kEarliest);
+  const Instant end = std::min(to + kQueryMargin, Instant{253402300799});  // 9999-12-31T23:59:59Z
+  return "(occur-in-time-range? (make-time \"" + timeText(utcTime(start)) + "\") (make-time \"" +
+         timeText(utcTime(end)) + "\"))";
 }
 
 std::string uidQuery(const std::vector<std::string>& uids) {

@@ -19,8 +19,9 @@ constexpr double kMargin = 2 * kDay;
 // The first occurrence is looked for in growing spans from the series' start: the generator works
 // out a whole span before it reports any of it, and nearly every series has it in the first.
 constexpr double kFirstSpan = 400 * kDay;
-constexpr Instant kEarliest{-62135596800};   // 0001-01-01T00:00:00Z
 constexpr Instant kEndOfTime{253402300800};  // 10000-01-01T00:00:00Z
+// EDS's file back-end drops a DTSTART after the year 3000 as it saves it.
+constexpr Instant kEndOfKeeping{32535216000};  // 3001-01-01T00:00:00Z
 
 bool overlaps(Instant start, Instant end, Instant from, Instant to) {
   return start < to && (end > from || (start == end && start >= from));
@@ -416,7 +417,7 @@ bool canHold(const Event& event) {
   // A day's margin on either side leaves room for the local zone and for all-day dates.
   const auto holds = [](Instant instant) {
     return instant.seconds >= kEarliest.seconds + kDay &&
-           instant.seconds < kEndOfTime.seconds - 2 * kDay;
+           instant.seconds < kEndOfKeeping.seconds - 2 * kDay;
   };
   if (!event.startDate || !holds(*event.startDate) || (event.endDate && !holds(*event.endDate)))
     return false;

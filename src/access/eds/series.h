@@ -17,6 +17,9 @@
 
 namespace tembra::eds {
 
+// The earliest instant EDS's dates reach: 0001-01-01T00:00:00Z.
+inline constexpr Instant kEarliest{-62135596800};
+
 // One occurrence of the series, or the one event of a series that does not repeat.
 struct Occurrence {
   ICalComponent* component = nullptr;  // the master or the detached instance it comes from
@@ -91,8 +94,9 @@ void writeEvent(ICalComponent* component, const Event& event, const std::optiona
 Ref<ICalComponent> newComponent(const std::string& uid, const Event& event, const Zones& zones,
                                 Instant now);
 
-// True when iCalendar text holds the event's dates and alarms so that they read back as saved:
-// years 0001 to 9999, relative alarms within an int of seconds.
+// True when EDS keeps the event's dates and alarms so that they read back as saved: from
+// 0001-01-02 to 3000-12-29 (a margin for the local zone and all-day dates inside the years 0001 to
+// 3000), relative alarms within an int of seconds.
 bool canHold(const Event& event);
 
 }  // namespace tembra::eds
