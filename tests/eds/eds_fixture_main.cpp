@@ -4,7 +4,7 @@
 //                                           the events of Personal, the contacts (and so the
 //                                           Birthdays calendar's events)
 //   add-calendar --title T [--source S] [--color #RRGGBB]   prints the calendar's UID
-//   import CALENDAR FILE.ics                the master is created, then each detached instance
+//   import CALENDAR FILE.ics                the masters are created, then each detached instance
 //                                           saved with E_CAL_OBJ_MOD_THIS; prints tembra's id
 //   add-birthday NAME YYYY-MM-DD            a contact; prints tembra's id of its birthday
 //   show CALENDAR UID                       the UID's VEVENTs as the client library reads them
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +28,11 @@ namespace tembra::eds {
 namespace {
 
 constexpr guint32 kNoWait = static_cast<guint32>(-1);
+
+// A list whose items belong to someone else.
+struct ListFree {
+  void operator()(GSList* list) const { g_slist_free(list); }
+};
 
 [[noreturn]] void die(const std::string& message) {
   std::cerr << "tembra-eds-fixture: " << message << "\n";
@@ -165,8 +171,8 @@ std::string import(ESourceRegistry* registry, const std::string& calendarUid,
   if (!top)
     die("unreadable " + file);
   const Ref<ECalClient> client = calendar(registry, calendarUid);
+  std::vector<Ref<ICalComponent>> masters;
   std::vector<Ref<ICalComponent>> instances;
-  std::string uid;
   for (Ref<ICalComponent> child(
            i_cal_component_get_first_component(top.get(), I_CAL_ANY_COMPONENT));
        child; child.reset(i_cal_component_get_next_component(top.get(), I_CAL_ANY_COMPONENT))) {
@@ -180,17 +186,21 @@ std::string import(ESourceRegistry* registry, const std::string& calendarUid,
         return e_cal_client_add_timezone_sync(client.get(), zone.get(), nullptr, error);
       });
     } else if (i_cal_component_isa(child.get()) == I_CAL_VEVENT_COMPONENT) {
-      if (e_cal_util_component_is_instance(child.get())) {
-        instances.push_back(Ref<ICalComponent>(i_cal_component_clone(child.get())));
-        continue;
-      }
-      uid = i_cal_component_get_uid(child.get());
-      check("create", [&](GError** error) {
-        return e_cal_client_create_object_sync(client.get(), child.get(), E_CAL_OPERATION_FLAG_NONE,
-                                               nullptr, nullptr, error);
-      });
+      auto& kind = e_cal_util_component_is_instance(child.get()) ? instances : masters;
+      kind.push_back(Ref<ICalComponent>(i_cal_component_clone(child.get())));
     }
   }
+  if (masters.empty())
+    die("no event in " + file);
+  const std::string uid = i_cal_component_get_uid(masters.back().get());
+  // The masters in one call, as an import of many events would make it.
+  std::unique_ptr<GSList, ListFree> list;
+  for (auto master = masters.rbegin(); master != masters.rend(); ++master)
+    list.reset(g_slist_prepend(list.release(), master->get()));
+  check("create", [&](GError** error) {
+    return e_cal_client_create_objects_sync(client.get(), list.get(), E_CAL_OPERATION_FLAG_NONE,
+                                            nullptr, nullptr, error);
+  });
   for (const Ref<ICalComponent>& instance : instances) {
     check("detach", [&](GError** error) {
       return e_cal_client_modify_object_sync(client.get(), instance.get(), E_CAL_OBJ_MOD_THIS,
