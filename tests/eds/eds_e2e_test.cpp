@@ -71,6 +71,29 @@ TEST_P(EdsStore, AChangedOccurrenceIsADetachedInstanceAndTheRestSurvives) {
   }
 }
 
+// Regression: after another client's change to one occurrence, made as GNOME's programs make it
+// (e_cal_util_construct_instance, then E_CAL_OBJ_MOD_THIS), the file back-end's time-range query
+// no longer returned the detached instance, so that the next list showed the old occurrence.
+TEST_P(EdsStore, ListAfterAnotherClientChangedAnOccurrenceLeavesItOut) {
+  const std::string id = store->import("system-calendar", kDataDir + "weekly_berlin.ics");
+  ASSERT_EQ(testing::runProgram(TEMBRA_EDS_FIXTURE_BINARY,
+                                {"change-occurrence", "system-calendar",
+                                 "weekly-berlin@example.com", "20240320T080000Z", "Elsewhere"},
+                                {{"TZ", store->zone}})
+                .status,
+            0);
+  const auto starts = [&](const char* from, const char* to) {
+    std::vector<std::string> found;
+    for (const json& event : ok({"list", "--from", from, "--to", to}))
+      found.push_back(event["start"]);
+    return found;
+  };
+  EXPECT_EQ(starts("2024-03-19T00:00:00Z", "2024-03-21T00:00:00Z"), std::vector<std::string>{});
+  EXPECT_EQ(starts("2024-03-01T00:00:00Z", "2024-05-01T00:00:00Z"),
+            (std::vector<std::string>{"2024-03-13T08:00:00.000Z", "2024-04-10T07:00:00.000Z",
+                                      "2024-04-17T07:00:00.000Z"}));
+}
+
 TEST_P(EdsStore, IdentifiersOfUidsWithSlashesGoBackIn) {
   const std::filesystem::path file = std::filesystem::temp_directory_path() /
                                      ("tembra-uid-" + std::to_string(::getpid()) + ".ics");

@@ -7,6 +7,11 @@
 //   import CALENDAR FILE.ics                the masters are created, then each detached instance
 //                                           saved with E_CAL_OBJ_MOD_THIS; prints tembra's id
 //   add-birthday NAME YYYY-MM-DD            a contact; prints tembra's id of its birthday
+//   change-occurrence CALENDAR UID RECURRENCE-ID TITLE
+//                                           the occurrence retitled as GNOME's programs change
+//                                           one: built with e_cal_util_construct_instance (it
+//                                           keeps the master's DTSTART and RRULE), then saved
+//                                           with E_CAL_OBJ_MOD_THIS
 //   show CALENDAR UID                       the UID's VEVENTs as the client library reads them
 #include <libebook/libebook.h>
 #include <libecal/libecal.h>
@@ -210,6 +215,26 @@ std::string import(ESourceRegistry* registry, const std::string& calendarUid,
   return eventIdentifier({calendarUid, uid});
 }
 
+void changeOccurrence(ESourceRegistry* registry, const std::string& calendarUid,
+                      const std::string& uid, const std::string& recurrenceId,
+                      const std::string& title) {
+  const Ref<ECalClient> client = calendar(registry, calendarUid);
+  ICalComponent* found = nullptr;
+  check("master", [&](GError** error) {
+    return e_cal_client_get_object_sync(client.get(), uid.c_str(), nullptr, &found, nullptr, error);
+  });
+  const Ref<ICalComponent> master(found);
+  const Ref<ICalTime> original(i_cal_time_new_from_string(recurrenceId.c_str()));
+  const Ref<ICalComponent> instance(e_cal_util_construct_instance(master.get(), original.get()));
+  if (!instance)
+    die("no occurrence at " + recurrenceId);
+  i_cal_component_set_summary(instance.get(), title.c_str());
+  check("change", [&](GError** error) {
+    return e_cal_client_modify_object_sync(client.get(), instance.get(), E_CAL_OBJ_MOD_THIS,
+                                           E_CAL_OPERATION_FLAG_NONE, nullptr, error);
+  });
+}
+
 std::string addBirthday(ESourceRegistry* registry, const std::string& name,
                         const std::string& day) {
   const Ref<EBookClient> book = addressBook(registry);
@@ -262,7 +287,7 @@ int main(int argc, char** argv) {
   using namespace tembra::eds;
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty())
-    die("usage: reset | add-calendar | import | add-birthday | show");
+    die("usage: reset | add-calendar | import | add-birthday | change-occurrence | show");
   const Ref<ESourceRegistry> registry = openRegistry();
   const std::string& command = args[0];
   if (command == "reset") {
@@ -275,6 +300,8 @@ int main(int argc, char** argv) {
     std::cout << import(registry.get(), args[1], args[2]) << "\n";
   } else if (command == "add-birthday" && args.size() == 3) {
     std::cout << addBirthday(registry.get(), args[1], args[2]) << "\n";
+  } else if (command == "change-occurrence" && args.size() == 5) {
+    changeOccurrence(registry.get(), args[1], args[2], args[3], args[4]);
   } else if (command == "show" && args.size() == 3) {
     show(registry.get(), args[1], args[2]);
   } else {
