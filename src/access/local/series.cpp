@@ -145,8 +145,10 @@ icalcomponent* newAlarm(const Alarm& alarm, const std::optional<std::string>& ti
   icalcomponent* component = icalcomponent_new(ICAL_VALARM_COMPONENT);
   icalcomponent_add_property(component, icalproperty_new_action(ICAL_ACTION_DISPLAY));
   icalcomponent_add_property(component, newTrigger(alarm));
-  // DISPLAY alarms must carry a DESCRIPTION.
-  const std::string text = title && !title->empty() ? ical::cleanText(*title) : "Reminder";
+  // DISPLAY alarms must carry a DESCRIPTION, and libical reads an empty one as an error.
+  std::string text = title ? ical::cleanText(*title) : std::string();
+  if (text.empty())
+    text = "Reminder";
   icalcomponent_add_property(component, icalproperty_new_description(text.c_str()));
   return component;
 }
@@ -511,6 +513,15 @@ Event Series::eventAt(const Occurrence& occurrence) const {
 
 namespace {
 
+// The instant in the form of `form`, or in UTC where that form cannot tell it: a wall-clock time
+// that the zone repeats when its clocks go back reads as the first of the two.
+TimeValue writtenTime(const TimeValue& form, Instant instant) {
+  TimeValue value = timeLike(form, instant);
+  if (instantOf(value).seconds != std::floor(instant.seconds))
+    return utcValue(instant);
+  return value;
+}
+
 // The DTSTART and DTEND an event is written with: local dates for an all-day event, else the
 // times in the form of `form` (its zone).
 std::pair<TimeValue, TimeValue> writtenSpan(const Event& event, const TimeValue& form,
@@ -518,7 +529,7 @@ std::pair<TimeValue, TimeValue> writtenSpan(const Event& event, const TimeValue&
   const Instant start = event.startDate.value_or(now);
   const Instant end = std::max(event.endDate.value_or(start), start);
   if (!event.isAllDay)
-    return {timeLike(form, start), timeLike(form, end)};
+    return {writtenTime(form, start), writtenTime(form, end)};
   const icaltimetype firstDay = localDate(start);
   icaltimetype endDay = localDate(end);
   // An end at midnight closes the day before it; any other end includes its own day.
@@ -567,7 +578,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
     target = occurrence->component;
     if (repeats() && !occurrence->detached) {
       // The first change to one occurrence makes an override of it, keyed by its original start.
-      target = icalcomponent_new_clone(master_);
+      target = ical::copy(master_);
       for (const icalproperty_kind kind :
            {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY,
             ICAL_RECURRENCEID_PROPERTY}) {
