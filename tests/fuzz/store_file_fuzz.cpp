@@ -5,7 +5,7 @@
 //
 // Checked beyond "no crash": the records are one well-formed UTF-8 JSON document with the record
 // keys; every occurrence overlaps its window, in order of start; every file tembra writes parses
-// with libical without errors and reads back as the event that was saved.
+// with libical without errors and reads back as the event that was saved, with the UID it had.
 //
 // Local times are read in $TZ, fixed for the process (America/New_York unless set).
 #include <stdlib.h>
@@ -261,7 +261,10 @@ void checkUpdate(std::string_view text, const Event& event) {
   const Series read = writtenAndRead(*series);
   const std::optional<Occurrence> again = occurrenceOf(read, series->eventAt(*saved));
   require(again.has_value());
-  requireSame(expected, read.eventAt(*again));
+  const Event back = read.eventAt(*again);
+  requireSame(expected, back);
+  // The file is still the same event to a host that syncs it.
+  require(back.calendarItemExternalIdentifier == stored.calendarItemExternalIdentifier);
   checkRecords({eventFrom(read, *again, kId, kCalendar)});
 }
 

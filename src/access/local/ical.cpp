@@ -170,6 +170,11 @@ std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind
   return repairUtf8(asLibicalKeeps(content));
 }
 
+std::string uid(icalcomponent* event) {
+  const char* uid = icalcomponent_get_uid(event);
+  return uid ? asLibicalKeeps(uid) : std::string();
+}
+
 void removeAll(icalcomponent* component, icalproperty_kind kind) {
   for (icalproperty* property : properties(component, kind)) {
     icalcomponent_remove_property(component, property);

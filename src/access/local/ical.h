@@ -59,6 +59,10 @@ std::optional<std::string> parameterText(icalproperty* property, icalparameter_k
 // (libical does not write them), nor blanks at either end (libical's parser drops them).
 std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind);
 
+// The event's UID as it reads after the store saves the file, as text() reads a text; empty when
+// it has none. Not repaired to UTF-8: it is matched as it stands.
+std::string uid(icalcomponent* event);
+
 // Replaces every property of the kind with one holding `value`, or removes them when absent or
 // empty. Control characters other than tab and line feed are dropped, and CR LF or a lone CR
 // becomes a line feed, since iCalendar text cannot carry them; blanks at either end are dropped,

@@ -173,8 +173,8 @@ std::optional<Series> Series::parse(std::string_view text) {
   series.times_ = std::make_unique<TimeReader>(calendar.get());
   const TimeReader& reader = *series.times_;
   for (icalcomponent* event : ical::children(calendar.get(), ICAL_VEVENT_COMPONENT)) {
-    const char* uid = icalcomponent_get_uid(event);
-    const std::string eventUid = uid ? uid : "";
+    // Read as it will be written, so that saving the file keeps the event's identity.
+    const std::string eventUid = ical::uid(event);
     if (series.master_ || !series.overrides_.empty()) {
       if (eventUid != series.uid_)
         return std::nullopt;

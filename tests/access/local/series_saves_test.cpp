@@ -55,6 +55,9 @@ TEST_P(SeriesSavesTest, ReadsBackAsSaved) {
   EXPECT_EQ(back.startDate, event.startDate);
   EXPECT_EQ(back.endDate, event.endDate);
   EXPECT_EQ(back.alarms, event.alarms);
+  if (!row.asNew) {
+    EXPECT_EQ(back.calendarItemExternalIdentifier, event.calendarItemExternalIdentifier);
+  }
 }
 
 const auto retitle = [](Event& event) { event.title = "Changed"; };
@@ -71,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
         // 01:30 on 3 November comes twice in New York; written so, it read as the first.
         Save{"override_end_in_repeated_hour", false, retitle},
         // An alarm of a title of control characters only had an empty DESCRIPTION.
-        Save{"alarm_of_blank_title", true, [](Event&) {}}),
+        Save{"alarm_of_blank_title", true, [](Event&) {}},
+        // The UID kept its carriage return when read, which libical does not write either.
+        Save{"uid_with_carriage_return", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace
