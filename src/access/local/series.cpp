@@ -158,6 +158,23 @@ void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) 
   icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
 }
 
+// Removes the stamps that hold a date alone: libical reads one, but writes it with VALUE=DATE,
+// which it then refuses for these properties, so that a saved file would no longer be read.
+void dropDateStamps(icalcomponent* calendar) {
+  for (icalcomponent* event : ical::children(calendar, ICAL_VEVENT_COMPONENT)) {
+    for (const icalproperty_kind kind :
+         {ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY, ICAL_LASTMODIFIED_PROPERTY}) {
+      for (icalproperty* property : ical::properties(event, kind)) {
+        const icalvalue* value = icalproperty_get_value(property);
+        if (value && icaltime_is_date(icalvalue_get_datetime(value))) {
+          icalcomponent_remove_property(event, property);
+          icalproperty_free(property);
+        }
+      }
+    }
+  }
+}
+
 void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
   ical::removeAll(component, kind);
   icalcomponent_add_property(component, timeProperty(kind, value));
@@ -570,6 +587,8 @@ std::optional<Occurrence> Series::apply(const Event& event,
                              : utcValue(event.startDate.value_or(now));
   if (!holds(event, form, now))
     return std::nullopt;
+  // Before an override is copied from the series, which would carry the stamp along.
+  dropDateStamps(calendar_.get());
 
   icalcomponent* target = master_;
   std::optional<Event> stored;

@@ -76,7 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
         // An alarm of a title of control characters only had an empty DESCRIPTION.
         Save{"alarm_of_blank_title", true, [](Event&) {}},
         // The UID kept its carriage return when read, which libical does not write either.
-        Save{"uid_with_carriage_return", false, retitle}),
+        Save{"uid_with_carriage_return", false, retitle},
+        // A second DTSTAMP of a date alone was written with VALUE=DATE, which libical refuses.
+        Save{"date_stamp_written_as_refused_value", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace
