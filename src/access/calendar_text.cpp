@@ -48,7 +48,16 @@ std::string cleanText(std::string_view value) {
         clean += static_cast<char>(c);
     }
   }
-  return clean;
+  return std::string(withoutEdgeBlanks(clean));
+}
+
+std::string_view withoutEdgeBlanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
+  return text;
 }
 
 }  // namespace tembra

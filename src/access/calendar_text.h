@@ -14,7 +14,12 @@ namespace tembra {
 std::optional<std::vector<double>> parseColor(std::string_view text);
 
 // The text without the control characters iCalendar cannot carry (all but tab and line feed);
-// CR LF and a lone CR become a line feed.
+// CR LF and a lone CR become a line feed. Blanks at either end are dropped, since libical's parser
+// does not read them back.
 std::string cleanText(std::string_view value);
+
+// The text without the blanks (space, tab, vertical tab) that libical's parser takes off both ends
+// of a value.
+std::string_view withoutEdgeBlanks(std::string_view text);
 
 }  // namespace tembra

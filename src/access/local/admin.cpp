@@ -297,8 +297,7 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
     std::unordered_map<std::string, std::size_t> slots;  // UID to its place in byUid
     std::vector<std::pair<std::string, std::vector<icalcomponent*>>> byUid;
     for (icalcomponent* event : ical::children(source.get(), ICAL_VEVENT_COMPONENT)) {
-      const char* uid = icalcomponent_get_uid(event);
-      std::string key = uid && *uid ? uid : "";
+      std::string key = ical::uid(event);
       if (key.empty()) {
         key = newUuid();
         icalcomponent_set_uid(event, key.c_str());

@@ -26,6 +26,14 @@ bool startsWithName(std::string_view line, std::string_view keyword) {
   return true;
 }
 
+// The text as it reads after libical has written and read it again: its writer leaves out
+// backspaces, form feeds and carriage returns, its parser takes blanks off both ends.
+std::string asLibicalKeeps(std::string_view content) {
+  std::string kept(content);
+  std::erase_if(kept, [](char c) { return c == '\b' || c == '\f' || c == '\r'; });
+  return std::string(withoutEdgeBlanks(kept));
+}
+
 }  // namespace
 
 bool nestsWithin(std::string_view text, int limit) {
@@ -95,6 +103,11 @@ std::string serialize(icalproperty* property) {
   return text ? std::string(text.get()) : std::string();
 }
 
+icalcomponent* copy(icalcomponent* component) {
+  icalcomponent* copied = icalcomponent_new_from_string(serialize(component).c_str());
+  return copied ? copied : icalcomponent_new_clone(component);
+}
+
 std::vector<icalcomponent*> children(icalcomponent* parent, icalcomponent_kind kind) {
   std::vector<icalcomponent*> found;
   for (icalcomponent* child = icalcomponent_get_first_component(parent, kind); child;
@@ -141,7 +154,12 @@ std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind
   const char* content = icalvalue_get_text(value);
   if (!content)
     return std::nullopt;
-  return repairUtf8(content);
+  return repairUtf8(asLibicalKeeps(content));
+}
+
+std::string uid(icalcomponent* event) {
+  const char* uid = icalcomponent_get_uid(event);
+  return uid ? asLibicalKeeps(uid) : std::string();
 }
 
 void removeAll(icalcomponent* component, icalproperty_kind kind) {

@@ -42,6 +42,10 @@ bool hasParseErrors(icalcomponent* component);
 std::string serialize(icalcomponent* component);
 std::string serialize(icalproperty* property);
 
+// A copy of the component, made through its text: libical's own clone empties a property of an
+// enumerated kind whose value it does not know (STATUS:X-DRAFT), which then no longer parses.
+icalcomponent* copy(icalcomponent* component);
+
 // The component and every component inside it, at any depth; a loop, not a recursion.
 std::vector<icalcomponent*> descendants(icalcomponent* component);
 
@@ -52,12 +56,19 @@ std::vector<icalproperty*> properties(icalcomponent* component, icalproperty_kin
 // A parameter's text, e.g. TZID; absent when the property has none.
 std::optional<std::string> parameterText(icalproperty* property, icalparameter_kind kind);
 
-// Text of a TEXT-valued property (SUMMARY, DESCRIPTION, ...), unescaped, repaired to UTF-8.
+// Text of a TEXT-valued property (SUMMARY, DESCRIPTION, ...), unescaped, repaired to UTF-8, and as
+// it reads after the store saves the file: without backspaces, form feeds and carriage returns
+// (libical does not write them), nor blanks at either end (libical's parser drops them).
 std::optional<std::string> text(icalcomponent* component, icalproperty_kind kind);
+
+// The event's UID as it reads after the store saves the file, as text() reads a text; empty when
+// it has none. Not repaired to UTF-8: it is matched as it stands.
+std::string uid(icalcomponent* event);
 
 // Replaces every property of the kind with one holding `value`, or removes them when absent or
 // empty. Control characters other than tab and line feed are dropped, and CR LF or a lone CR
-// becomes a line feed, since iCalendar text cannot carry them.
+// becomes a line feed, since iCalendar text cannot carry them; blanks at either end are dropped,
+// since libical does not read them.
 void setText(icalcomponent* component, icalproperty_kind kind,
              const std::optional<std::string>& value);
 

@@ -145,8 +145,10 @@ icalcomponent* newAlarm(const Alarm& alarm, const std::optional<std::string>& ti
   icalcomponent* component = icalcomponent_new(ICAL_VALARM_COMPONENT);
   icalcomponent_add_property(component, icalproperty_new_action(ICAL_ACTION_DISPLAY));
   icalcomponent_add_property(component, newTrigger(alarm));
-  // DISPLAY alarms must carry a DESCRIPTION.
-  const std::string text = title && !title->empty() ? ical::cleanText(*title) : "Reminder";
+  // DISPLAY alarms must carry a DESCRIPTION, and libical reads an empty one as an error.
+  std::string text = title ? ical::cleanText(*title) : std::string();
+  if (text.empty())
+    text = "Reminder";
   icalcomponent_add_property(component, icalproperty_new_description(text.c_str()));
   return component;
 }
@@ -154,6 +156,23 @@ icalcomponent* newAlarm(const Alarm& alarm, const std::optional<std::string>& ti
 void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) {
   ical::removeAll(component, kind);
   icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
+}
+
+// Removes the stamps that hold a date alone: libical reads one, but writes it with VALUE=DATE,
+// which it then refuses for these properties, so that a saved file would no longer be read.
+void dropDateStamps(icalcomponent* calendar) {
+  for (icalcomponent* event : ical::children(calendar, ICAL_VEVENT_COMPONENT)) {
+    for (const icalproperty_kind kind :
+         {ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY, ICAL_LASTMODIFIED_PROPERTY}) {
+      for (icalproperty* property : ical::properties(event, kind)) {
+        const icalvalue* value = icalproperty_get_value(property);
+        if (value && icaltime_is_date(icalvalue_get_datetime(value))) {
+          icalcomponent_remove_property(event, property);
+          icalproperty_free(property);
+        }
+      }
+    }
+  }
 }
 
 void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
@@ -171,8 +190,8 @@ std::optional<Series> Series::parse(std::string_view text) {
   series.times_ = std::make_unique<TimeReader>(calendar.get());
   const TimeReader& reader = *series.times_;
   for (icalcomponent* event : ical::children(calendar.get(), ICAL_VEVENT_COMPONENT)) {
-    const char* uid = icalcomponent_get_uid(event);
-    const std::string eventUid = uid ? uid : "";
+    // Read as it will be written, so that saving the file keeps the event's identity.
+    const std::string eventUid = ical::uid(event);
     if (series.master_ || !series.overrides_.empty()) {
       if (eventUid != series.uid_)
         return std::nullopt;
@@ -511,6 +530,15 @@ Event Series::eventAt(const Occurrence& occurrence) const {
 
 namespace {
 
+// The instant in the form of `form`, or in UTC where that form cannot tell it: a wall-clock time
+// that the zone repeats when its clocks go back reads as the first of the two.
+TimeValue writtenTime(const TimeValue& form, Instant instant) {
+  TimeValue value = timeLike(form, instant);
+  if (instantOf(value).seconds != std::floor(instant.seconds))
+    return utcValue(instant);
+  return value;
+}
+
 // The DTSTART and DTEND an event is written with: local dates for an all-day event, else the
 // times in the form of `form` (its zone).
 std::pair<TimeValue, TimeValue> writtenSpan(const Event& event, const TimeValue& form,
@@ -518,7 +546,7 @@ std::pair<TimeValue, TimeValue> writtenSpan(const Event& event, const TimeValue&
   const Instant start = event.startDate.value_or(now);
   const Instant end = std::max(event.endDate.value_or(start), start);
   if (!event.isAllDay)
-    return {timeLike(form, start), timeLike(form, end)};
+    return {writtenTime(form, start), writtenTime(form, end)};
   const icaltimetype firstDay = localDate(start);
   icaltimetype endDay = localDate(end);
   // An end at midnight closes the day before it; any other end includes its own day.
@@ -559,6 +587,8 @@ std::optional<Occurrence> Series::apply(const Event& event,
                              : utcValue(event.startDate.value_or(now));
   if (!holds(event, form, now))
     return std::nullopt;
+  // Before an override is copied from the series, which would carry the stamp along.
+  dropDateStamps(calendar_.get());
 
   icalcomponent* target = master_;
   std::optional<Event> stored;
@@ -567,7 +597,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
     target = occurrence->component;
     if (repeats() && !occurrence->detached) {
       // The first change to one occurrence makes an override of it, keyed by its original start.
-      target = icalcomponent_new_clone(master_);
+      target = ical::copy(master_);
       for (const icalproperty_kind kind :
            {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY,
             ICAL_RECURRENCEID_PROPERTY}) {
