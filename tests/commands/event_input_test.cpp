@@ -1,12 +1,11 @@
 // The event input object: reading its text, the value rules, and replacing alarms from records.
 #include "commands/event_input.h"
+#include "support/formatters.h"
 
 #include <gtest/gtest.h>
 
 namespace tembra {
 namespace {
-
-const Formatters kFormatters;
 
 // ---- Reading the text ----
 

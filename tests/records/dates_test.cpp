@@ -1,5 +1,6 @@
 // Date text and epoch milliseconds.
 #include "records/dates.h"
+#include "support/formatters.h"
 
 #include <cmath>
 #include <cstdio>
@@ -10,8 +11,6 @@
 
 namespace tembra {
 namespace {
-
-const Formatters kFormatters;
 
 struct ParseCase {
   const char* name;

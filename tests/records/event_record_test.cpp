@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "cli/output.h"
+#include "support/formatters.h"
 
 namespace tembra {
 namespace {
 
-const Formatters kFormatters;
 const Instant kStart{1714555800};  // 2024-05-01T09:30:00Z
 
 Event oneTimeEvent() {

@@ -7,11 +7,10 @@
 
 #include "records/event_record.h"
 #include "records/utf8.h"
+#include "support/formatters.h"
 
 namespace tembra {
 namespace {
-
-const Formatters kFormatters;
 
 std::vector<Event> variedEvents() {
   Event full;

@@ -16,13 +16,12 @@
 #include "access/local/ical.h"
 #include "records/dates.h"
 #include "support/black_box.h"
+#include "support/formatters.h"
 
 namespace tembra::local {
 namespace {
 
 using tembra::testing::TempStore;
-
-const Formatters kFormatters;
 
 Instant at(const char* text) {
   return *parseDate(kFormatters, text);

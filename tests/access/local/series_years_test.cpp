@@ -7,11 +7,10 @@
 
 #include "records/dates.h"
 #include "support/black_box.h"
+#include "support/formatters.h"
 
 namespace tembra::local {
 namespace {
-
-const Formatters kFormatters;
 
 Instant at(const std::string& text) {
   return *parseDate(kFormatters, text);

@@ -21,6 +21,7 @@
 #include "cli/entry/entry.h"
 #include "records/dates.h"
 #include "support/black_box.h"
+#include "support/formatters.h"
 #include "support/in_process.h"
 
 namespace {
@@ -45,8 +46,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using tembra::testing::TempStore;
-
-const Formatters kFormatters;
 
 Instant at(const char* text) {
   return *parseDate(kFormatters, text);
