@@ -2,8 +2,9 @@
 # of the sanitized executable takes a few tenths of a second to start, which over some two thousand
 # tests was half of the run. The suites over real stores run again in each further zone. The
 # instances over EDS ("*/eds") are left out: they run in EDS's sessions (eds.commands). Run after
-# each link of the executable, with TEST_EXECUTABLE, CTEST_FILE, ZONES (the first runs every suite)
-# and STORE_SUITES set; the file it writes is read by ctest.
+# each link of the executable, with TEST_EXECUTABLE, CTEST_FILE, ZONES (the first runs every suite),
+# STORE_SUITES and LONG_SUITES (started first, so that no long suite runs alone at the end) set; the
+# file it writes is read by ctest.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND "${TEST_EXECUTABLE}" --gtest_list_tests
   OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -37,6 +38,9 @@ foreach(line IN LISTS lines)
       "ENVIRONMENT [=[TEMBRA_TEST_ZONE=${zone}]=]")
     if(NOT zone STREQUAL first_zone)
       string(APPEND script " LABELS zones")
+    endif()
+    if(plain IN_LIST LONG_SUITES)
+      string(APPEND script " COST 100")
     endif()
     string(APPEND script ")\n")
   endforeach()
