@@ -9,11 +9,11 @@
 #include "access/local/ical.h"
 #include "access/local/series.h"
 #include "records/dates.h"
+#include "support/formatters.h"
 
 namespace tembra::local {
 namespace {
 
-const Formatters kFormatters;
 const std::filesystem::path kFixtures =
     std::filesystem::path(TEMBRA_SOURCE_DIR) / "tests/access/local/data/fuzz";
 
