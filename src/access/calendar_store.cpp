@@ -1,5 +1,7 @@
-// Windows of events in their two shapes.
+// Windows of events in their two shapes, and their order.
 #include "access/calendar_store.h"
+
+#include <algorithm>
 
 namespace tembra {
 
@@ -26,6 +28,16 @@ std::vector<Event> EventWindow::expanded() const {
     event.isDetached = occurrence.isDetached;
   }
   return all;
+}
+
+void sortInWindowOrder(std::vector<Event>& events) {
+  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+    if (a.startDate != b.startDate)
+      return a.startDate < b.startDate;
+    if (a.endDate != b.endDate)
+      return a.endDate < b.endDate;
+    return a.eventIdentifier < b.eventIdentifier;
+  });
 }
 
 }  // namespace tembra

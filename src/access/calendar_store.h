@@ -126,6 +126,10 @@ struct EventWindow {
   std::vector<Event> expanded() const;
 };
 
+// Events in the order the stores answer a window in: by start, then end, then identifier, each
+// tie kept in the order it came.
+void sortInWindowOrder(std::vector<Event>& events);
+
 using AccessCompletion = std::function<void(bool granted, std::optional<StoreError> error)>;
 
 // A window over the events of some calendars (all of them when the list is absent).

@@ -187,13 +187,7 @@ class EdsStore final : public CalendarStore {
         }
       }
     }
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-      if (a.startDate != b.startDate)
-        return a.startDate < b.startDate;
-      if (a.endDate != b.endDate)
-        return a.endDate < b.endDate;
-      return a.eventIdentifier < b.eventIdentifier;
-    });
+    sortInWindowOrder(events);
     return events;
   }
 
@@ -287,11 +281,7 @@ class EdsStore final : public CalendarStore {
     std::string uid = key.uid;
     if (series.repeats()) {
       uid = newUid();
-      while (ICalProperty* property =
-                 i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY)) {
-        i_cal_component_remove_property(component, property);
-        g_object_unref(property);
-      }
+      removeAll(component, I_CAL_RECURRENCEID_PROPERTY);
     } else if (!components(targetClient, uid).empty()) {
       uid = newUid();
     }

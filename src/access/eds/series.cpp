@@ -32,13 +32,6 @@ bool hasProperty(ICalComponent* component, ICalPropertyKind kind) {
   return property != nullptr;
 }
 
-void removeAll(ICalComponent* component, ICalPropertyKind kind) {
-  while (ICalProperty* property = i_cal_component_get_first_property(component, kind)) {
-    i_cal_component_remove_property(component, property);
-    g_object_unref(property);
-  }
-}
-
 std::optional<std::string> textOf(ICalComponent* component, ICalPropertyKind kind) {
   const char* text = nullptr;
   if (kind == I_CAL_SUMMARY_PROPERTY)
@@ -182,6 +175,13 @@ std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zon
 }
 
 }  // namespace
+
+void removeAll(ICalComponent* component, ICalPropertyKind kind) {
+  while (ICalProperty* property = i_cal_component_get_first_property(component, kind)) {
+    i_cal_component_remove_property(component, property);
+    g_object_unref(property);
+  }
+}
 
 std::optional<Series> Series::of(std::vector<Ref<ICalComponent>> components, Zones zones) {
   Series series(std::move(components), zones);

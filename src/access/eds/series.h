@@ -82,6 +82,9 @@ class Series {
   std::string uid_;
 };
 
+// Removes every property of the kind from the component.
+void removeAll(ICalComponent* component, ICalPropertyKind kind);
+
 // Writes the event's texts, dates, all-day flag and alarms into the component. Only what differs
 // from `stored` (the component's event as it stood) is rewritten, so that the rest keeps its form;
 // without `stored` every field is written. Dates keep the zone the component's DTSTART is written

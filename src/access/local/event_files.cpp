@@ -59,13 +59,7 @@ std::vector<Event> eventsInWindow(const std::filesystem::path& root,
       }
     }
   }
-  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
-    if (a.startDate != b.startDate)
-      return a.startDate < b.startDate;
-    if (a.endDate != b.endDate)
-      return a.endDate < b.endDate;
-    return a.eventIdentifier < b.eventIdentifier;
-  });
+  sortInWindowOrder(events);
   return events;
 }
 
