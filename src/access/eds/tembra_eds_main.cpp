@@ -4,6 +4,7 @@
 #include "cli/entry/entry.h"
 
 int main(int argc, char** argv) {
+  tembra::muteLibraryWarnings();
   tembra::StandardOutput output;
   return tembra::runTembra(std::vector<std::string>(argv, argv + argc), output,
                            tembra::eds::createEdsStore);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "access/status_command.h"
 #include "cli/messages.h"
@@ -85,6 +86,11 @@ int runWithoutStore(const std::vector<std::string>& args, Output& output,
     fail(output, problem, kExitUsage);
   emit(output, statusRecord(kNoStoreStatus));
   return kExitSuccess;
+}
+
+void muteLibraryWarnings() {
+  if (std::FILE* sink = std::fopen("/dev/null", "w"))
+    stderr = sink;
 }
 
 }  // namespace tembra

@@ -59,6 +59,13 @@ struct Hostile {
 const Hostile kHostile[] = {
     {"deep_nesting", [](const fs::path& root) { write(root / kBadId, deeplyNested(280'000)); },
      kBadId, 0},
+    {"end_before_begin",  // libical warns of it on stdio's stderr
+     [](const fs::path& root) {
+       write(root / kBadId,
+             "BEGIN:VCALENDAR\r\nEND:VTODO\r\nBEGIN:VEVENT\r\nUID:x\r\n"
+             "DTSTART:20250301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+     },
+     kBadId, 0},
     {"out_of_range_trigger",  // as tembra once wrote an alarm in year 10000
      [](const fs::path& root) {
        fs::copy_file(kHostileDir / "out_of_range_trigger.ics", root / kBadId);
@@ -75,9 +82,10 @@ const Hostile kHostile[] = {
 
 class HostileFiles : public ::testing::TestWithParam<Hostile> {
  protected:
-  // Ends within the limit with one JSON document and a line feed.
+  // Ends within the limit with one JSON document and a line feed, and nothing on stderr.
   static ProcessResult finishes(const ProcessResult& result) {
     EXPECT_LT(result.status, 128) << "killed or hung: " << result.out;
+    EXPECT_EQ(result.err, "");
     EXPECT_TRUE(result.out.ends_with("\n")) << result.out;
     EXPECT_FALSE(json::parse(result.out, nullptr, false).is_discarded()) << result.out;
     return result;
