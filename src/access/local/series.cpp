@@ -158,16 +158,17 @@ void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) 
   icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
 }
 
-// Removes the stamps that hold a date alone: libical reads one, but writes it with VALUE=DATE,
-// which it then refuses for these properties, so that a saved file would no longer be read.
+// Removes the stamps that hold a date alone, in any component of the file: libical reads one, but
+// writes it with VALUE=DATE, which it then refuses for these properties, so that a saved file would
+// no longer be read.
 void dropDateStamps(icalcomponent* calendar) {
-  for (icalcomponent* event : ical::children(calendar, ICAL_VEVENT_COMPONENT)) {
+  for (icalcomponent* component : ical::descendants(calendar)) {
     for (const icalproperty_kind kind :
          {ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY, ICAL_LASTMODIFIED_PROPERTY}) {
-      for (icalproperty* property : ical::properties(event, kind)) {
+      for (icalproperty* property : ical::properties(component, kind)) {
         const icalvalue* value = icalproperty_get_value(property);
         if (value && icaltime_is_date(icalvalue_get_datetime(value))) {
-          icalcomponent_remove_property(event, property);
+          icalcomponent_remove_property(component, property);
           icalproperty_free(property);
         }
       }

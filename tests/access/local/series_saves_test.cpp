@@ -78,7 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The UID kept its carriage return when read, which libical does not write either.
         Save{"uid_with_carriage_return", false, retitle},
         // A second DTSTAMP of a date alone was written with VALUE=DATE, which libical refuses.
-        Save{"date_stamp_written_as_refused_value", false, retitle}),
+        Save{"date_stamp_written_as_refused_value", false, retitle},
+        // So was one in a component nested in the event, carried into the override made of it.
+        Save{"date_stamp_in_nested_component", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace
