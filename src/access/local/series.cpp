@@ -176,6 +176,21 @@ void dropDateStamps(icalcomponent* calendar) {
   }
 }
 
+// Removes a RELATED parameter of an alarm's trigger that is neither START nor END, which is read
+// as START. libical writes its bytes that are not UTF-8 as blanks, and reads "END\xfc" so written
+// as END: the saved alarm would move to the event's end.
+void dropUnreadableRelated(icalcomponent* calendar) {
+  for (icalcomponent* component : ical::descendants(calendar)) {
+    for (icalproperty* trigger : ical::properties(component, ICAL_TRIGGER_PROPERTY)) {
+      icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+      if (related && icalparameter_get_related(related) != ICAL_RELATED_START &&
+          icalparameter_get_related(related) != ICAL_RELATED_END) {
+        icalproperty_remove_parameter_by_ref(trigger, related);
+      }
+    }
+  }
+}
+
 void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
   ical::removeAll(component, kind);
   icalcomponent_add_property(component, timeProperty(kind, value));
@@ -590,6 +605,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
     return std::nullopt;
   // Before an override is copied from the series, which would carry the stamp along.
   dropDateStamps(calendar_.get());
+  dropUnreadableRelated(calendar_.get());
 
   icalcomponent* target = master_;
   std::optional<Event> stored;

@@ -80,7 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A second DTSTAMP of a date alone was written with VALUE=DATE, which libical refuses.
         Save{"date_stamp_written_as_refused_value", false, retitle},
         // So was one in a component nested in the event, carried into the override made of it.
-        Save{"date_stamp_in_nested_component", false, retitle}),
+        Save{"date_stamp_in_nested_component", false, retitle},
+        // A trigger RELATED="END\xfc", read as START, was written as "END " and read as END.
+        Save{"alarm_related_end_with_invalid_byte", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace
