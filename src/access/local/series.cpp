@@ -183,10 +183,11 @@ void dropUnreadableRelated(icalcomponent* calendar) {
   for (icalcomponent* component : ical::descendants(calendar)) {
     for (icalproperty* trigger : ical::properties(component, ICAL_TRIGGER_PROPERTY)) {
       icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
-      if (related && icalparameter_get_related(related) != ICAL_RELATED_START &&
-          icalparameter_get_related(related) != ICAL_RELATED_END) {
+      if (!related)
+        continue;
+      const icalparameter_related value = icalparameter_get_related(related);
+      if (value != ICAL_RELATED_START && value != ICAL_RELATED_END)
         icalproperty_remove_parameter_by_ref(trigger, related);
-      }
     }
   }
 }

@@ -3,9 +3,9 @@
 #include "cli/entry/entry.h"
 
 int main(int argc, char** argv) {
-  tembra::muteLibraryWarnings();
   // Before anything else: a run over another back-end is that back-end's executable's from here.
   const std::optional<std::string> problem = tembra::handOverToChosenBackend(argv);
+  tembra::muteLibraryWarnings();
   tembra::StandardOutput output;
   std::vector<std::string> args(argv, argv + argc);
   if (problem)
