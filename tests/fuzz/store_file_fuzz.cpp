@@ -7,13 +7,16 @@
 // keys; every occurrence overlaps its window, in order of start; every file tembra writes parses
 // with libical without errors and reads back as the event that was saved, with the UID it had.
 //
-// Local times are read in $TZ, fixed for the process (America/New_York unless set).
+// Local times are read in $TZ, fixed for the process (America/New_York unless set). Besides
+// libFuzzer's own mutations, a component is now and then nested deeper in copies of another.
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +31,9 @@
 // The lowest stack address that code built with -fsanitize-coverage=stack-depth has reached since
 // libFuzzer reset it for this input.
 extern "C" thread_local std::uintptr_t __sancov_lowest_stack;
+
+// libFuzzer's own mutation of an input, in place.
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
 
 namespace tembra::local {
 namespace {
@@ -51,10 +57,10 @@ void require(bool condition) {
 // A file must not choose how deep the stack goes: libical builds, frees and writes components
 // recursively, and 280,000 nested components once overflowed the stack of every reader. Reading
 // a file may take a small part of the stack, so that such a fault shows at a depth the fuzzer
-// reaches. The stack is measured where tembra's own code (built with stack-depth coverage) runs;
-// libical's is not instrumented. Reading needs some 12 KB under the sanitizers; a recursion over
-// about 900 nested components exceeds 32 KB.
-constexpr std::uintptr_t kReadingStack = 32 * 1024;
+// reaches within its longest input. The stack is measured where tembra's own code (built with
+// stack-depth coverage) runs; libical's is not instrumented. Reading needs some 12 KB under the
+// sanitizers; a recursion of 28 bytes a level over about 450 nested components exceeds 18 KB.
+constexpr std::uintptr_t kReadingStack = 18 * 1024;
 
 // Checks, when it ends, the stack used within its scope.
 class StackBudget {
@@ -281,6 +287,65 @@ void checkCreate(const Event& event) {
   requireSame(asWritten(event, std::nullopt), read.eventAt(*again));
 }
 
+// The lines of a text, each with its line feed.
+std::vector<std::string_view> linesOf(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size() - 1);
+    lines.push_back(text.substr(at, end + 1 - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+// A component of a text: its BEGIN and END lines, and how many levels it nests, itself included.
+struct Nest {
+  std::size_t open, close, depth;
+};
+
+std::vector<Nest> componentsOf(const std::vector<std::string_view>& lines) {
+  std::vector<Nest> closed, open;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].starts_with("BEGIN:")) {
+      open.push_back({i, 0, 1});
+    } else if (lines[i].starts_with("END:") && !open.empty()) {
+      Nest nest = open.back();
+      open.pop_back();
+      nest.close = i;
+      if (!open.empty())
+        open.back().depth = std::max(open.back().depth, nest.depth + 1);
+      closed.push_back(nest);
+    }
+  }
+  return closed;
+}
+
+// The text with one of its components wrapped in copies of one of its components' BEGIN and END
+// lines, up to twice as many as the component nests, so that a few steps reach the depths that
+// byte mutations would take hours to build. Empty when there is no component or no room.
+std::string deepened(std::string_view text, std::size_t maxSize, std::minstd_rand& random) {
+  const std::vector<std::string_view> lines = linesOf(text);
+  const std::vector<Nest> components = componentsOf(lines);
+  if (components.empty() || text.size() >= maxSize)
+    return {};
+  const Nest& inner = components[random() % components.size()];
+  const Nest& wrapper = components[random() % components.size()];
+  const std::string_view begin = lines[wrapper.open], end = lines[wrapper.close];
+  const std::size_t room = (maxSize - text.size()) / (begin.size() + end.size());
+  if (room == 0)
+    return {};
+  const std::size_t copies = 1 + random() % std::min(room, 2 * inner.depth);
+  std::string deeper;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    for (std::size_t n = 0; i == inner.open && n < copies; ++n)
+      deeper += begin;
+    deeper += lines[i];
+    for (std::size_t n = 0; i == inner.close && n < copies; ++n)
+      deeper += end;
+  }
+  return deeper;
+}
+
 }  // namespace
 }  // namespace tembra::local
 
@@ -335,4 +400,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkCreate(farEvent);
   }
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t maxSize, unsigned int seed) {
+  std::minstd_rand random(seed);
+  if (random() % 8 == 0) {
+    const std::string deeper = tembra::local::deepened(
+        std::string_view(reinterpret_cast<const char*>(data), size), maxSize, random);
+    if (!deeper.empty()) {
+      std::memcpy(data, deeper.data(), deeper.size());
+      return deeper.size();
+    }
+  }
+  return LLVMFuzzerMutate(data, size, maxSize);
 }
