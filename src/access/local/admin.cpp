@@ -294,6 +294,7 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
       return std::string("the file is not iCalendar text");
     if (ical::hasParseErrors(source.get()))
       return std::string("the file has iCalendar errors");
+    ical::keepReadableOnceWritten(source.get());
     std::unordered_map<std::string, std::size_t> slots;  // UID to its place in byUid
     std::vector<std::pair<std::string, std::vector<icalcomponent*>>> byUid;
     for (icalcomponent* event : ical::children(source.get(), ICAL_VEVENT_COMPONENT)) {

@@ -2,6 +2,7 @@
 #include "access/local/ical.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "records/utf8.h"
@@ -32,6 +33,56 @@ std::string asLibicalKeeps(std::string_view content) {
   std::string kept(content);
   std::erase_if(kept, [](char c) { return c == '\b' || c == '\f' || c == '\r'; });
   return std::string(withoutEdgeBlanks(kept));
+}
+
+// Removes the stamps that hold a date alone, in any component of the file: libical reads one, but
+// writes it with VALUE=DATE, which it then refuses for these properties, so that a saved file would
+// no longer be read.
+void dropDateStamps(icalcomponent* calendar) {
+  for (icalcomponent* component : descendants(calendar)) {
+    for (const icalproperty_kind kind :
+         {ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY, ICAL_LASTMODIFIED_PROPERTY}) {
+      for (icalproperty* property : properties(component, kind)) {
+        const icalvalue* value = icalproperty_get_value(property);
+        if (value && icaltime_is_date(icalvalue_get_datetime(value))) {
+          icalcomponent_remove_property(component, property);
+          icalproperty_free(property);
+        }
+      }
+    }
+  }
+}
+
+// Removes a RELATED parameter of an alarm's trigger that is neither START nor END, which is read
+// as START. libical writes its bytes that are not UTF-8 as blanks, and reads "END\xfc" so written
+// as END: the saved alarm would move to the event's end.
+void dropUnreadableRelated(icalcomponent* calendar) {
+  for (icalcomponent* component : descendants(calendar)) {
+    for (icalproperty* trigger : properties(component, ICAL_TRIGGER_PROPERTY)) {
+      icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+      if (!related)
+        continue;
+      const icalparameter_related value = icalparameter_get_related(related);
+      if (value != ICAL_RELATED_START && value != ICAL_RELATED_END)
+        icalproperty_remove_parameter_by_ref(trigger, related);
+    }
+  }
+}
+
+// Writes a trigger of a day alone as that day's first moment, the time it is read as. libical
+// would write it as VALUE=DATE, which it refuses for a trigger: the file would no longer be read.
+void dayTriggersAsMidnight(icalcomponent* calendar) {
+  for (icalcomponent* component : descendants(calendar)) {
+    for (icalproperty* trigger : properties(component, ICAL_TRIGGER_PROPERTY)) {
+      const std::optional<icaltimetype> day = triggerDay(trigger);
+      if (!day)
+        continue;
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d%02d%02dT000000", day->year, day->month, day->day);
+      if (icalvalue* midnight = icalvalue_new_from_string(ICAL_DATETIME_VALUE, text))
+        icalproperty_set_value(trigger, midnight);
+    }
+  }
 }
 
 }  // namespace
@@ -180,6 +231,19 @@ void setText(icalcomponent* component, icalproperty_kind kind,
   icalproperty* property = icalproperty_new(kind);
   icalproperty_set_value(property, icalvalue_new_text(clean.c_str()));
   icalcomponent_add_property(component, property);
+}
+
+std::optional<icaltimetype> triggerDay(icalproperty* trigger) {
+  const icalvalue* value = icalproperty_get_value(trigger);
+  if (!value || icalvalue_isa(value) != ICAL_DATE_VALUE)
+    return std::nullopt;
+  return icalvalue_get_date(value);
+}
+
+void keepReadableOnceWritten(icalcomponent* calendar) {
+  dropDateStamps(calendar);
+  dropUnreadableRelated(calendar);
+  dayTriggersAsMidnight(calendar);
 }
 
 }  // namespace tembra::local::ical

@@ -74,6 +74,16 @@ void setText(icalcomponent* component, icalproperty_kind kind,
 
 void removeAll(icalcomponent* component, icalproperty_kind kind);
 
+// The day of a trigger that libical read as a date alone, as it reads eight digits even under
+// VALUE=DATE-TIME; its accessor for triggers takes such a value for no offset from the start.
+std::optional<icaltimetype> triggerDay(icalproperty* trigger);
+
+// Changes, in every component of a calendar about to be written, the values that libical would
+// write as text it refuses or reads as something else, so that each reads back as it was read:
+// a DTSTAMP, CREATED or LAST-MODIFIED of a date alone is removed, a trigger's RELATED other than
+// START or END is removed (read as START), a trigger of a day becomes that day's first moment.
+void keepReadableOnceWritten(icalcomponent* calendar);
+
 // The text as iCalendar TEXT may hold it (see setText).
 using tembra::cleanText;
 

@@ -158,40 +158,6 @@ void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) 
   icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
 }
 
-// Removes the stamps that hold a date alone, in any component of the file: libical reads one, but
-// writes it with VALUE=DATE, which it then refuses for these properties, so that a saved file would
-// no longer be read.
-void dropDateStamps(icalcomponent* calendar) {
-  for (icalcomponent* component : ical::descendants(calendar)) {
-    for (const icalproperty_kind kind :
-         {ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY, ICAL_LASTMODIFIED_PROPERTY}) {
-      for (icalproperty* property : ical::properties(component, kind)) {
-        const icalvalue* value = icalproperty_get_value(property);
-        if (value && icaltime_is_date(icalvalue_get_datetime(value))) {
-          icalcomponent_remove_property(component, property);
-          icalproperty_free(property);
-        }
-      }
-    }
-  }
-}
-
-// Removes a RELATED parameter of an alarm's trigger that is neither START nor END, which is read
-// as START. libical writes its bytes that are not UTF-8 as blanks, and reads "END\xfc" so written
-// as END: the saved alarm would move to the event's end.
-void dropUnreadableRelated(icalcomponent* calendar) {
-  for (icalcomponent* component : ical::descendants(calendar)) {
-    for (icalproperty* trigger : ical::properties(component, ICAL_TRIGGER_PROPERTY)) {
-      icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
-      if (!related)
-        continue;
-      const icalparameter_related value = icalparameter_get_related(related);
-      if (value != ICAL_RELATED_START && value != ICAL_RELATED_END)
-        icalproperty_remove_parameter_by_ref(trigger, related);
-    }
-  }
-}
-
 void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
   ical::removeAll(component, kind);
   icalcomponent_add_property(component, timeProperty(kind, value));
@@ -499,7 +465,9 @@ std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) c
     icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
     if (!property)
       continue;
-    const icaltriggertype trigger = icalproperty_get_trigger(property);
+    icaltriggertype trigger = icalproperty_get_trigger(property);
+    if (const std::optional<icaltimetype> day = ical::triggerDay(property))
+      trigger.time = *day;  // at its first moment
     if (!icaltime_is_null_time(trigger.time)) {
       // Absolute triggers are UTC. Some tools write them as floating time, which is read in the
       // local zone, or with a TZID, which is read in that zone.
@@ -605,8 +573,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
   if (!holds(event, form, now))
     return std::nullopt;
   // Before an override is copied from the series, which would carry the stamp along.
-  dropDateStamps(calendar_.get());
-  dropUnreadableRelated(calendar_.get());
+  ical::keepReadableOnceWritten(calendar_.get());
 
   icalcomponent* target = master_;
   std::optional<Event> stored;

@@ -237,5 +237,30 @@ TEST(ImportEvents, AUidEndsInOneFile) {
   }
 }
 
+// Files that libical writes back as text it refuses, or reads as something else, were refused by
+// an import or imported changed; each imports as the store reads the file itself.
+TEST(ImportEvents, KeepsWhatLibicalWouldWriteUnreadable) {
+  const std::filesystem::path fixtures =
+      std::filesystem::path(TEMBRA_SOURCE_DIR) / "tests/access/local/data/fuzz";
+  for (const char* name :
+       {"date_stamp_written_as_refused_value", "alarm_related_end_with_invalid_byte",
+        "alarm_trigger_date_under_date_time"}) {
+    SCOPED_TRACE(name);
+    const std::string text = readFile(fixtures / (std::string(name) + ".ics")).value_or("");
+    const std::optional<Series> original = Series::parse(text);
+    ASSERT_TRUE(original);
+    TempStore store;
+    std::vector<std::string> ids;
+    ASSERT_FALSE(importEvents(store.path(), "local/calendar", text, ids));
+    ASSERT_EQ(ids.size(), 1u);
+    const std::optional<Series> imported = readSeries(store.path() / ids[0]);
+    ASSERT_TRUE(imported);
+    const Event before = original->eventAt(*original->first());
+    const Event after = imported->eventAt(*imported->first());
+    EXPECT_EQ(after.startDate, before.startDate);
+    EXPECT_EQ(after.alarms, before.alarms);
+  }
+}
+
 }  // namespace
 }  // namespace tembra::local

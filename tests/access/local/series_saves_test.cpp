@@ -82,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
         // So was one in a component nested in the event, carried into the override made of it.
         Save{"date_stamp_in_nested_component", false, retitle},
         // A trigger RELATED="END\xfc", read as START, was written as "END " and read as END.
-        Save{"alarm_related_end_with_invalid_byte", false, retitle}),
+        Save{"alarm_related_end_with_invalid_byte", false, retitle},
+        // TRIGGER;VALUE=DATE-TIME:20240502, read as that day's midnight, was written as VALUE=DATE.
+        Save{"alarm_trigger_date_under_date_time", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace

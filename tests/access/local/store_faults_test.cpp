@@ -203,7 +203,8 @@ TEST_F(StoreFaults, AWriteThatCannotBeMadeDurableIsRefused) {
 }
 
 // Absolute triggers were written without their UTC designator, so every zone but UTC read them
-// hours off; one another tool writes in floating time is read in the local zone.
+// hours off; one another tool writes in floating time is read in the local zone, and one of a day
+// alone (which was read as no alarm offset from the start) at the first moment of that day there.
 TEST_F(StoreFaults, AbsoluteAlarmsAreWrittenInUtc) {
   const Event event = saved("alarm", {Alarm::withAbsoluteDate(at("2024-05-01T08:00:00Z"))});
   EXPECT_NE(readFile(root() / *event.eventIdentifier)
@@ -217,12 +218,18 @@ TEST_F(StoreFaults, AbsoluteAlarmsAreWrittenInUtc) {
       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:floating-alarm\r\n"
       "DTSTAMP:20240301T000000Z\r\nDTSTART:20240501T090000Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\n"
       "DESCRIPTION:x\r\nTRIGGER;VALUE=DATE-TIME:20240501T080000\r\nEND:VALARM\r\nEND:VEVENT\r\n"
-      "END:VCALENDAR\r\n",
+      "BEGIN:VEVENT\r\nUID:day-alarm\r\nDTSTAMP:20240301T000000Z\r\nDTSTART:20240501T090000Z\r\n"
+      "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:x\r\nTRIGGER;VALUE=DATE-TIME:20240501\r\n"
+      "END:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
       ids));
-  const auto read = createLocalStore(root())->eventWithIdentifier(ids.at(0));
-  ASSERT_EQ(read->alarms.size(), 1u);
-  EXPECT_EQ(formatDate(kFormatters, *read->alarms[0].absoluteDate),
-            localText("2024-05-01T08:00:00"));
+  ASSERT_EQ(ids.size(), 2u);
+  for (const auto& [id, local] :
+       {std::pair{ids[0], "2024-05-01T08:00:00"}, std::pair{ids[1], "2024-05-01T00:00:00"}}) {
+    const auto read = createLocalStore(root())->eventWithIdentifier(id);
+    ASSERT_EQ(read->alarms.size(), 1u);
+    ASSERT_TRUE(read->alarms[0].absoluteDate);
+    EXPECT_EQ(formatDate(kFormatters, *read->alarms[0].absoluteDate), localText(local));
+  }
 }
 
 // Values a file cannot hold were saved as text no reader accepts, or clamped; the store refuses
