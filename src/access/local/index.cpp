@@ -21,7 +21,7 @@ namespace {
 // the texts they share (a component: one VEVENT) in the order of their first occurrence, so that a
 // window's texts lie together too; each component also carries what it needs of its file, the
 // version of the file included.
-constexpr std::int64_t kIndexVersion = 5;
+constexpr std::int64_t kIndexVersion = 6;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.

@@ -98,11 +98,19 @@ Instant endOf(const Span& span, Instant start) {
   return localMidnight(addDays(localDate(start), span.days)) + -1.0;
 }
 
-std::optional<Instant> recurrenceIdOf(const TimeReader& reader, icalcomponent* component) {
+// The start a date or date-time of RDATE, EXDATE or RECURRENCE-ID names in a series. In a series
+// of whole days, a date-time another tool wrote there stands for the day it names: that
+// occurrence starts at the day's first moment, as it is written once saved.
+Instant listedStart(const std::optional<Span>& series, const TimeValue& value) {
+  return series && series->allDay ? localMidnight(value.time) : instantOf(value);
+}
+
+std::optional<Instant> recurrenceIdOf(const TimeReader& reader, icalcomponent* component,
+                                      const std::optional<Span>& series) {
   auto value = timeOf(reader, component, ICAL_RECURRENCEID_PROPERTY);
   if (!value)
     return std::nullopt;
-  return instantOf(*value);
+  return listedStart(series, *value);
 }
 
 // The wall-clock time of a value, zone-less, as the recurrence iterator walks it.
@@ -184,7 +192,7 @@ std::optional<Series> Series::parse(std::string_view text) {
     if (!spanOf(reader, event))
       return std::nullopt;
     if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) {
-      if (!recurrenceIdOf(reader, event))
+      if (!recurrenceIdOf(reader, event, std::nullopt))
         return std::nullopt;
       series.overrides_.push_back(event);
     } else {
@@ -242,6 +250,7 @@ Series::Exclusions Series::exclusions() const {
   Exclusions found;
   if (!master_)
     return found;
+  const auto span = spanOf(*times_, master_);
   for (icalproperty* property : ical::properties(master_, ICAL_EXDATE_PROPERTY)) {
     const auto value = times_->read(property);
     if (!value)
@@ -249,7 +258,7 @@ Series::Exclusions Series::exclusions() const {
     if (value->form == TimeForm::date) {
       found.days.insert(dayNumber(value->time));
     } else {
-      found.instants.insert(keyOf(instantOf(*value)));
+      found.instants.insert(keyOf(listedStart(span, *value)));
     }
   }
   return found;
@@ -264,8 +273,9 @@ bool Series::Exclusions::contains(Instant originalStart) const {
 
 std::map<std::int64_t, icalcomponent*> Series::overridesByStart() const {
   std::map<std::int64_t, icalcomponent*> found;
+  const auto span = master_ ? spanOf(*times_, master_) : std::nullopt;
   for (icalcomponent* override : overrides_)
-    found.emplace(keyOf(*recurrenceIdOf(*times_, override)), override);
+    found.emplace(keyOf(*recurrenceIdOf(*times_, override, span)), override);
   return found;
 }
 
@@ -359,7 +369,7 @@ std::vector<Instant> Series::ruleStarts(Instant earliest, Instant from, Instant 
   }
   for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
     if (const auto value = times_->read(property)) {
-      const Instant start = instantOf(*value);
+      const Instant start = listedStart(span, *value);
       if (start >= earliest && start < to)
         keys.insert(keyOf(start));
     }
@@ -637,7 +647,8 @@ std::optional<Occurrence> Series::apply(const Event& event,
 
   if (target == master_ && !repeats())
     return single();
-  const auto original = recurrenceIdOf(*times_, target);
+  const auto original =
+      recurrenceIdOf(*times_, target, master_ ? spanOf(*times_, master_) : std::nullopt);
   return original ? occurrenceFor(*original, target) : std::nullopt;
 }
 

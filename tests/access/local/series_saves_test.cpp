@@ -84,7 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A trigger RELATED="END\xfc", read as START, was written as "END " and read as END.
         Save{"alarm_related_end_with_invalid_byte", false, retitle},
         // TRIGGER;VALUE=DATE-TIME:20240502, read as that day's midnight, was written as VALUE=DATE.
-        Save{"alarm_trigger_date_under_date_time", false, retitle}),
+        Save{"alarm_trigger_date_under_date_time", false, retitle},
+        // An all-day series' RDATE of a date-time read as starting then, and saved at midnight.
+        Save{"all_day_series_with_date_time_rdate", false, retitle}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace
