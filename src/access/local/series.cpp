@@ -67,7 +67,10 @@ struct Span {
   double seconds = 0;  // for timed events
 };
 
+// None for no component: a file of overrides alone has no master.
 std::optional<Span> spanOf(const TimeReader& reader, icalcomponent* component) {
+  if (!component)
+    return std::nullopt;
   auto start = timeOf(reader, component, ICAL_DTSTART_PROPERTY);
   if (!start)
     return std::nullopt;
@@ -273,7 +276,7 @@ bool Series::Exclusions::contains(Instant originalStart) const {
 
 std::map<std::int64_t, icalcomponent*> Series::overridesByStart() const {
   std::map<std::int64_t, icalcomponent*> found;
-  const auto span = master_ ? spanOf(*times_, master_) : std::nullopt;
+  const auto span = spanOf(*times_, master_);
   for (icalcomponent* override : overrides_)
     found.emplace(keyOf(*recurrenceIdOf(*times_, override, span)), override);
   return found;
@@ -647,8 +650,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
 
   if (target == master_ && !repeats())
     return single();
-  const auto original =
-      recurrenceIdOf(*times_, target, master_ ? spanOf(*times_, master_) : std::nullopt);
+  const auto original = recurrenceIdOf(*times_, target, spanOf(*times_, master_));
   return original ? occurrenceFor(*original, target) : std::nullopt;
 }
 
@@ -665,7 +667,7 @@ void Series::exclude(const Occurrence& occurrence, Instant now) {
     icalcomponent_remove_component(calendar_.get(), override);
     icalcomponent_free(override);
   }
-  const auto span = master_ ? spanOf(*times_, master_) : std::nullopt;
+  const auto span = spanOf(*times_, master_);
   if (span) {
     icalcomponent_add_property(
         master_,
