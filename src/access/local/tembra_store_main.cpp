@@ -9,6 +9,7 @@
 #include "access/local/admin.h"
 #include "access/local/local_store.h"
 #include "access/local/settings.h"
+#include "cli/standard_descriptors.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ int addCalendarVerb(const std::filesystem::path& root, const std::vector<std::st
 }  // namespace
 
 int main(int argc, char** argv) {
+  tembra::keepStandardDescriptorsOpen();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<std::filesystem::path> root;
   if (args.size() >= 2 && args[0] == "--store") {
