@@ -14,6 +14,10 @@ namespace tembra {
 // Creating the handle asks the user nothing and touches nothing yet.
 std::unique_ptr<CalendarStore> createSystemStore();
 
+// Why the environment names no store this build can serve (the local store's TEMBRA_STORE given
+// as a relative path); none when it does. Every command but status then ends with the message.
+std::optional<std::string> systemStoreProblem();
+
 // Hands the run to the store TEMBRA_BACKEND names. Unset, empty or "local", it is this build's own
 // store: nothing happens and none is returned. "eds" replaces this process by tembra-eds, which is
 // installed beside this executable, with the same arguments (argv ends with a null), so that a

@@ -172,6 +172,27 @@ TEST(BackendChoice, AnUnknownOrMissingBackendEndsEveryCommandButStatus) {
   }
 }
 
+// A relative TEMBRA_STORE would be another store in each folder a host runs in: it is refused,
+// and nothing is made in the working folder.
+TEST(BackendChoice, ARelativeStorePathIsRefused) {
+  TempStore folder;
+  std::filesystem::create_directories(folder.path());
+  const auto run = [&](const std::string& word) {
+    return testing::runProgram(
+        "/bin/sh",
+        {"-c", "cd \"$1\" && exec \"$0\" \"$2\"", TEMBRA_BINARY, folder.path().string(), word},
+        {{"TEMBRA_STORE", "store"}});
+  };
+  EXPECT_EQ(run("status").out, "{\"granted\":false,\"status\":\"unknown\"}\n");
+  for (const std::string word : {"calendars", "list", "create"}) {
+    const ProcessResult refused = run(word);
+    EXPECT_EQ(refused.status, 1) << word;
+    EXPECT_EQ(refused.out,
+              "{\"error\":\"本地日历库的位置（TEMBRA_STORE）必须是绝对路径: store\"}\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "store"));
+}
+
 // Runs tembra status with its standard output on fd and returns how it ended.
 int statusWithStdout(int fd, const std::string& storePath) {
   const pid_t pid = ::fork();

@@ -16,6 +16,7 @@
 #include "access/local/layout.h"
 #include "access/local/settings.h"
 #include "access/store_factory.h"
+#include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
@@ -29,6 +30,7 @@ const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMB
 const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
 const std::string kOnlyThisEvent = "本地日历库只能更改单次事件";
 const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
+const std::string kRelativeStore = "本地日历库的位置（TEMBRA_STORE）必须是绝对路径: ";
 
 constexpr int kRestricted = 1;
 constexpr int kDenied = 2;
@@ -471,12 +473,19 @@ std::optional<std::filesystem::path> fromEnvironment(const char* name) {
 
 std::optional<std::filesystem::path> defaultStorePath() {
   if (auto store = fromEnvironment("TEMBRA_STORE"))
-    return store;
-  if (auto data = fromEnvironment("XDG_DATA_HOME"))
+    return store->is_absolute() ? store : std::nullopt;
+  if (auto data = fromEnvironment("XDG_DATA_HOME"); data && data->is_absolute())
     return *data / "tembra";
   if (auto home = fromEnvironment("HOME"))
     return *home / ".local" / "share" / "tembra";
   return std::nullopt;
+}
+
+std::optional<std::string> storePathProblem() {
+  const auto store = fromEnvironment("TEMBRA_STORE");
+  if (!store || store->is_absolute())
+    return std::nullopt;
+  return kRelativeStore + repairUtf8(store->string());
 }
 
 std::unique_ptr<CalendarStore> createLocalStore(std::filesystem::path root) {
@@ -486,6 +495,10 @@ std::unique_ptr<CalendarStore> createLocalStore(std::filesystem::path root) {
 }  // namespace tembra::local
 
 namespace tembra {
+
+std::optional<std::string> systemStoreProblem() {
+  return local::storePathProblem();
+}
 
 std::unique_ptr<CalendarStore> createSystemStore() {
   // Without a place for the store every operation finds nothing and access reads as restricted.

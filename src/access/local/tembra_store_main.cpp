@@ -1,5 +1,6 @@
 // tembra-store: administers a local calendar store for people and tests.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -81,8 +82,13 @@ int main(int argc, char** argv) {
     root = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
-  if (!root)
+  if (!root) {
+    // Relative to whichever folder a run starts in, it would be a different store each time.
+    if (tembra::local::storePathProblem())
+      return report(std::string("TEMBRA_STORE must be an absolute path: ") +
+                    std::getenv("TEMBRA_STORE"));
     root = tembra::local::defaultStorePath();
+  }
   if (!root)
     return usage("no store: give --store DIR or set TEMBRA_STORE");
   if (args.empty())

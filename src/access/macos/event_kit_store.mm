@@ -473,6 +473,10 @@ class EventKitStore final : public CalendarStore {
 
 }  // namespace
 
+std::optional<std::string> systemStoreProblem() {
+  return std::nullopt;  // the system's store is always where the system keeps it
+}
+
 std::unique_ptr<CalendarStore> createSystemStore() {
   return std::make_unique<EventKitStore>();
 }

@@ -79,11 +79,11 @@ int runTembra(std::vector<std::string> args, Output& output, const StoreFactory&
   return kExitSuccess;
 }
 
-int runWithoutStore(const std::vector<std::string>& args, Output& output,
-                    std::string_view problem) {
+int runWithoutStore(const std::vector<std::string>& args, Output& output, std::string_view problem,
+                    int code) {
   const CommandRow& row = commandNamed(args, output);
   if (row.run != runStatus)
-    fail(output, problem, kExitUsage);
+    fail(output, problem, code);
   emit(output, statusRecord(kNoStoreStatus));
   return kExitSuccess;
 }

@@ -33,8 +33,9 @@ int runTembra(std::vector<std::string> args, Output& output, const StoreFactory&
 
 // For a run configured for a store it cannot serve: the command word is checked as always; then
 // `status` reports "unknown" without access, and every other command ends with `problem` and
-// status 64.
-int runWithoutStore(const std::vector<std::string>& args, Output& output, std::string_view problem);
+// `code` (64 for a back-end that does not exist, 1 for a store that cannot be found).
+int runWithoutStore(const std::vector<std::string>& args, Output& output, std::string_view problem,
+                    int code);
 
 // Points stdio's stderr at /dev/null. Libraries print warnings about odd input there (libical on
 // a stray END line, GLib on a service's hiccup), and a host reads the one document on standard

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   tembra::StandardOutput output;
   std::vector<std::string> args(argv, argv + argc);
   if (problem)
-    return tembra::runWithoutStore(args, output, *problem);
+    return tembra::runWithoutStore(args, output, *problem, tembra::kExitUsage);
+  if (const auto storeProblem = tembra::systemStoreProblem())
+    return tembra::runWithoutStore(args, output, *storeProblem, tembra::kExitFailure);
   return tembra::runTembra(std::move(args), output, tembra::createSystemStore);
 }

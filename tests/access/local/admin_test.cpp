@@ -58,6 +58,15 @@ TEST(DefaultStorePath, PrefersTembraStoreThenXdgDataHomeThenHome) {
   EXPECT_EQ(defaultStorePath(), std::filesystem::path("/home/me/.local/share/tembra"));
   environment.set("HOME", nullptr);
   EXPECT_FALSE(defaultStorePath());
+  // Relative paths would name another store in each folder a host runs in: a relative
+  // XDG_DATA_HOME is ignored, a relative TEMBRA_STORE names none and says why.
+  environment.set("HOME", "/home/me");
+  environment.set("XDG_DATA_HOME", "data");
+  EXPECT_EQ(defaultStorePath(), std::filesystem::path("/home/me/.local/share/tembra"));
+  EXPECT_FALSE(storePathProblem());
+  environment.set("TEMBRA_STORE", "store");
+  EXPECT_FALSE(defaultStorePath());
+  EXPECT_EQ(storePathProblem(), "本地日历库的位置（TEMBRA_STORE）必须是绝对路径: store");
 }
 
 TEST(CreateStore, AnEmptyFolderCountsAsAbsentAndAFullOneIsKept) {
