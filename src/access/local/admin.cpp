@@ -34,13 +34,17 @@ bool isEmptyStoreFolder(const std::filesystem::path& root) {
   return !error;
 }
 
+// Makes a folder inside the store, and any missing one above it, as private as the nearest
+// folder above that exists.
 std::optional<std::string> makeFolder(const std::filesystem::path& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (error)
-    return "cannot create " + path.string() + ": " + error.message();
-  return std::nullopt;
+  std::filesystem::path existing = path.parent_path();
+  while (!existing.empty() && existing != existing.parent_path() && !isPresent(existing))
+    existing = existing.parent_path();
+  return makeFolders(path, folderMode(existing));
 }
+
+// A new store holds a person's calendar: its folder, and any folder made above it, is theirs alone.
+constexpr mode_t kNewStoreMode = 0700;
 
 // Creates the store when it is absent, then takes its lock and finishes what dead writers left.
 std::optional<std::string> lockStore(const std::filesystem::path& root,
@@ -108,7 +112,7 @@ std::optional<std::string> finishCreation(const std::filesystem::path& root) {
 std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root, bool empty) {
   if (isPresent(root / kSettingsFileName))
     return std::nullopt;
-  if (auto error = makeFolder(root))
+  if (auto error = makeFolders(root, kNewStoreMode))
     return error;
   std::string lockError;
   auto lock = StoreLock::acquire(root, lockError);

@@ -38,7 +38,7 @@ std::string systemError(std::string_view what) {
 std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, std::string& error) {
   // Not blocking in open: something other than a file in the lock's place must not hang a run.
   UniqueFd fd(::open((root / kLockFileName).c_str(),
-                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, newFileMode(root)));
   if (!fd) {
     error = systemError("cannot open the store lock");
     return std::nullopt;
@@ -208,11 +208,59 @@ std::string temporaryName(const std::string& name, unsigned number = std::random
 
 }  // namespace
 
+mode_t folderMode(const std::filesystem::path& dir) {
+  struct stat info;
+  if (::stat(dir.c_str(), &info) != 0)
+    return 0700;
+  return info.st_mode & 07777;
+}
+
+mode_t newFileMode(const std::filesystem::path& dir) {
+  return folderMode(dir) & 0666;
+}
+
+std::optional<std::string> makeFolders(const std::filesystem::path& dir, mode_t mode) {
+  if (dir.empty() || isPresent(dir))
+    return std::nullopt;
+  if (dir.parent_path() != dir) {
+    if (auto error = makeFolders(dir.parent_path(), mode))
+      return error;
+  }
+  if (::mkdir(dir.c_str(), mode) != 0 && errno != EEXIST)
+    return systemError("cannot create " + dir.string());
+  return std::nullopt;
+}
+
+namespace {
+
+// The temporary file that will replace `name` in the folder: with the mode and group of the file
+// it replaces, or the mode of a new file of the folder.
+UniqueFd createReplacement(const std::filesystem::path& dir, const std::string& name,
+                           const std::filesystem::path& temporary) {
+  struct stat target;
+  const bool replacing = ::lstat((dir / name).c_str(), &target) == 0 && S_ISREG(target.st_mode);
+  const mode_t mode = replacing ? target.st_mode & 07777 : newFileMode(dir);
+  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd && replacing) {
+    // Exactly as it was, which the umask may have narrowed; the group too, where this user may
+    // give it (a file of another group stays readable to that group only if it keeps it).
+    ::fchmod(fd.get(), mode);
+    struct stat made;
+    if (::fstat(fd.get(), &made) == 0 && made.st_gid != target.st_gid) {
+      [[maybe_unused]] const int ignored =
+          ::fchown(fd.get(), static_cast<uid_t>(-1), target.st_gid);
+    }
+  }
+  return fd;
+}
+
+}  // namespace
+
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
                                                const std::string& name, std::string_view bytes) {
   const std::filesystem::path temporary = dir / temporaryName(name);
   {
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    UniqueFd fd = createReplacement(dir, name, temporary);
     if (!fd)
       return systemError("cannot create " + temporary.string());
     if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
@@ -248,7 +296,7 @@ std::optional<std::string> FolderWrite::add(const std::string& name, std::string
   // Numbered in turn: a random number for each file would cost more than writing it.
   const std::string temporary = temporaryName(name, next_++);
   const std::filesystem::path path = dir_ / temporary;
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  UniqueFd fd = createReplacement(dir_, name, path);
   if (!fd)
     return systemError("cannot create " + path.string());
   pending_.emplace_back(temporary, name);

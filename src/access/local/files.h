@@ -1,6 +1,8 @@
 // File-system primitives of the local store: owned descriptors, the store lock and atomic writes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -50,6 +52,18 @@ inline constexpr std::string_view kLockFileName = ".lock";
 // folder is a failure too, although the new file may then already be in place.
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
                                                const std::string& name, std::string_view bytes);
+
+// The store's files are as private as their folders. A file that is replaced keeps its mode and
+// group, whatever the umask (a user who made an event 0600 keeps it so); a new file gets the
+// read and write bits of its folder (0600 in a folder of 0700, 0644 in one of 0755), narrowed by
+// the umask. Folders tembra makes get their parent's mode, but a new store's own folder, which is
+// 0700.
+mode_t newFileMode(const std::filesystem::path& dir);
+// Makes the folder and any missing folder above it, each with `mode` (narrowed by the umask);
+// an error text on failure.
+std::optional<std::string> makeFolders(const std::filesystem::path& dir, mode_t mode);
+// The permission bits of an existing folder; 0700 when it cannot be read.
+mode_t folderMode(const std::filesystem::path& dir);
 
 // Many files of one folder written as writeFileAtomically writes one, with one flush for all of
 // them: every file is written to its temporary file, the file system is flushed once, then each

@@ -1,10 +1,12 @@
 // SQLite connection and statements.
 #include "access/local/sqlite.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "access/local/checksum_vfs.h"
+#include "access/local/files.h"
 
 namespace tembra::local::sql {
 namespace {
@@ -65,6 +67,12 @@ Database::Database(const std::filesystem::path& file) {
     struct stat info;
     if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
       throw IndexFailure(path.string() + " is not a regular file", SQLITE_CANTOPEN);
+  }
+  // SQLite would make a new database readable by all, and its WAL and shared memory take the
+  // database's mode: made here first, it is as private as the store's other files.
+  if (!isPresent(file)) {
+    UniqueFd made(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                         newFileMode(file.parent_path())));
   }
   const char* vfs = checksumVfs();
   if (!vfs)
