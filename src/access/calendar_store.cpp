@@ -30,6 +30,31 @@ std::vector<Event> EventWindow::expanded() const {
   return all;
 }
 
+Event withChangesOf(const Event& changed, Event stored) {
+  const EventChanges all{true, true, true, true, true, true, true, true};
+  const EventChanges& set = changed.changes ? *changed.changes : all;
+  if (set.calendar)
+    stored.calendar = changed.calendar;
+  if (set.title)
+    stored.title = changed.title;
+  if (set.notes)
+    stored.notes = changed.notes;
+  if (set.location)
+    stored.location = changed.location;
+  if (set.startDate)
+    stored.startDate = changed.startDate;
+  if (set.endDate)
+    stored.endDate = changed.endDate;
+  if (set.allDay)
+    stored.isAllDay = changed.isAllDay;
+  if (set.alarms)
+    stored.alarms = changed.alarms;
+  if (stored.startDate && (!stored.endDate || *stored.endDate < *stored.startDate))
+    stored.endDate = *stored.startDate + kRepairedDurationSeconds;
+  stored.changes.reset();
+  return stored;
+}
+
 void sortInWindowOrder(std::vector<Event>& events) {
   std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
     if (a.startDate != b.startDate)

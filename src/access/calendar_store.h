@@ -40,6 +40,8 @@ enum class Span {
 // Why the store refused a write; the description is shown to the user as the store words it.
 struct StoreError {
   std::string description;
+  // The event is no longer there: another client removed or moved it since it was fetched.
+  bool notFound = false;
 };
 
 // The account that holds calendars.
@@ -85,6 +87,18 @@ struct Alarm {
   friend bool operator==(const Alarm&, const Alarm&) = default;
 };
 
+// Which fields of an event a request set.
+struct EventChanges {
+  bool calendar = false;
+  bool title = false;
+  bool notes = false;
+  bool location = false;
+  bool startDate = false;
+  bool endDate = false;
+  bool allDay = false;
+  bool alarms = false;
+};
+
 // One event, or one occurrence of a repeating event. Changes made here last only once the store
 // has saved the event.
 struct Event {
@@ -105,7 +119,60 @@ struct Event {
   // that does not repeat and for a new event.
   std::optional<Instant> occurrenceDate;
   NativeHandle native;
+  // The fields set through the setters below, as the framework's event objects record them: a
+  // store saves exactly those onto the event as it stands when it saves, so that requests that
+  // change different fields of one event at once all keep their change. Absent while no setter
+  // was called; such a value (a new event, one built field by field) is saved whole.
+  std::optional<EventChanges> changes;
+
+  void setCalendar(CalendarRef value) {
+    calendar = std::move(value);
+    changed().calendar = true;
+  }
+  void setTitle(std::optional<std::string> value) {
+    title = std::move(value);
+    changed().title = true;
+  }
+  void setNotes(std::optional<std::string> value) {
+    notes = std::move(value);
+    changed().notes = true;
+  }
+  void setLocation(std::optional<std::string> value) {
+    location = std::move(value);
+    changed().location = true;
+  }
+  void setStartDate(Instant value) {
+    startDate = value;
+    changed().startDate = true;
+  }
+  void setEndDate(Instant value) {
+    endDate = value;
+    changed().endDate = true;
+  }
+  void setAllDay(bool value) {
+    isAllDay = value;
+    changed().allDay = true;
+  }
+  void setAlarms(std::vector<Alarm> value) {
+    alarms = std::move(value);
+    changed().alarms = true;
+  }
+
+ private:
+  EventChanges& changed() {
+    if (!changes)
+      changes.emplace();
+    return *changes;
+  }
 };
+
+// An event whose end lies before its start gets an end an hour after it: either date of an event
+// may be changed alone.
+inline constexpr double kRepairedDurationSeconds = 3600;
+
+// `stored`, the event as the store now holds it, with the fields `changed` set taken from it
+// (every field of a value saved whole); then an end left before the start is repaired.
+Event withChangesOf(const Event& changed, Event stored);
 
 // The events of a window with what occurrences share held once: the occurrences of a repeating
 // event differ only in their dates, so a year of a weekly series is one event and fifty dates.

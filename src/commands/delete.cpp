@@ -16,12 +16,15 @@ void runDelete(Process& process) {
 
   CalendarStore& store = *process.store;
   const std::optional<Event> event = store.eventWithIdentifier(*id);
-  if (!event) {
-    // Deleting twice must succeed twice: the host may retry after losing the first answer.
+  // Deleting twice must succeed twice: the host may retry after losing the first answer. An event
+  // another client removed since it was found is gone all the same.
+  const std::optional<StoreError> error =
+      event ? store.removeEvent(*event, Span::thisEvent) : StoreError{"", true};
+  if (error && error->notFound) {
     emit(process.output, Json{{"ok", true}, {"alreadyGone", true}});
     return;
   }
-  if (const std::optional<StoreError> error = store.removeEvent(*event, Span::thisEvent))
+  if (error)
     fail(process.output, std::string(messages::kDeleteFailed) + repairUtf8(error->description));
   emit(process.output, Json{{"ok", true}});
 }

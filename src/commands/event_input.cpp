@@ -103,16 +103,17 @@ const Json* alarmInputRecords(const Json& object) {
 }
 
 void applyAlarms(const Formatters& formatters, Event& event, const Json& records) {
-  event.alarms.clear();
-  if (!records.is_array())
-    return;
-  for (const Json& record : records) {
-    if (const std::optional<double> offset = numberValue(record, "relative")) {
-      event.alarms.push_back(Alarm::withRelativeOffset(*offset));
-    } else if (const std::optional<Instant> date = dateValue(formatters, record, "absolute")) {
-      event.alarms.push_back(Alarm::withAbsoluteDate(*date));
+  std::vector<Alarm> alarms;
+  if (records.is_array()) {
+    for (const Json& record : records) {
+      if (const std::optional<double> offset = numberValue(record, "relative")) {
+        alarms.push_back(Alarm::withRelativeOffset(*offset));
+      } else if (const std::optional<Instant> date = dateValue(formatters, record, "absolute")) {
+        alarms.push_back(Alarm::withAbsoluteDate(*date));
+      }
     }
   }
+  event.setAlarms(std::move(alarms));
 }
 
 }  // namespace tembra

@@ -9,11 +9,6 @@
 #include "records/utf8.h"
 
 namespace tembra {
-namespace {
-
-constexpr double kRepairedDurationSeconds = 3600;
-
-}  // namespace
 
 void runUpdate(Process& process) {
   requireAccess(process);
@@ -32,38 +27,39 @@ void runUpdate(Process& process) {
   }
   Event& event = *found;
 
-  // A key that is absent or of the wrong kind leaves its field as stored.
+  // A key that is absent or of the wrong kind leaves its field as stored. The event records
+  // which fields were set, and the store saves those onto the event as it then stands.
   if (auto title = stringValue(*input, "title"))
-    event.title = std::move(title);
+    event.setTitle(std::move(title));
   if (auto notes = stringValue(*input, "notes"))
-    event.notes = std::move(notes);
+    event.setNotes(std::move(notes));
   if (auto location = stringValue(*input, "location"))
-    event.location = std::move(location);
+    event.setLocation(std::move(location));
   if (const auto start = dateValue(process.formatters, *input, "start"))
-    event.startDate = start;
+    event.setStartDate(*start);
   if (const auto end = dateValue(process.formatters, *input, "end"))
-    event.endDate = end;
+    event.setEndDate(*end);
   if (const auto allDay = booleanValue(*input, "allDay"))
-    event.isAllDay = *allDay;
+    event.setAllDay(*allDay);
   const std::optional<std::string> calendarId = stringValue(*input, "calendarId");
   if (calendarId && !calendarId->empty()) {
     std::optional<Calendar> calendar = store.calendarWithIdentifier(*calendarId);
     if (calendar && calendar->allowsContentModifications)
-      event.calendar = std::move(calendar);
+      event.setCalendar(std::move(calendar));
   }
   if (const Json* records = alarmInputRecords(*input))
     applyAlarms(process.formatters, event, *records);
 
-  // Either date may have moved alone; an end left before the start is repaired rather than
-  // refused, and an event that somehow lacks its end gets one the same way.
-  if (event.startDate && (!event.endDate || *event.endDate < *event.startDate))
-    event.endDate = *event.startDate + kRepairedDurationSeconds;
-
-  // A date or alarm the store cannot keep would not read back as it was given.
-  if (!store.canKeep(event))
+  // A date or alarm the store cannot keep would not read back as it was given. Either date may
+  // have moved alone: the store repairs an end left before the start rather than refuse it.
+  if (!store.canKeep(withChangesOf(event, event)))
     fail(process.output, messages::kUpdateNeedsInput, kExitUsage);
 
   if (const std::optional<StoreError> error = store.saveEvent(event, Span::thisEvent)) {
+    // Another client removed or moved the event since it was found.
+    if (error->notFound)
+      fail(process.output, std::string(messages::kEventNotFound) + repairUtf8(*id),
+           kExitEventNotFound);
     fail(process.output, std::string(messages::kUpdateFailed) + repairUtf8(error->description));
   }
   emit(process.output, savedEventSummary(event, event.calendar));

@@ -82,5 +82,13 @@ TEST(Delete, ARefusedRemovalKeepsTheEvent) {
   EXPECT_EQ(store.data().spans.size(), 1u);
 }
 
+TEST(Delete, AnEventRemovedMeanwhileIsAlreadyGone) {
+  FakeStore store = storeWithEvent();
+  store.data().goneOnWrite = true;
+  const auto outcome = runCommand(store, {"delete", "--id", "e1"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "{\"alreadyGone\":true,\"ok\":true}\n");
+}
+
 }  // namespace
 }  // namespace tembra

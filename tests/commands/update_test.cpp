@@ -231,5 +231,14 @@ TEST(Update, ARefusedSaveChangesNothing) {
   EXPECT_EQ(store.data().spans.size(), 1u);  // tried once, not retried
 }
 
+// Another client removed the event between its lookup and the save: not found, not a refusal.
+TEST(Update, AnEventRemovedMeanwhileIsNotFound) {
+  FakeStore store = storeWithEvent();
+  store.data().goneOnWrite = true;
+  const auto outcome = update(store, R"({"id":"e1","title":"new"})");
+  EXPECT_EQ(outcome.status, 4);
+  EXPECT_EQ(outcome.out, "{\"error\":\"事件不存在或已删除: e1\"}\n");
+}
+
 }  // namespace
 }  // namespace tembra

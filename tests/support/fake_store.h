@@ -27,6 +27,8 @@ struct FakeData {
   std::vector<Event> events;
   std::optional<std::string> refuseSave;    // description of a refused save
   std::optional<std::string> refuseRemove;  // description of a refused removal
+  // Saves and removals find the event gone, as when another client removed it meanwhile.
+  bool goneOnWrite = false;
   // The modification time a save stamps on the event; absent: the store reports none.
   std::optional<Instant> modifiedOnSave = Instant{1'700'000'000.25};
 
@@ -106,13 +108,18 @@ class FakeStore final : public CalendarStore {
     data_->spans.push_back(span);
     if (data_->refuseSave)
       return StoreError{*data_->refuseSave};
+    if (data_->goneOnWrite)
+      return StoreError{"事件不存在或已删除", true};
     if (!event.eventIdentifier)
       event.eventIdentifier = "event-" + std::to_string(data_->nextId++);
-    event.lastModifiedDate = data_->modifiedOnSave;
-    data_->saved.push_back(event);
     auto stored = std::find_if(data_->events.begin(), data_->events.end(), [&](const Event& e) {
       return e.eventIdentifier == event.eventIdentifier;
     });
+    // As a store does: the fields the request set, onto the event as stored.
+    if (stored != data_->events.end())
+      event = withChangesOf(event, *stored);
+    event.lastModifiedDate = data_->modifiedOnSave;
+    data_->saved.push_back(event);
     if (stored == data_->events.end()) {
       data_->events.push_back(event);
     } else {
@@ -125,6 +132,8 @@ class FakeStore final : public CalendarStore {
     data_->spans.push_back(span);
     if (data_->refuseRemove)
       return StoreError{*data_->refuseRemove};
+    if (data_->goneOnWrite)
+      return StoreError{"事件不存在或已删除", true};
     data_->removed.push_back(event);
     std::erase_if(data_->events,
                   [&](const Event& e) { return e.eventIdentifier == event.eventIdentifier; });

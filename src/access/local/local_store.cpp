@@ -30,6 +30,8 @@ const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMB
 const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
 const std::string kOnlyThisEvent = "本地日历库只能更改单次事件";
 const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
+// An event that is no longer there, since another client removed or moved it.
+const StoreError kGone{kNoSuchEvent, true};
 const std::string kRelativeStore = "本地日历库的位置（TEMBRA_STORE）必须是绝对路径: ";
 
 constexpr int kRestricted = 1;
@@ -161,10 +163,10 @@ class LocalStore final : public CalendarStore {
 
     const auto path = parseEventId(*event.eventIdentifier);
     if (!path)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     const auto source = calendarWithIdentifier(path->calendar.id());
     if (!source)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     if (!source->allowsContentModifications)
       return StoreError{readOnlyMessage(*source)};
     std::optional<Series> series;
@@ -172,10 +174,14 @@ class LocalStore final : public CalendarStore {
       return error;
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
-      return StoreError{kNoSuchEvent};
+      return kGone;
+    // The fields the request set, onto the event as it stands now, under the lock: another
+    // writer may have changed others since the event was fetched.
+    const Event changed =
+        withChangesOf(event, eventFrom(*series, *occurrence, path->id(), *source));
 
     if (targetPath.id() == path->calendar.id()) {
-      const auto saved = series->apply(event, occurrence, now);
+      const auto saved = series->apply(changed, occurrence, now);
       if (!saved)
         return StoreError{kUnstorableDate};
       if (auto error = writeSeries(targetPath, path->file, *series))
@@ -188,7 +194,7 @@ class LocalStore final : public CalendarStore {
     // becomes an event of its own there; anything else moves whole, keeping its UID.
     if (series->repeats()) {
       Series moved = Series::create(newUuid());
-      const auto saved = moved.apply(event, std::nullopt, now);
+      const auto saved = moved.apply(changed, std::nullopt, now);
       if (!saved)
         return StoreError{kUnstorableDate};
       const std::string name = fileNameForUid(moved.uid(), folderOf(targetPath));
@@ -206,7 +212,7 @@ class LocalStore final : public CalendarStore {
     // collection. An event moved to where its UID already is becomes a copy with a UID of its own.
     if (holdsUid(folderOf(targetPath), series->uid()))
       series->setUid(newUuid());
-    const auto saved = series->apply(event, occurrence, now);
+    const auto saved = series->apply(changed, occurrence, now);
     if (!saved)
       return StoreError{kUnstorableDate};
     const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
@@ -226,15 +232,15 @@ class LocalStore final : public CalendarStore {
       return error;
     const auto path = event.eventIdentifier ? parseEventId(*event.eventIdentifier) : std::nullopt;
     if (!path)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     const auto calendar = calendarWithIdentifier(path->calendar.id());
     if (!calendar)
-      return std::nullopt;  // gone with its calendar: nothing left to remove
+      return kGone;  // with its calendar: nothing left to remove
     if (!calendar->allowsContentModifications)
       return StoreError{readOnlyMessage(*calendar)};
     struct stat info;
     if (::lstat(fileOf(*path).c_str(), &info) != 0)
-      return std::nullopt;  // already gone
+      return kGone;
     std::optional<Series> series;
     if (auto error = readForChange(*path, series))
       return error;
@@ -243,7 +249,7 @@ class LocalStore final : public CalendarStore {
     }
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
-      return std::nullopt;
+      return kGone;
     series->exclude(*occurrence, currentSecond());
     return storeOrRemove(*path, *series);
   }
@@ -291,7 +297,7 @@ class LocalStore final : public CalendarStore {
   std::optional<StoreError> readForChange(const EventPath& path, std::optional<Series>& series) {
     const auto text = readFile(fileOf(path));
     if (!text)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     series = Series::parse(*text);
     if (!series)
       return StoreError{kUnreadableFile + path.id()};

@@ -410,9 +410,16 @@ class EventKitStore final : public CalendarStore {
     return framework_.run(
         [&](EKEventStore* store) -> std::optional<StoreError> {
           EKEvent* event = eventOfHandle(value.native);
-          if (event == nil)
+          if (event == nil) {
             event = [EKEvent eventWithEventStore:store];
-          write(store, value, event);
+            write(store, value, event);
+          } else {
+            // Only the fields the request set reach the framework's object, which records them
+            // as its changes; the end is repaired on the object as it stands.
+            CalendarValues current;
+            write(store, withChangesOf(value, eventValue(event, current, Keep::valuesOnly)),
+                  event);
+          }
           NSError* error = nil;
           if (![store saveEvent:event span:ekSpan(span) error:&error])
             return storeError(error);

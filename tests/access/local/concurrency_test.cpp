@@ -2,6 +2,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "access/local/admin.h"
@@ -78,6 +80,85 @@ TEST(LocalStoreConcurrency, ParallelWritersLoseNothing) {
     }
   }
   EXPECT_EQ(files, static_cast<std::size_t>(kProcesses * kEventsEach));
+}
+
+// Two hosts update one event at once: each fetched it before the other saved. Every request
+// keeps what it set; of two that set one field, the later save wins.
+TEST(LocalStoreConcurrency, UpdatesOfOneEventAtOnceKeepEveryChange) {
+  testing::TempStore folder;
+  auto setUp = createLocalStore(folder.path());
+  Event created = setUp->newEvent();
+  created.calendar = setUp->defaultCalendarForNewEvents();
+  created.title = "Standup";
+  created.startDate = Instant{1714554000};  // 2024-05-01T09:00:00Z
+  created.endDate = Instant{1714557600};
+  ASSERT_FALSE(setUp->saveEvent(created, Span::thisEvent));
+  const std::string id = *created.eventIdentifier;
+
+  struct Request {
+    std::function<void(Event&)> set;
+  };
+  const struct {
+    const char* name;
+    Request first, second;  // both fetch, then the second saves, then the first
+    std::function<void(const Event&)> check;
+  } rows[] = {
+      {"different_fields",
+       {[](Event& e) { e.setTitle("Retro"); }},
+       {[](Event& e) { e.setNotes("agenda"); }},
+       [](const Event& e) {
+         EXPECT_EQ(e.title, "Retro");
+         EXPECT_EQ(e.notes, "agenda");
+       }},
+      {"alarms_and_location",
+       {[](Event& e) { e.setAlarms({Alarm::withRelativeOffset(-900)}); }},
+       {[](Event& e) { e.setLocation("Room 4"); }},
+       [](const Event& e) {
+         EXPECT_EQ(e.alarms, std::vector<Alarm>{Alarm::withRelativeOffset(-900)});
+         EXPECT_EQ(e.location, "Room 4");
+       }},
+      {"same_field_later_wins",
+       {[](Event& e) { e.setTitle("first"); }},
+       {[](Event& e) { e.setTitle("second"); }},
+       [](const Event& e) { EXPECT_EQ(e.title, "first"); }},
+      // The end is repaired on the event as it stands: the other request moved it earlier.
+      {"end_repaired_under_the_lock",
+       {[](Event& e) { e.setStartDate(Instant{1714555800}); }},  // 09:30
+       {[](Event& e) {
+         e.setStartDate(Instant{1714546800});  // 07:00 to 08:00
+         e.setEndDate(Instant{1714550400});
+       }},
+       [](const Event& e) {
+         EXPECT_EQ(e.startDate, Instant{1714555800});
+         EXPECT_EQ(e.endDate, Instant{1714559400});
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto firstStore = createLocalStore(folder.path());
+    auto secondStore = createLocalStore(folder.path());
+    std::optional<Event> first = firstStore->eventWithIdentifier(id);
+    std::optional<Event> second = secondStore->eventWithIdentifier(id);
+    ASSERT_TRUE(first && second);
+    row.first.set(*first);
+    row.second.set(*second);
+    ASSERT_FALSE(secondStore->saveEvent(*second, Span::thisEvent));
+    ASSERT_FALSE(firstStore->saveEvent(*first, Span::thisEvent));
+    row.check(*createLocalStore(folder.path())->eventWithIdentifier(id));
+  }
+
+  // An event another host removed meanwhile is not there to change, nor to remove again.
+  auto late = createLocalStore(folder.path());
+  std::optional<Event> stale = late->eventWithIdentifier(id);
+  ASSERT_TRUE(stale);
+  ASSERT_FALSE(createLocalStore(folder.path())->removeEvent(*stale, Span::thisEvent));
+  stale->setTitle("too late");
+  const auto refused = late->saveEvent(*stale, Span::thisEvent);
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(refused->notFound);
+  const auto removed = late->removeEvent(*stale, Span::thisEvent);
+  ASSERT_TRUE(removed);
+  EXPECT_TRUE(removed->notFound);
 }
 
 }  // namespace
