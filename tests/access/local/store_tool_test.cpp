@@ -1,0 +1,297 @@
+// tembra-store for people: where an iCalendar text's parts lie, its progress and summaries on a
+// terminal and its silence off one, its help, and errors that name the file and line.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "access/local/console.h"
+#include "access/local/ics_outline.h"
+#include "support/black_box.h"
+
+namespace tembra::local {
+namespace {
+
+using tembra::testing::ProcessResult;
+using tembra::testing::TempStore;
+
+struct OutlineRow {
+  const char* name;
+  std::string text;
+  std::vector<std::tuple<std::string, std::size_t, std::string>> components;  // name, line, uid
+  std::optional<std::size_t> badLine;
+};
+
+class OutlineTest : public ::testing::TestWithParam<OutlineRow> {};
+
+TEST_P(OutlineTest, FindsTheComponentsAndTheFirstBadLine) {
+  const OutlineRow& row = GetParam();
+  const Outline outline = outlineOf(row.text);
+  std::vector<std::tuple<std::string, std::size_t, std::string>> components;
+  for (const OutlinedComponent& each : outline.components)
+    components.emplace_back(each.name, each.line, each.uid);
+  EXPECT_EQ(components, row.components);
+  EXPECT_EQ(outline.firstBadLine ? std::optional(outline.firstBadLine->line) : std::nullopt,
+            row.badLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StoreTool, OutlineTest,
+    ::testing::Values(
+        OutlineRow{"events_and_a_todo_with_crlf",
+                   "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:a\r\nEND:VEVENT\r\n"
+                   "BEGIN:VTODO\r\nUID:t\r\nEND:VTODO\r\nBEGIN:VEVENT\r\nUID:b\r\n"
+                   "BEGIN:VALARM\r\nUID:alarm\r\nEND:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                   {{"VEVENT", 3, "a"}, {"VTODO", 6, "t"}, {"VEVENT", 9, "b"}},
+                   std::nullopt},
+        OutlineRow{"a_folded_uid_keeps_its_first_line",
+                   "BEGIN:VCALENDAR\nBEGIN:vevent\nUID:long\n -uid\nSUMMARY:x\nEND:VEVENT\n"
+                   "END:VCALENDAR\n",
+                   {{"VEVENT", 2, "long-uid"}},
+                   std::nullopt},
+        OutlineRow{"a_colon_in_a_quoted_parameter_is_not_the_value's",
+                   "BEGIN:VCALENDAR\nBEGIN:VEVENT\nATTENDEE;CN=\"a:b\":mailto:x\nEND:VEVENT\n"
+                   "END:VCALENDAR\n",
+                   {{"VEVENT", 2, ""}},
+                   std::nullopt},
+        OutlineRow{"a_line_without_a_colon",
+                   "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:a\nnot a property\nEND:VEVENT\n"
+                   "END:VCALENDAR\n",
+                   {{"VEVENT", 2, "a"}},
+                   4},
+        OutlineRow{"a_mismatched_end_and_the_components_after_it",
+                   "BEGIN:VCALENDAR\nBEGIN:VEVENT\nEND:VTODO\nEND:VEVENT\nBEGIN:VEVENT\nUID:c\n"
+                   "END:VEVENT\nEND:VCALENDAR\n",
+                   {{"VEVENT", 2, ""}, {"VEVENT", 5, "c"}},
+                   3},
+        OutlineRow{"an_empty_quoted_value_left_open", "BEGIN:VCALENDAR\nX-A;P=\"x:y\n", {}, 2},
+        OutlineRow{"empty_text", "", {}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StoreTool, SummariesCountWhatWasReadWrittenAndSkipped) {
+  EXPECT_EQ(withThousands(0), "0");
+  EXPECT_EQ(withThousands(999), "999");
+  EXPECT_EQ(withThousands(1000), "1,000");
+  EXPECT_EQ(withThousands(1234567), "1,234,567");
+
+  const Outline outline = outlineOf(
+      "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nEND:VTIMEZONE\nBEGIN:VEVENT\nEND:VEVENT\n"
+      "BEGIN:VEVENT\nEND:VEVENT\nBEGIN:VTODO\nEND:VTODO\nBEGIN:VJOURNAL\nEND:VJOURNAL\n"
+      "BEGIN:VTODO\nEND:VTODO\nEND:VCALENDAR\n");
+  EXPECT_EQ(importSummary("in.ics", "local/calendar", outline, 1),
+            "imported in.ics into local/calendar: 2 events read, 2 written in 1 file, 3 skipped "
+            "(1 VJOURNAL, 2 VTODO: only events are imported)");
+  EXPECT_EQ(importSummary("in.ics", "a/b", outlineOf(""), 0),
+            "imported in.ics into a/b: 0 events read, 0 written in 0 files, 0 skipped");
+
+  const std::vector<SkippedFile> skipped{
+      whySkipped("a/b/x.ics", "BEGIN:VCALENDAR\nBEGIN:VEVENT\ngarbage\n", true),
+      whySkipped("a/b/y.ics", "BEGIN:VCALENDAR\nEND:VCALENDAR\n", true),
+      whySkipped("a/b/z.ics", "", false)};
+  EXPECT_EQ(reindexSummary(1, 1200, skipped, 2),
+            (std::vector<std::string>{"reindexed 1 calendar: 1,200 files read, 1,197 indexed, 3 "
+                                      "skipped (no event could be read from them)",
+                                      "  a/b/x.ics: line 3: a line without a colon",
+                                      "  a/b/y.ics: holds no event", "  and 1 more"}));
+}
+
+TEST(StoreTool, TheProgressLineRewritesItselfAtMostTenTimesASecond) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  {
+    ProgressLine line(fds[1], "p", [&] { return now; });
+    line.step("writing", 3000);
+    line.advance(1);     // within 100 ms of the step: not shown
+    now += std::chrono::milliseconds(150);
+    line.advance(2000);  // shown
+    line.advance(3000);  // the last item is always shown
+    line.step("indexing", 0);
+  }  // finishing clears the line
+  ::close(fds[1]);
+  std::string written;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    written.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  EXPECT_EQ(written,
+            "\rp: writing 0 of 3,000 (0%)\033[K\rp: writing 2,000 of 3,000 (66%)\033[K"
+            "\rp: writing 3,000 of 3,000 (100%)\033[K\rp: indexing...\033[K\r\033[K");
+}
+
+// tembra-store with its standard error on a terminal (a pseudo-terminal this test reads) or, with
+// `terminal` false, on a pipe. The terminal's text has the line ends the terminal made (CRLF).
+struct Run {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+Run runStoreTool(const TempStore& store, const std::vector<std::string>& args, bool terminal) {
+  if (!terminal) {
+    const ProcessResult result = store.admin(args);
+    return {result.status, result.out, result.err};
+  }
+  int master = -1, slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+    return {};
+  int out[2];
+  if (::pipe(out) != 0)
+    return {};
+  std::vector<std::string> words{TEMBRA_STORE_BINARY, "--store", store.path().string()};
+  words.insert(words.end(), args.begin(), args.end());
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(slave, 2);
+    std::vector<char*> argv;
+    for (std::string& word : words)
+      argv.push_back(word.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+  ::close(out[1]);
+  Run run;
+  char buffer[4096];
+  // Both are read as the program writes, so that neither fills; the terminal ends with EIO once
+  // the program has closed it.
+  for (bool outOpen = true, terminalOpen = true; outOpen || terminalOpen;) {
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    if (::poll(fds, 2, 60000) <= 0)
+      break;
+    if (outOpen && fds[0].revents) {
+      const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+      outOpen = n > 0;
+      if (n > 0)
+        run.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (terminalOpen && fds[1].revents) {
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      terminalOpen = n > 0;
+      if (n > 0)
+        run.err.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(out[0]);
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::string eventsFile(std::size_t count) {
+  std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\n";
+  for (std::size_t i = 0; i < count; ++i) {
+    text += "BEGIN:VEVENT\r\nUID:e" + std::to_string(i) +
+            "\r\nDTSTAMP:20250101T000000Z\r\nDTSTART:20250102T090000Z\r\nSUMMARY:x\r\n"
+            "END:VEVENT\r\n";
+  }
+  return text + "BEGIN:VTODO\r\nUID:t\r\nEND:VTODO\r\nEND:VCALENDAR\r\n";
+}
+
+TEST(TembraStore, ImportAndReindexReportOnATerminalAndStayQuietOffOne) {
+  TempStore store;
+  store.adminOk({"init"});
+  const std::string file = (store.path() / "in.ics").string();
+  std::ofstream(file) << eventsFile(250);
+  for (const bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal" : "pipe");
+    const Run import = runStoreTool(store, {"import", "local/calendar", file}, terminal);
+    EXPECT_EQ(import.status, 0) << import.err;
+    EXPECT_EQ(std::count(import.out.begin(), import.out.end(), '\n'), 250);
+    const Run reindex = runStoreTool(store, {"reindex"}, terminal);
+    EXPECT_EQ(reindex.status, 0) << reindex.err;
+    EXPECT_EQ(reindex.out, "");
+    if (!terminal) {
+      EXPECT_EQ(import.err, "");
+      EXPECT_EQ(reindex.err, "");
+      continue;
+    }
+    EXPECT_NE(import.err.find("\rtembra-store: import: writing the files 250 of 250 (100%)"),
+              std::string::npos)
+        << import.err;
+    EXPECT_TRUE(import.err.ends_with(
+        "\r\033[Ktembra-store: imported " + file +
+        " into local/calendar: 250 events read, 250 written in 250 files, 1 skipped (1 VTODO: "
+        "only events are imported)\r\n"))
+        << import.err;
+    EXPECT_NE(reindex.err.find("\rtembra-store: reindex: indexing the files 250 of 250 (100%)"),
+              std::string::npos)
+        << reindex.err;
+    EXPECT_TRUE(reindex.err.ends_with(
+        "tembra-store: reindexed 1 calendar: 250 files read, 250 indexed, 0 skipped\r\n"))
+        << reindex.err;
+  }
+}
+
+TEST(TembraStore, ReindexNamesTheFilesItSkippedAndWhy) {
+  TempStore store;
+  store.adminOk({"init"});
+  const auto folder = store.path() / "local" / "calendar";
+  std::ofstream(folder / "good.ics") << eventsFile(1);
+  std::ofstream(folder / "bad.ics") << "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:x\r\nnonsense\r\n";
+  const Run reindex = runStoreTool(store, {"reindex"}, true);
+  EXPECT_EQ(reindex.status, 0);
+  EXPECT_TRUE(reindex.err.ends_with(
+      "tembra-store: reindexed 1 calendar: 2 files read, 1 indexed, 1 skipped (no event could "
+      "be read from them)\r\n  local/calendar/bad.ics: line 4: a line without a colon\r\n"))
+      << reindex.err;
+}
+
+TEST(TembraStore, ImportErrorsNameTheFileAndLine) {
+  TempStore store;
+  store.adminOk({"init"});
+  const struct {
+    const char* name;
+    std::string text;
+    std::string message;  // after "<file>"
+  } rows[] = {
+      {"an_event_without_a_start",
+       "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:a\nDTSTART:20250101T100000Z\n"
+       "END:VEVENT\nBEGIN:VEVENT\nUID:no-start\nEND:VEVENT\nEND:VCALENDAR\n",
+       ":7: the event no-start cannot be stored: it lacks a start\n"},
+      {"a_line_that_is_no_content_line",
+       "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nUID:a\nDTSTART:20250101T100000Z\n"
+       "SUMMARY x\nEND:VEVENT\nEND:VCALENDAR\n",
+       ":6: the file has iCalendar errors (a property name followed by neither ';' nor ':')\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string file = (store.path() / (std::string(row.name) + ".ics")).string();
+    std::ofstream(file) << row.text;
+    const ProcessResult result = store.admin({"import", "local/calendar", file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tembra-store: " + file + row.message);
+  }
+}
+
+TEST(TembraStore, HelpSaysWhatEachVerbDoes) {
+  TempStore store;
+  const ProcessResult overall = store.admin({"--help"});
+  EXPECT_EQ(overall.status, 0);
+  EXPECT_EQ(overall.err, "");
+  for (const std::string verb :
+       {"init", "set-access", "set-answer", "add-calendar", "set-default", "import", "reindex"}) {
+    EXPECT_NE(overall.out.find("\n  " + verb), std::string::npos) << verb;
+    const ProcessResult usage = store.admin({verb, "--help"});
+    EXPECT_EQ(usage.status, 0) << verb;
+    EXPECT_TRUE(usage.out.starts_with("usage: tembra-store [--store DIR] " + verb)) << usage.out;
+    EXPECT_EQ(store.admin({"help", verb}).out, usage.out);
+  }
+  // A misused verb says what is wrong, then that verb's usage.
+  const ProcessResult misused = store.admin({"import", "local/calendar"});
+  EXPECT_EQ(misused.status, 2);
+  EXPECT_TRUE(misused.err.starts_with("tembra-store: import needs a calendar identifier and a "
+                                      "file\nusage: tembra-store [--store DIR] import ID FILE.ics\n"))
+      << misused.err;
+}
+
+}  // namespace
+}  // namespace tembra::local
