@@ -266,19 +266,6 @@ bool asksForHelp(const std::string& word) {
 
 int main(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
-  if (!args.empty() && asksForHelp(args[0])) {
-    if (args.size() >= 2 && args[0] == "help") {
-      for (const Verb& verb : kVerbs) {
-        if (args[1] == verb.name) {
-          std::cout << verbUsage(verb) << kStoreText;
-          return 0;
-        }
-      }
-      return misuse("no verb " + args[1], nullptr);
-    }
-    std::cout << overallHelp();
-    return 0;
-  }
   std::optional<fs::path> root;
   if (!args.empty() && args[0] == "--store") {
     if (args.size() < 2)
@@ -288,15 +275,22 @@ int main(int argc, char** argv) {
   }
   if (args.empty())
     return misuse("no verb", nullptr);
+  const bool help = asksForHelp(args[0]);
+  if (help && args.size() == 1) {
+    std::cout << overallHelp();
+    return 0;
+  }
+  // "help VERB" and "VERB --help" tell what the verb does.
+  const std::string& name = help ? args[1] : args[0];
   const Verb* verb = nullptr;
   for (const Verb& each : kVerbs) {
-    if (args[0] == each.name)
+    if (name == each.name)
       verb = &each;
   }
   if (!verb)
-    return misuse("unknown verb " + args[0], nullptr);
+    return misuse((help ? "no verb " : "unknown verb ") + name, nullptr);
   const Args rest(args.begin() + 1, args.end());
-  if (rest.size() == 1 && asksForHelp(rest[0])) {
+  if (help || (rest.size() == 1 && asksForHelp(rest[0]))) {
     std::cout << verbUsage(*verb) << kStoreText;
     return 0;
   }

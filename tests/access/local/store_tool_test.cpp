@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "END:VCALENDAR\n",
                    {{"VEVENT", 2, "long-uid"}},
                    std::nullopt},
-        OutlineRow{"a_colon_in_a_quoted_parameter_is_not_the_value's",
+        OutlineRow{"a_colon_in_a_quoted_parameter_ends_nothing",
                    "BEGIN:VCALENDAR\nBEGIN:VEVENT\nATTENDEE;CN=\"a:b\":mailto:x\nEND:VEVENT\n"
                    "END:VCALENDAR\n",
                    {{"VEVENT", 2, ""}},
@@ -126,12 +126,12 @@ TEST(StoreTool, TheProgressLineRewritesItselfAtMostTenTimesASecond) {
 
 // tembra-store with its standard error on a terminal (a pseudo-terminal this test reads) or, with
 // `terminal` false, on a pipe. The terminal's text has the line ends the terminal made (CRLF).
-struct Run {
+struct ToolRun {
   int status = -1;
   std::string out;
   std::string err;
 };
-Run runStoreTool(const TempStore& store, const std::vector<std::string>& args, bool terminal) {
+ToolRun runStoreTool(const TempStore& store, const std::vector<std::string>& args, bool terminal) {
   if (!terminal) {
     const ProcessResult result = store.admin(args);
     return {result.status, result.out, result.err};
@@ -157,7 +157,7 @@ Run runStoreTool(const TempStore& store, const std::vector<std::string>& args, b
   }
   ::close(slave);
   ::close(out[1]);
-  Run run;
+  ToolRun run;
   char buffer[4096];
   // Both are read as the program writes, so that neither fills; the terminal ends with EIO once
   // the program has closed it.
@@ -203,10 +203,10 @@ TEST(TembraStore, ImportAndReindexReportOnATerminalAndStayQuietOffOne) {
   std::ofstream(file) << eventsFile(250);
   for (const bool terminal : {false, true}) {
     SCOPED_TRACE(terminal ? "terminal" : "pipe");
-    const Run import = runStoreTool(store, {"import", "local/calendar", file}, terminal);
+    const ToolRun import = runStoreTool(store, {"import", "local/calendar", file}, terminal);
     EXPECT_EQ(import.status, 0) << import.err;
     EXPECT_EQ(std::count(import.out.begin(), import.out.end(), '\n'), 250);
-    const Run reindex = runStoreTool(store, {"reindex"}, terminal);
+    const ToolRun reindex = runStoreTool(store, {"reindex"}, terminal);
     EXPECT_EQ(reindex.status, 0) << reindex.err;
     EXPECT_EQ(reindex.out, "");
     if (!terminal) {
@@ -237,7 +237,7 @@ TEST(TembraStore, ReindexNamesTheFilesItSkippedAndWhy) {
   const auto folder = store.path() / "local" / "calendar";
   std::ofstream(folder / "good.ics") << eventsFile(1);
   std::ofstream(folder / "bad.ics") << "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:x\r\nnonsense\r\n";
-  const Run reindex = runStoreTool(store, {"reindex"}, true);
+  const ToolRun reindex = runStoreTool(store, {"reindex"}, true);
   EXPECT_EQ(reindex.status, 0);
   EXPECT_TRUE(reindex.err.ends_with(
       "tembra-store: reindexed 1 calendar: 2 files read, 1 indexed, 1 skipped (no event could "
