@@ -188,12 +188,11 @@ TEST(BackendChoice, TheEdsHelperIsFoundInstalledOrBeside) {
     std::filesystem::create_directories(tembra.parent_path());
     std::filesystem::create_directories(helper.parent_path());
     std::filesystem::copy_file(TEMBRA_BINARY, tembra);
-    std::ofstream(helper) << "#!/bin/sh\necho \"{\\\"helper\\\":\\\"" << row.name
-                          << " $*\\\"}\"\n";
+    std::ofstream(helper) << "#!/bin/sh\necho \"{\\\"helper\\\":\\\"" << row.name << " $*\\\"}\"\n";
     std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
-    const ProcessResult result = testing::runProgram(
-        tembra.string(), {"calendars", "x"},
-        {{"TEMBRA_STORE", store.path().string()}, {"TEMBRA_BACKEND", "eds"}});
+    const ProcessResult result =
+        testing::runProgram(tembra.string(), {"calendars", "x"},
+                            {{"TEMBRA_STORE", store.path().string()}, {"TEMBRA_BACKEND", "eds"}});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, std::string("{\"helper\":\"") + row.name + " calendars x\"}\n");
   }

@@ -65,8 +65,8 @@ TEST(CalendarSystems, SeriesOfOtherCalendarsRepeatOnTheirDays) {
   for (const SeriesRow& row : kSeries) {
     const std::string start = row.start;
     text += std::string("BEGIN:VEVENT\r\nUID:") + row.name + "\r\nDTSTAMP:20250101T000000Z\r\n" +
-            (start.starts_with("TZID") ? "DTSTART;" : "DTSTART:") + start + "\r\nRRULE:" +
-            row.rule + "\r\nSUMMARY:" + row.name + "\r\nEND:VEVENT\r\n";
+            (start.starts_with("TZID") ? "DTSTART;" : "DTSTART:") + start +
+            "\r\nRRULE:" + row.rule + "\r\nSUMMARY:" + row.name + "\r\nEND:VEVENT\r\n";
   }
   text += "END:VCALENDAR\r\n";
   const auto file = store.path() / "series.ics";

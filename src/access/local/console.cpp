@@ -95,8 +95,8 @@ SkippedFile whySkipped(std::string id, std::string_view text, bool readable) {
     return {std::move(id), "cannot be read"};
   const Outline outline = outlineOf(text);
   if (outline.firstBadLine) {
-    return {std::move(id),
-            "line " + std::to_string(outline.firstBadLine->line) + ": " + outline.firstBadLine->why};
+    return {std::move(id), "line " + std::to_string(outline.firstBadLine->line) + ": " +
+                               outline.firstBadLine->why};
   }
   if (outline.count("VEVENT") == 0)
     return {std::move(id), "holds no event"};

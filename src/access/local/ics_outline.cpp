@@ -51,9 +51,9 @@ std::optional<ContentLine> contentLine(std::string_view line, std::string& why) 
 }  // namespace
 
 std::size_t Outline::count(std::string_view name) const {
-  return static_cast<std::size_t>(std::count_if(
-      components.begin(), components.end(),
-      [&](const OutlinedComponent& component) { return component.name == name; }));
+  return static_cast<std::size_t>(
+      std::count_if(components.begin(), components.end(),
+                    [&](const OutlinedComponent& component) { return component.name == name; }));
 }
 
 std::optional<std::size_t> Outline::lineOfUid(std::string_view uid) const {

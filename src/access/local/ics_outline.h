@@ -13,9 +13,9 @@ namespace tembra::local {
 
 // A component directly inside a VCALENDAR (VEVENT, VTODO, VTIMEZONE, ...).
 struct OutlinedComponent {
-  std::string name;    // upper case
-  std::size_t line;    // of its BEGIN line, counted from 1
-  std::string uid;     // its UID's value, empty without one
+  std::string name;  // upper case
+  std::size_t line;  // of its BEGIN line, counted from 1
+  std::string uid;   // its UID's value, empty without one
 };
 
 // A line that is no content line (no name, a name followed by neither ';' nor ':', no colon), or

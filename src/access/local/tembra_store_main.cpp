@@ -62,8 +62,9 @@ std::string overallHelp() {
 
 int misuse(const std::string& problem, const Verb* verb) {
   std::cerr << "tembra-store: " << problem << "\n"
-            << (verb ? verbUsage(*verb) : "usage: tembra-store [--store DIR] VERB [ARGUMENT]...\n"
-                                          "tembra-store --help lists the verbs.\n");
+            << (verb ? verbUsage(*verb)
+                     : "usage: tembra-store [--store DIR] VERB [ARGUMENT]...\n"
+                       "tembra-store --help lists the verbs.\n");
   return kMisused;
 }
 
@@ -186,7 +187,8 @@ int importVerb(const fs::path& root, const Args& args) {
     std::optional<tembra::local::ProgressLine> progress;
     if (onTerminal())
       progress.emplace(2, "tembra-store: import");
-    error = tembra::local::importEvents(root, calendarId, text, ids, progress ? &*progress : nullptr);
+    error =
+        tembra::local::importEvents(root, calendarId, text, ids, progress ? &*progress : nullptr);
   }
   if (error) {
     std::cerr << "tembra-store: " << located(file, *error, outline) << "\n";

@@ -107,7 +107,7 @@ TEST(StoreTool, TheProgressLineRewritesItselfAtMostTenTimesASecond) {
   {
     ProgressLine line(fds[1], "p", [&] { return now; });
     line.step("writing", 3000);
-    line.advance(1);     // within 100 ms of the step: not shown
+    line.advance(1);  // within 100 ms of the step: not shown
     now += std::chrono::milliseconds(150);
     line.advance(2000);  // shown
     line.advance(3000);  // the last item is always shown
@@ -288,8 +288,9 @@ TEST(TembraStore, HelpSaysWhatEachVerbDoes) {
   // A misused verb says what is wrong, then that verb's usage.
   const ProcessResult misused = store.admin({"import", "local/calendar"});
   EXPECT_EQ(misused.status, 2);
-  EXPECT_TRUE(misused.err.starts_with("tembra-store: import needs a calendar identifier and a "
-                                      "file\nusage: tembra-store [--store DIR] import ID FILE.ics\n"))
+  EXPECT_TRUE(
+      misused.err.starts_with("tembra-store: import needs a calendar identifier and a "
+                              "file\nusage: tembra-store [--store DIR] import ID FILE.ics\n"))
       << misused.err;
 }
 
