@@ -26,6 +26,9 @@ void ProgressLine::step(std::string_view name, std::size_t items) {
 
 void ProgressLine::advance(std::size_t done) {
   done_ = done;
+  // An index brought up to date after an import may read other changed files too.
+  if (items_ > 0 && done_ > items_)
+    items_ = done_;
   show(done == items_);
 }
 

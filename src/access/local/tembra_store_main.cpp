@@ -13,8 +13,6 @@
 
 #include "access/local/admin.h"
 #include "access/local/console.h"
-#include "access/local/event_files.h"
-#include "access/local/files.h"
 #include "access/local/layout.h"
 #include "access/local/local_store.h"
 #include "access/local/settings.h"
@@ -33,9 +31,8 @@ struct Verb {
   const char* name;
   const char* arguments;
   const char* help;
-  int (*run)(const fs::path& root, const Args& args);
+  int (*run)(const fs::path& root, const Args& args, const Verb& self);
 };
-extern const std::array<Verb, 7> kVerbs;
 
 constexpr const char* kStoreText =
     "The store is DIR, else $TEMBRA_STORE, else $XDG_DATA_HOME/tembra, else "
@@ -44,20 +41,6 @@ constexpr const char* kStoreText =
 std::string verbUsage(const Verb& verb) {
   return std::string("usage: tembra-store [--store DIR] ") + verb.name +
          (*verb.arguments ? " " : "") + verb.arguments + "\n" + verb.help;
-}
-
-std::string overallHelp() {
-  std::string text =
-      "usage: tembra-store [--store DIR] VERB [ARGUMENT]...\n"
-      "Sets up, imports into and repairs a local calendar store: the folder of iCalendar files\n"
-      "that tembra serves when TEMBRA_BACKEND is unset or local.\n\nVerbs:\n";
-  for (const Verb& verb : kVerbs)
-    text += std::string("  ") + verb.name + (*verb.arguments ? " " : "") + verb.arguments + "\n";
-  text += std::string(kStoreText) +
-          "On a terminal, import and reindex show their progress and end with a summary.\n"
-          "tembra-store VERB --help tells what a verb does. Exit status: 0 done, 1 failed, 2 a\n"
-          "command line it cannot use.\n";
-  return text;
 }
 
 int misuse(const std::string& problem, const Verb* verb) {
@@ -75,14 +58,6 @@ int report(const std::optional<std::string>& error) {
   return kFailed;
 }
 
-const Verb& verbNamed(std::string_view name) {
-  for (const Verb& verb : kVerbs) {
-    if (name == verb.name)
-      return verb;
-  }
-  std::abort();  // only called with the names of the table
-}
-
 bool onTerminal() {
   return ::isatty(2) == 1;
 }
@@ -97,27 +72,26 @@ std::optional<std::string> readWhole(const fs::path& path, std::string& text) {
   return std::nullopt;
 }
 
-int initVerb(const fs::path& root, const Args& args) {
+int initVerb(const fs::path& root, const Args& args, const Verb& self) {
   if (args.size() > 1 || (args.size() == 1 && args[0] != "--empty"))
-    return misuse("init takes only --empty", &verbNamed("init"));
+    return misuse("init takes only --empty", &self);
   return report(tembra::local::createStoreIfAbsent(root, !args.empty()));
 }
 
-int setAccessVerb(const fs::path& root, const Args& args) {
+int setAccessVerb(const fs::path& root, const Args& args, const Verb& self) {
   const auto code = args.size() == 1 ? tembra::local::authorizationCode(args[0]) : std::nullopt;
   if (!code)
-    return misuse("set-access needs one of the five states", &verbNamed("set-access"));
+    return misuse("set-access needs one of the five states", &self);
   return report(tembra::local::setAuthorization(root, *code));
 }
 
-int setAnswerVerb(const fs::path& root, const Args& args) {
+int setAnswerVerb(const fs::path& root, const Args& args, const Verb& self) {
   if (args.size() != 1 || (args[0] != "grant" && args[0] != "deny"))
-    return misuse("set-answer needs grant or deny", &verbNamed("set-answer"));
+    return misuse("set-answer needs grant or deny", &self);
   return report(tembra::local::setAnswer(root, args[0] == "grant"));
 }
 
-int addCalendarVerb(const fs::path& root, const Args& args) {
-  const Verb& verb = verbNamed("add-calendar");
+int addCalendarVerb(const fs::path& root, const Args& args, const Verb& self) {
   NewCalendar request;
   bool titled = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -127,7 +101,7 @@ int addCalendarVerb(const fs::path& root, const Args& args) {
       continue;
     }
     if (i + 1 >= args.size())
-      return misuse(option + " needs a value", &verb);
+      return misuse(option + " needs a value", &self);
     const std::string& value = args[++i];
     if (option == "--title") {
       request.title = value;
@@ -137,11 +111,11 @@ int addCalendarVerb(const fs::path& root, const Args& args) {
     } else if (option == "--color") {
       request.color = value;
     } else {
-      return misuse("unknown option " + option, &verb);
+      return misuse("unknown option " + option, &self);
     }
   }
   if (!titled)
-    return misuse("add-calendar needs --title", &verb);
+    return misuse("add-calendar needs --title", &self);
   std::string id;
   if (int status = report(tembra::local::addCalendar(root, request, id)))
     return status;
@@ -149,9 +123,9 @@ int addCalendarVerb(const fs::path& root, const Args& args) {
   return 0;
 }
 
-int setDefaultVerb(const fs::path& root, const Args& args) {
+int setDefaultVerb(const fs::path& root, const Args& args, const Verb& self) {
   if (args.size() != 1)
-    return misuse("set-default needs one calendar identifier or --none", &verbNamed("set-default"));
+    return misuse("set-default needs one calendar identifier or --none", &self);
   return report(tembra::local::setDefaultCalendar(
       root, args[0] == "--none" ? std::nullopt : std::optional<std::string>(args[0])));
 }
@@ -172,9 +146,9 @@ std::string located(const std::string& file, const std::string& error,
   return file + ": " + error;
 }
 
-int importVerb(const fs::path& root, const Args& args) {
+int importVerb(const fs::path& root, const Args& args, const Verb& self) {
   if (args.size() != 2)
-    return misuse("import needs a calendar identifier and a file", &verbNamed("import"));
+    return misuse("import needs a calendar identifier and a file", &self);
   const std::string& calendarId = args[0];
   const std::string& file = args[1];
   std::string text;
@@ -198,13 +172,14 @@ int importVerb(const fs::path& root, const Args& args) {
     std::cout << id << "\n";
   std::cout.flush();
   if (onTerminal())
-    std::cerr << "tembra-store: " << importSummary(file, calendarId, outline, ids.size()) << "\n";
+    std::cerr << "tembra-store: "
+              << tembra::local::importSummary(file, calendarId, outline, ids.size()) << "\n";
   return 0;
 }
 
-int reindexVerb(const fs::path& root, const Args& args) {
+int reindexVerb(const fs::path& root, const Args& args, const Verb& self) {
   if (!args.empty())
-    return misuse("reindex takes no arguments", &verbNamed("reindex"));
+    return misuse("reindex takes no arguments", &self);
   tembra::local::Index::Census census;
   {
     std::optional<tembra::local::ProgressLine> progress;
@@ -224,7 +199,7 @@ int reindexVerb(const fs::path& root, const Args& args) {
     skipped.push_back(tembra::local::whySkipped(id, text, readable));
   }
   const auto calendars = tembra::local::calendarPaths(root).size();
-  for (const std::string& line : reindexSummary(calendars, census.files, skipped))
+  for (const std::string& line : tembra::local::reindexSummary(calendars, census.files, skipped))
     std::cerr << (line.starts_with(" ") ? "" : "tembra-store: ") << line << "\n";
   return 0;
 }
@@ -259,6 +234,20 @@ const std::array<Verb, 7> kVerbs{{
      "alone. Files from which no event can be read are skipped, never changed.\n",
      reindexVerb},
 }};
+
+std::string overallHelp() {
+  std::string text =
+      "usage: tembra-store [--store DIR] VERB [ARGUMENT]...\n"
+      "Sets up, imports into and repairs a local calendar store: the folder of iCalendar files\n"
+      "that tembra serves when TEMBRA_BACKEND is unset or local.\n\nVerbs:\n";
+  for (const Verb& verb : kVerbs)
+    text += std::string("  ") + verb.name + (*verb.arguments ? " " : "") + verb.arguments + "\n";
+  text += std::string(kStoreText) +
+          "On a terminal, import and reindex show their progress and end with a summary.\n"
+          "tembra-store VERB --help tells what a verb does. Exit status: 0 done, 1 failed, 2 a\n"
+          "command line it cannot use.\n";
+  return text;
+}
 
 bool asksForHelp(const std::string& word) {
   return word == "--help" || word == "-h" || word == "help";
@@ -300,5 +289,5 @@ int main(int argc, char** argv) {
     root = tembra::local::defaultStorePath();
   if (!root)
     return misuse("no store: give --store DIR or set TEMBRA_STORE", nullptr);
-  return verb->run(*root, rest);
+  return verb->run(*root, rest, *verb);
 }
