@@ -103,7 +103,7 @@ Outline outlineOf(std::string_view text) {
     }
   };
   std::size_t number = 0;
-  std::size_t at = 0;
+  std::size_t at = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;  // a byte order mark is no line's
   while (at < text.size()) {
     std::size_t end = text.find('\n', at);
     if (end == std::string_view::npos)

@@ -49,7 +49,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "BEGIN:VALARM\r\nUID:alarm\r\nEND:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
                    {{"VEVENT", 3, "a"}, {"VTODO", 6, "t"}, {"VEVENT", 9, "b"}},
                    std::nullopt},
-        OutlineRow{"a_folded_uid_keeps_its_first_line",
+        OutlineRow{"a_byte_order_mark_and_a_folded_uid",
+                   "\xEF\xBB\xBF"
                    "BEGIN:VCALENDAR\nBEGIN:vevent\nUID:long\n -uid\nSUMMARY:x\nEND:VEVENT\n"
                    "END:VCALENDAR\n",
                    {{"VEVENT", 2, "long-uid"}},
