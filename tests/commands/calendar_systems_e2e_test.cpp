@@ -1,7 +1,7 @@
-// What the executables need from ICU, through the real tembra: series that repeat in another
-// calendar than the Gregorian (RSCALE), whose walk reads ICU's calendar data, and titles matched
-// across Unicode forms and cases. The executables carry a cut of ICU's data; a cut that lacks
-// what these reach makes a series lose its occurrences or a title its match.
+// What the executables need from ICU's data, through the real tembra: series that repeat in
+// another calendar than the Gregorian (RSCALE), whose walk reads ICU's calendar data. The
+// executables carry a cut of ICU's data; a cut that lacks what these reach makes a series lose
+// its occurrences.
 #include <fstream>
 #include <map>
 
@@ -40,18 +40,10 @@ const SeriesRow kSeries[] = {
      "RSCALE=ISLAMIC-UMALQURA;FREQ=YEARLY",
      "20250330T120000Z",
      {"2025-03-30", "2026-03-20", "2027-03-09", "2028-02-26"}},
-    {"ethiopic",
-     "RSCALE=ETHIOPIC;FREQ=YEARLY",
-     "20250911T120000Z",
-     {"2025-09-11", "2026-09-11", "2027-09-12", "2028-09-11"}},
     {"japanese",
      "RSCALE=JAPANESE;FREQ=YEARLY",
      "20250301T120000Z",
      {"2025-03-01", "2026-03-01", "2027-03-01", "2028-03-01"}},
-    {"persian",
-     "RSCALE=PERSIAN;FREQ=YEARLY",
-     "20250321T120000Z",
-     {"2025-03-21", "2026-03-21", "2027-03-21", "2028-03-20"}},
     {"gregorian-in-berlin",
      "FREQ=MONTHLY;BYDAY=-1SU;COUNT=3",
      "TZID=Europe/Berlin:20250330T013000",
@@ -81,30 +73,6 @@ TEST(CalendarSystems, SeriesOfOtherCalendarsRepeatOnTheirDays) {
     days[event["title"]].push_back(event["start"].get<std::string>().substr(0, 10));
   for (const SeriesRow& row : kSeries)
     EXPECT_EQ(days[row.name], row.starts) << row.name;
-}
-
-TEST(CalendarSystems, TitlesMatchAcrossUnicodeFormsAndCases) {
-  TempStore store;
-  store.adminOk({"init"});
-  const std::string id = store.adminOk({"add-calendar", "--title", "Caf\u00e9 \u00c5rhus"});
-  const struct {
-    const char* name;
-    std::string title;
-    bool matched;
-  } rows[] = {
-      {"composed", "Caf\u00e9 \u00c5rhus", true},
-      {"decomposed", "Cafe\u0301 A\u030arhus", true},
-      {"upper_case_with_spaces", " \u3000CAF\u00c9 \u00e5RHUS\u2029", true},
-      {"another_letter", "Cafe \u00c5rhus", false},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    const ProcessResult result = store.tembra({"resolve-calendar", "--title", row.title});
-    ASSERT_EQ(result.status, 0) << result.out;
-    const auto chosen = nlohmann::json::parse(result.out);
-    EXPECT_EQ(chosen["matched"], row.matched);
-    EXPECT_EQ(chosen["id"] == id, row.matched);
-  }
 }
 
 }  // namespace
