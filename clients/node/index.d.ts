@@ -16,12 +16,12 @@ export interface TembraOptions {
   backend?: string;
   /** The environment tembra runs in; process.env by default. */
   env?: Record<string, string | undefined>;
-  /** Milliseconds a call may take before tembra is killed; 30000 by default. */
+  /** Milliseconds a call may take before tembra is killed; 30000 by default, 0 for no limit. */
   timeout?: number;
 }
 
 export interface CallOptions {
-  /** Milliseconds this call may take before tembra is killed. */
+  /** Milliseconds this call may take before tembra is killed; 0 for no limit. */
   timeout?: number;
 }
 

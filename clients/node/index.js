@@ -80,7 +80,12 @@ class Tembra {
   }
 
   list({ from, to, calendar } = {}, options) {
-    const args = ['list', '--from', dateText(from, 'from'), '--to', dateText(to, 'to')];
+    let args;
+    try {
+      args = ['list', '--from', dateText(from, 'from'), '--to', dateText(to, 'to')];
+    } catch (error) {
+      return Promise.reject(error);
+    }
     if (calendar !== undefined) args.push('--calendar', calendar);
     return this.run(args, options);
   }
@@ -119,10 +124,12 @@ class Tembra {
         env: this.env,
         stdio: [input === undefined ? 'ignore' : 'pipe', 'pipe', 'ignore'],
       });
-      const timer = setTimeout(() => {
+      // 0 or Infinity: no time limit (Node.js would fire a longer delay than 2^31 - 1 ms at once).
+      const limited = Number.isFinite(timeout) && timeout > 0;
+      const timer = limited ? setTimeout(() => {
         timedOut = true;
         child.kill('SIGKILL');
-      }, timeout);
+      }, Math.min(timeout, 2 ** 31 - 1)) : undefined;
       const chunks = [];
       child.stdout.on('data', (chunk) => chunks.push(chunk));
       child.on('error', (error) => settle(reject, new LaunchError(

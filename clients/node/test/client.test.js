@@ -124,6 +124,15 @@ test('a call that takes longer than its timeout kills tembra', async (t) => {
   assert.throws(() => process.kill(pid, 0), { code: 'ESRCH' });
 });
 
+test('create and update send their input whole through standard input', async (t) => {
+  // A stand-in that answers with what it read, when given --input -.
+  const calendar = new tembra.Tembra({
+    executable: fakeTembra(t, '[ "$2 $3" = "--input -" ] && exec cat; exit 64') });
+  const input = { id: 'a/b/c.ics', notes: 'x'.repeat(1 << 20), start: '2024-05-01T09:00:00Z' };
+  assert.deepEqual(await calendar.create(input), input);
+  assert.deepEqual(await calendar.update(input), input);
+});
+
 test('answers that are not one document of the expected kind', async (t) => {
   const cases = [
     { name: 'text that is not JSON', script: 'echo not json', error: tembra.ProtocolError,
