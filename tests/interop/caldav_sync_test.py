@@ -422,6 +422,30 @@ class SyncTest(unittest.TestCase):
                          ("Team call (moved again)", "2024-05-20T09:00:00.000Z",
                           "2024-05-20T09:30:00.000Z"))
 
+    def test_lines_libical_cannot_read_travel_both_ways(self):
+        # An empty text and a property name libical does not know, as some exporters write them:
+        # tembra lists the event, changes it, and the lines reach the server as they were.
+        self.server.make_calendar(self.user, "work", "Work", "#336699FF")
+        self.server.put(self.user, f"/{self.user}/work/export.ics", calendar_text(
+            event_text("export@wiki.example", "Planning", "DTSTART:20240507T090000Z",
+                       "DTEND:20240507T100000Z", "DESCRIPTION:", "EVENT-ALLDAY:false")))
+        a = self.replica()
+        a.sync()
+        window = ("2024-05-01T00:00:00Z", "2024-06-01T00:00:00Z")
+        (planning,) = a.events(*window)
+        self.assertEqual((planning["title"], planning["notes"]), ("Planning", ""))
+        a.update({"id": planning["id"], "title": "Planning (moved)",
+                  "start": "2024-05-07T12:00:00Z", "end": "2024-05-07T13:00:00Z"})
+        a.sync()
+        _, lines = self.server.items(self.user, "work")["export@wiki.example"]
+        for line in ("SUMMARY:Planning (moved)", "DTSTART:20240507T120000Z", "DESCRIPTION:",
+                     "EVENT-ALLDAY:false"):
+            self.assertIn(line, lines)
+        b = self.replica()
+        b.sync()
+        self.assertEqual(occurrences(self.assertSameEvents(a, b, *window), "title", "start"),
+                         [("Planning (moved)", "2024-05-07T12:00:00.000Z")])
+
     def test_a_series_changed_in_tembra_reaches_another_store(self):
         a = self.replica(["--title", "Work", "--source", "Acme"])
         series_file = a.path / "gym.ics"

@@ -142,6 +142,26 @@ class KhalTest(unittest.TestCase):
             ],
         )
 
+    def test_khal_reads_another_tools_file_that_tembra_changed(self):
+        # As Google Calendar and a wiki's exporter write them: empty texts, a name libical does
+        # not know. tembra keeps those lines; khal still reads the file it writes.
+        path = self.home.store / "acme" / "work" / "exported.ics"
+        path.write_bytes(
+            b"BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//Tool//EN\r\n"
+            b"BEGIN:VEVENT\r\nUID:exported-1\r\nDTSTAMP:20240401T000000Z\r\n"
+            b"DTSTART:20240507T090000Z\r\nDTEND:20240507T100000Z\r\nSUMMARY:Planning\r\n"
+            b"DESCRIPTION:\r\nLOCATION:\r\nEVENT-ALLDAY:false\r\nX-EMPTY:\r\n"
+            b"END:VEVENT\r\nEND:VCALENDAR\r\n")
+        self.home.update({"id": "acme/work/exported.ics", "title": "Planning (moved)",
+                          "start": "2024-05-07T12:00:00Z", "end": "2024-05-07T13:00:00Z"})
+        text = path.read_bytes()
+        for kept in (b"\r\nDESCRIPTION:\r\n", b"\r\nEVENT-ALLDAY:false\r\n", b"\r\nX-EMPTY:\r\n"):
+            self.assertIn(kept, text)
+        self.assertEqual(
+            self.khal_list("2024-05-07", "2024-05-08"),
+            [f"Planning (moved)|{wall_clock('2024-05-07T12:00:00Z')}|"
+             f"{wall_clock('2024-05-07T13:00:00Z')}|False||Work|exported-1|"])
+
     def test_a_calendar_folder_khal_makes_is_a_tembra_calendar(self):
         home_config = self.home.path / "khal-home.conf"
         locale = interop.documented_config("[calendars]").split("[locale]", 1)[1]

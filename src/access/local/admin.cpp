@@ -18,6 +18,7 @@
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "access/local/settings.h"
+#include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
@@ -277,6 +278,22 @@ class FileTexts {
   std::map<std::string, Zone> zones_;  // by TZID
 };
 
+// Leaves of the events of one UID a single series: where several have no RECURRENCE-ID, the one
+// that supersedes the others, as the store reads such a file. A server refuses a file with two,
+// and the others are earlier versions of the same event.
+void keepOneSeries(std::vector<icalcomponent*>& events) {
+  icalcomponent* series = nullptr;
+  for (icalcomponent* event : events) {
+    if (!icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY) &&
+        (!series || supersedes(event, series))) {
+      series = event;
+    }
+  }
+  std::erase_if(events, [series](icalcomponent* event) {
+    return event != series && !icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY);
+  });
+}
+
 // One file of an import, checked to be a series the store can read.
 struct ImportedFile {
   std::string uid;
@@ -292,8 +309,8 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
     ical::Component source = ical::parse(text);
     if (!source)
       return std::string("the file is not iCalendar text");
-    if (ical::hasParseErrors(source.get()))
-      return std::string("the file has iCalendar errors");
+    if (const auto error = ical::firstParseError(source.get()))
+      return "the file has iCalendar errors: " + *error;
     ical::keepReadableOnceWritten(source.get());
     std::unordered_map<std::string, std::size_t> slots;  // UID to its place in byUid
     std::vector<std::pair<std::string, std::vector<icalcomponent*>>> byUid;
@@ -301,6 +318,7 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
       std::string key = ical::uid(event);
       if (key.empty()) {
         key = newUuid();
+        ical::removeAll(event, ICAL_UID_PROPERTY);
         icalcomponent_set_uid(event, key.c_str());
       }
       const auto [slot, added] = slots.try_emplace(key, byUid.size());
@@ -308,6 +326,8 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
         byUid.emplace_back(key, std::vector<icalcomponent*>{});
       byUid[slot->second].second.push_back(event);
     }
+    for (auto& [uid, events] : byUid)
+      keepOneSeries(events);
     if (byUid.empty())
       return std::string("the file holds no event");
     const FileTexts maker(source.get());
@@ -317,8 +337,9 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
   }  // the parsed calendar is freed before the files are parsed
   files.reserve(texts.size());
   for (auto& [uid, fileText] : texts) {
-    if (!Series::parse(fileText))
-      return "the event " + uid + " cannot be stored: it lacks a start";
+    std::string problem;
+    if (!Series::parse(fileText, &problem))
+      return "the event " + repairUtf8(uid) + " cannot be stored: " + problem;
     files.push_back({std::move(uid), std::move(fileText), {}});
   }
   return std::nullopt;

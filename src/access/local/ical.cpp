@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "access/local/unread_lines.h"
 #include "records/utf8.h"
 
 namespace tembra::local::ical {
@@ -105,13 +106,9 @@ bool nestsWithin(std::string_view text, int limit) {
   return true;
 }
 
-Component parse(std::string_view text) {
-  // libical builds, frees and writes components recursively, so a file could choose how deep
-  // the stack goes; real calendars nest four levels at most.
-  if (!nestsWithin(text, kMaxNesting))
-    return nullptr;
-  const std::string terminated(text);
-  Component parsed(icalparser_parse_string(terminated.c_str()));
+namespace {
+
+Component calendarOf(Component parsed) {
   if (!parsed)
     return nullptr;
   if (icalcomponent_isa(parsed.get()) == ICAL_VCALENDAR_COMPONENT)
@@ -127,12 +124,45 @@ Component parse(std::string_view text) {
   return nullptr;
 }
 
+// libical's own text of the component: placeholders stay placeholders.
+std::string libicalText(icalcomponent* component) {
+  OwnedString text(icalcomponent_as_ical_string_r(component));
+  return text ? std::string(text.get()) : std::string();
+}
+
+}  // namespace
+
+Component parse(std::string_view text) {
+  // libical builds, frees and writes components recursively, so a file could choose how deep
+  // the stack goes; real calendars nest four levels at most.
+  if (!nestsWithin(text, kMaxNesting))
+    return nullptr;
+  Component parsed = calendarOf(Component(icalparser_parse_string(std::string(text).c_str())));
+  // Most files hold nothing libical cannot read; the others are read again with those lines set
+  // aside, each tried on its own.
+  if (!parsed || !mayHoldUnreadLines(text, hasParseErrors(parsed.get())))
+    return parsed;
+  parsed.reset();
+  const std::string kept = withUnreadLinesSetAside(text);
+  return calendarOf(Component(icalparser_parse_string(kept.c_str())));
+}
+
 bool hasParseErrors(icalcomponent* component) {
   for (icalcomponent* each : descendants(component)) {
     if (icalcomponent_get_first_property(each, ICAL_XLICERROR_PROPERTY))
       return true;
   }
   return false;
+}
+
+std::optional<std::string> firstParseError(icalcomponent* component) {
+  for (icalcomponent* each : descendants(component)) {
+    if (icalproperty* error = icalcomponent_get_first_property(each, ICAL_XLICERROR_PROPERTY)) {
+      const char* text = icalproperty_get_xlicerror(error);
+      return repairUtf8(text ? text : "");
+    }
+  }
+  return std::nullopt;
 }
 
 std::vector<icalcomponent*> descendants(icalcomponent* component) {
@@ -145,17 +175,16 @@ std::vector<icalcomponent*> descendants(icalcomponent* component) {
 }
 
 std::string serialize(icalcomponent* component) {
-  OwnedString text(icalcomponent_as_ical_string_r(component));
-  return text ? std::string(text.get()) : std::string();
+  return withUnreadLinesRestored(libicalText(component));
 }
 
 std::string serialize(icalproperty* property) {
   OwnedString text(icalproperty_as_ical_string_r(property));
-  return text ? std::string(text.get()) : std::string();
+  return text ? withUnreadLinesRestored(text.get()) : std::string();
 }
 
 icalcomponent* copy(icalcomponent* component) {
-  icalcomponent* copied = icalcomponent_new_from_string(serialize(component).c_str());
+  icalcomponent* copied = icalcomponent_new_from_string(libicalText(component).c_str());
   return copied ? copied : icalcomponent_new_clone(component);
 }
 
@@ -217,6 +246,15 @@ void removeAll(icalcomponent* component, icalproperty_kind kind) {
   for (icalproperty* property : properties(component, kind)) {
     icalcomponent_remove_property(component, property);
     icalproperty_free(property);
+  }
+  // A line of the kind that libical could not read goes too: it would stand beside the new value.
+  const std::string name = icalproperty_kind_to_string(kind);
+  for (icalproperty* property : properties(component, ICAL_X_PROPERTY)) {
+    const std::optional<std::string> line = unreadLine(property);
+    if (line && nameOfLine(*line) == name) {
+      icalcomponent_remove_property(component, property);
+      icalproperty_free(property);
+    }
   }
 }
 

@@ -32,13 +32,20 @@ inline constexpr int kMaxNesting = 32;
 bool nestsWithin(std::string_view text, int limit);
 
 // Parses iCalendar text into its VCALENDAR; null when the text holds none or nests deeper than
-// kMaxNesting. Errors inside the calendar show as X-LIC-ERROR properties (see hasParseErrors).
+// kMaxNesting. A content line that libical cannot read on its own (an empty value, a property name
+// it does not know, a value or parameter it refuses, an X-LIC-ERROR another program left) is set
+// aside: it becomes a placeholder that nothing reads (see unread_lines.h), which serialize writes
+// back as the line was. Errors that remain, such as a component left open or of a name libical
+// does not know, show as X-LIC-ERROR properties (see hasParseErrors).
 Component parse(std::string_view text);
 
 // True when libical reported any error while parsing the component or one of its children.
 bool hasParseErrors(icalcomponent* component);
+// The text of the first such error; none when there is none.
+std::optional<std::string> firstParseError(icalcomponent* component);
 
-// The component, or the property, as iCalendar text, lines folded and ended with CRLF.
+// The component, or the property, as iCalendar text, lines folded and ended with CRLF; the lines
+// parse set aside come back as they were read.
 std::string serialize(icalcomponent* component);
 std::string serialize(icalproperty* property);
 
@@ -72,6 +79,7 @@ std::string uid(icalcomponent* event);
 void setText(icalcomponent* component, icalproperty_kind kind,
              const std::optional<std::string>& value);
 
+// Removes every property of the kind, and every line of that name that parse set aside.
 void removeAll(icalcomponent* component, icalproperty_kind kind);
 
 // The day of a trigger that libical read as a date alone, as it reads eight digits even under

@@ -21,7 +21,7 @@ namespace {
 // the texts they share (a component: one VEVENT) in the order of their first occurrence, so that a
 // window's texts lie together too; each component also carries what it needs of its file, the
 // version of the file included.
-constexpr std::int64_t kIndexVersion = 6;
+constexpr std::int64_t kIndexVersion = 7;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.
@@ -558,9 +558,18 @@ void Index::readInOnce(const CalendarPath& calendar, const std::string& name, st
   const std::int64_t fileId = db_.lastInsertId();
 
   const std::string eventId = calendar.id() + "/" + name;
-  std::map<icalcomponent*, std::pair<double, std::int64_t>> components;
+  // Occurrences share the row of their component, but where its alarms are measured from the end
+  // and their lengths differ (days across a change of clocks, RDATEs of periods), each length has
+  // a row of its own.
+  std::map<std::pair<icalcomponent*, double>, std::pair<double, std::int64_t>> components;
+  std::map<icalcomponent*, bool> measuredFromEnd;
   for (const Occurrence& each : occurrences) {
-    auto found = components.find(each.component);
+    auto [fromEnd, first] = measuredFromEnd.try_emplace(each.component, false);
+    if (first)
+      fromEnd->second = hasAlarmFromEnd(each.component);
+    const std::pair key(each.component,
+                        fromEnd->second ? each.end.seconds - each.start.seconds : 0.0);
+    auto found = components.find(key);
     if (found == components.end()) {
       const Event event = series->eventAt(each);
       // Unique among components: a file has far fewer than 2^20 of them.
@@ -572,7 +581,7 @@ void Index::readInOnce(const CalendarPath& calendar, const std::string& name, st
           event.lastModifiedDate ? std::optional(event.lastModifiedDate->seconds) : std::nullopt,
           event.title, event.notes, event.location, encodeAlarms(event.alarms), name,
           content->version});
-      found = components.emplace(each.component, std::pair(each.start.seconds, id)).first;
+      found = components.emplace(key, std::pair(each.start.seconds, id)).first;
     }
     batch.occurrences.push_back(OccurrenceRow{each.start.seconds, fileId,
                                               each.originalStart.seconds, found->second.first,

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "access/local/recurrence.h"
+#include "access/local/unread_lines.h"
 #include "records/civil.h"
 #include "records/dates.h"
 #include "records/utf8.h"
@@ -176,10 +177,53 @@ void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& 
 
 }  // namespace
 
-std::optional<Series> Series::parse(std::string_view text) {
+namespace {
+
+// Properties whose values place an event, or the zone it is read in, in time.
+bool placesInTime(const std::string& name) {
+  static constexpr std::string_view kNames[] = {
+      "DTSTART", "DTEND",  "DURATION",      "RRULE",        "RDATE",
+      "EXDATE",  "EXRULE", "RECURRENCE-ID", "TZOFFSETFROM", "TZOFFSETTO"};
+  return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
+// The first line set aside in the calendar that holds a time it cannot read; none when no such
+// line is there. An empty value says nothing, and is no such line.
+std::optional<std::string> unreadTime(icalcomponent* calendar) {
+  for (icalcomponent* component : ical::descendants(calendar)) {
+    for (icalproperty* property : ical::properties(component, ICAL_X_PROPERTY)) {
+      const std::optional<std::string> line = ical::unreadLine(property);
+      if (line && placesInTime(ical::nameOfLine(*line)) && ical::lineHasValue(*line))
+        return line;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<Series> refused(std::string* problem, std::string why) {
+  if (problem)
+    *problem = std::move(why);
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool supersedes(icalcomponent* later, icalcomponent* earlier) {
+  const int laterSequence = icalcomponent_get_sequence(later);
+  const int earlierSequence = icalcomponent_get_sequence(earlier);
+  if (laterSequence != earlierSequence)
+    return laterSequence > earlierSequence;
+  return icaltime_compare(icalcomponent_get_dtstamp(later), icalcomponent_get_dtstamp(earlier)) > 0;
+}
+
+std::optional<Series> Series::parse(std::string_view text, std::string* problem) {
   ical::Component calendar = ical::parse(text);
-  if (!calendar || ical::hasParseErrors(calendar.get()))
-    return std::nullopt;
+  if (!calendar)
+    return refused(problem, "it is not iCalendar text");
+  if (const auto error = ical::firstParseError(calendar.get()))
+    return refused(problem, "libical cannot read it: " + *error);
+  if (const auto line = unreadTime(calendar.get()))
+    return refused(problem, "a time in it cannot be read: " + repairUtf8(*line));
   Series series;
   series.times_ = std::make_unique<TimeReader>(calendar.get());
   const TimeReader& reader = *series.times_;
@@ -188,24 +232,22 @@ std::optional<Series> Series::parse(std::string_view text) {
     const std::string eventUid = ical::uid(event);
     if (series.master_ || !series.overrides_.empty()) {
       if (eventUid != series.uid_)
-        return std::nullopt;
+        return refused(problem, "it holds events of more than one UID");
     } else {
       series.uid_ = eventUid;
     }
     if (!spanOf(reader, event))
-      return std::nullopt;
+      return refused(problem, "an event in it has no start that can be read");
     if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) {
       if (!recurrenceIdOf(reader, event, std::nullopt))
-        return std::nullopt;
+        return refused(problem, "a RECURRENCE-ID in it cannot be read");
       series.overrides_.push_back(event);
-    } else {
-      if (series.master_)
-        return std::nullopt;  // two masters: not one series
+    } else if (!series.master_ || supersedes(event, series.master_)) {
       series.master_ = event;
     }
   }
   if (!series.master_ && series.overrides_.empty())
-    return std::nullopt;
+    return refused(problem, "it holds no event");
   series.calendar_ = std::move(calendar);
   return series;
 }
@@ -288,8 +330,8 @@ icalcomponent* Series::overrideAt(Instant originalStart) const {
   return it == found.end() ? nullptr : it->second;
 }
 
-std::optional<Occurrence> Series::occurrenceFor(Instant originalStart,
-                                                icalcomponent* override) const {
+std::optional<Occurrence> Series::occurrenceFor(Instant originalStart, icalcomponent* override,
+                                                std::optional<double> length) const {
   if (override) {
     const auto span = spanOf(*times_, override);
     if (!span)
@@ -300,8 +342,34 @@ std::optional<Occurrence> Series::occurrenceFor(Instant originalStart,
   const auto span = spanOf(*times_, master_);
   if (!span)
     return std::nullopt;
-  return Occurrence{master_, originalStart, endOf(*span, originalStart), originalStart, false};
+  const Instant end =
+      length && !span->allDay ? originalStart + *length : endOf(*span, originalStart);
+  return Occurrence{master_, originalStart, end, originalStart, false};
 }
+
+std::map<std::int64_t, double> Series::periodLengths() const {
+  std::map<std::int64_t, double> lengths;
+  const auto span = spanOf(*times_, master_);
+  if (!span || span->allDay)
+    return lengths;
+  for (icalproperty* property : ical::properties(master_, ICAL_RDATE_PROPERTY)) {
+    const auto length = times_->periodLength(property);
+    const auto start = times_->read(property);
+    if (length && start)
+      lengths.emplace(keyOf(listedStart(span, *start)), *length);
+  }
+  return lengths;
+}
+
+namespace {
+
+// The length of the occurrence at `original`: its period's, when an RDATE gives one.
+std::optional<double> lengthAt(const std::map<std::int64_t, double>& lengths, Instant original) {
+  const auto found = lengths.find(keyOf(original));
+  return found == lengths.end() ? std::nullopt : std::optional<double>(found->second);
+}
+
+}  // namespace
 
 std::optional<Occurrence> Series::single() const {
   const auto span = spanOf(*times_, master_);
@@ -401,14 +469,19 @@ std::vector<Occurrence> Series::occurrences(Instant from, Instant to) const {
   const Exclusions excluded = exclusions();
   const auto overrides = overridesByStart();
   if (master_) {
-    // Occurrences begun before the window reach into it by at most the event's length.
-    const Instant earliest = from + -(masterDuration() + 1.0);
+    // Occurrences begun before the window reach into it by at most the longest of them.
+    const auto lengths = periodLengths();
+    double longest = masterDuration();
+    for (const auto& [key, length] : lengths)
+      longest = std::max(longest, length);
+    const Instant earliest = from + -(longest + 1.0);
     for (const Instant original : ruleStarts(earliest, from, to, kMostOccurrencesPerWindow)) {
       if (excluded.contains(original))
         continue;
       const auto override = overrides.find(keyOf(original));
       const auto occurrence =
-          occurrenceFor(original, override == overrides.end() ? nullptr : override->second);
+          occurrenceFor(original, override == overrides.end() ? nullptr : override->second,
+                        lengthAt(lengths, original));
       seen.insert(keyOf(original));
       if (occurrence && overlaps(occurrence->start, occurrence->end, from, to))
         found.push_back(*occurrence);
@@ -459,7 +532,7 @@ std::optional<Occurrence> Series::first() const {
   }
   if (!earliest)
     return std::nullopt;
-  return occurrenceFor(*earliest, overrideAt(*earliest));
+  return occurrenceFor(*earliest, overrideAt(*earliest), lengthAt(periodLengths(), *earliest));
 }
 
 std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
@@ -469,7 +542,18 @@ std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
     return occurrenceFor(originalStart, override);
   if (!master_)
     return std::nullopt;
-  return occurrenceFor(originalStart, nullptr);
+  return occurrenceFor(originalStart, nullptr, lengthAt(periodLengths(), originalStart));
+}
+
+bool hasAlarmFromEnd(icalcomponent* component) {
+  for (icalcomponent* alarm : ical::children(component, ICAL_VALARM_COMPONENT)) {
+    icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+    icalparameter* related =
+        trigger ? icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER) : nullptr;
+    if (related && icalparameter_get_related(related) == ICAL_RELATED_END)
+      return true;
+  }
+  return false;
 }
 
 std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) const {
@@ -656,6 +740,7 @@ std::optional<Occurrence> Series::apply(const Event& event,
 
 void Series::setUid(const std::string& uid) {
   for (icalcomponent* event : ical::children(calendar_.get(), ICAL_VEVENT_COMPONENT)) {
+    ical::removeAll(event, ICAL_UID_PROPERTY);
     icalcomponent_set_uid(event, uid.c_str());
   }
   uid_ = uid;

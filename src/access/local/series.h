@@ -31,14 +31,29 @@ struct Occurrence {
   bool detached = false;
 };
 
+// Of two VEVENTs that share a UID and have no RECURRENCE-ID (which exporters write, though a
+// series has one), true when `later` stands for the event rather than `earlier`, which comes
+// before it in the file: a higher SEQUENCE, or an equal one and a later DTSTAMP.
+bool supersedes(icalcomponent* later, icalcomponent* earlier);
+
+// True when an alarm of the component is measured from the end of its event (RELATED=END), so
+// that occurrences of different lengths have alarms at different offsets from their starts.
+bool hasAlarmFromEnd(icalcomponent* component);
+
 // Times are read only in years 0000 to 9999 (wall-clock, where they are written), the years
 // iCalendar holds; apply refuses to write any other, and a component whose DTSTART cannot be read
 // gives no occurrence: nothing here fails on such a time.
 class Series {
  public:
-  // None for text that does not parse, parses with errors, holds no VEVENT, holds VEVENTs of
-  // more than one UID, or whose VEVENTs lack a readable DTSTART.
-  static std::optional<Series> parse(std::string_view text);
+  // None for text that does not parse, holds errors beyond lines libical cannot read (see
+  // ical::parse), holds no VEVENT, holds VEVENTs of more than one UID, or whose VEVENTs lack a
+  // readable DTSTART; also when a line of a property that places the event or its zone in time
+  // (DTSTART, DTEND, DURATION, RRULE, RDATE, EXDATE, EXRULE, RECURRENCE-ID, TZOFFSETFROM,
+  // TZOFFSETTO) holds a value libical cannot read, since its occurrences are then unknown. Any
+  // other line libical cannot read is kept without being read. Of several VEVENTs without a
+  // RECURRENCE-ID, the one that `supersedes` the others is the series; the rest are kept as they
+  // were and not read. When there is none and `problem` is given, it says why.
+  static std::optional<Series> parse(std::string_view text, std::string* problem = nullptr);
   // A new series of one event with the UID.
   static Series create(const std::string& uid);
 
@@ -93,8 +108,14 @@ class Series {
 
  private:
   Series() = default;
-  // None when the component's DTSTART cannot be read (only apply writes such a one).
-  std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override) const;
+  // None when the component's DTSTART cannot be read (only apply writes such a one). An
+  // occurrence of the series itself lasts `length` seconds when given (an RDATE's period), else
+  // as long as the series.
+  std::optional<Occurrence> occurrenceFor(Instant originalStart, icalcomponent* override,
+                                          std::optional<double> length = std::nullopt) const;
+  // The lengths of the occurrences that RDATEs of periods give, by original start in whole
+  // seconds; none in a series of whole days, whose occurrences keep its days.
+  std::map<std::int64_t, double> periodLengths() const;
   // The one occurrence of a series that does not repeat.
   std::optional<Occurrence> single() const;
   // The original starts in [earliest, to) of DTSTART, the RRULEs and the RDATEs: all of those

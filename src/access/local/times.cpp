@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -183,6 +184,37 @@ std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
   }
   result.time.zone = nullptr;
   return result;
+}
+
+std::optional<double> TimeReader::periodLength(icalproperty* property) const {
+  const icalvalue* value = icalproperty_get_value(property);
+  if (!value)
+    return std::nullopt;
+  icalperiodtype period;
+  if (icalvalue_isa(value) == ICAL_PERIOD_VALUE) {
+    period = icalvalue_get_period(value);
+  } else if (icalvalue_isa(value) == ICAL_DATETIMEPERIOD_VALUE &&
+             icaltime_is_null_time(icalvalue_get_datetimeperiod(value).time)) {
+    period = icalvalue_get_datetimeperiod(value).period;
+  } else {
+    return std::nullopt;
+  }
+  const auto start = read(property);
+  if (!start)
+    return std::nullopt;
+  if (icaltime_is_null_time(period.end))
+    return std::max(0.0, static_cast<double>(icaldurationtype_as_int(period.duration)));
+  if (!isReadableTime(period.end))
+    return std::nullopt;
+  // The end is in the start's zone, but for one written in UTC.
+  TimeValue end = *start;
+  end.time = period.end;
+  end.time.zone = nullptr;
+  if (icaltime_is_utc(period.end)) {
+    end.form = TimeForm::utc;
+    end.rules = &utcRules();
+  }
+  return std::max(0.0, instantOf(end).seconds - instantOf(*start).seconds);
 }
 
 std::int64_t wallSeconds(icaltimetype time) {

@@ -50,6 +50,9 @@ class TimeReader {
   // The value of a DTSTART, DTEND, RECURRENCE-ID, EXDATE or RDATE property; absent when the
   // property holds no date or date-time.
   std::optional<TimeValue> read(icalproperty* property) const;
+  // The length of the period an RDATE of VALUE=PERIOD names, from its end or its duration (none
+  // below zero); absent for an RDATE of a date or date-time, and for a period it cannot read.
+  std::optional<double> periodLength(icalproperty* property) const;
   const ZoneRules& zoneFor(const std::string& tzid) const;
 
  private:

@@ -22,7 +22,6 @@ using testing::TempStore;
 
 namespace fs = std::filesystem;
 
-const fs::path kHostileDir = fs::path(TEMBRA_SOURCE_DIR) / "tests/access/local/data/hostile";
 constexpr const char* kBadId = "local/calendar/bad.ics";
 
 void write(const fs::path& path, const std::string& text) {
@@ -64,11 +63,6 @@ const Hostile kHostile[] = {
        write(root / kBadId,
              "BEGIN:VCALENDAR\r\nEND:VTODO\r\nBEGIN:VEVENT\r\nUID:x\r\n"
              "DTSTART:20250301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
-     },
-     kBadId, 0},
-    {"out_of_range_trigger",  // as tembra once wrote an alarm in year 10000
-     [](const fs::path& root) {
-       fs::copy_file(kHostileDir / "out_of_range_trigger.ics", root / kBadId);
      },
      kBadId, 0},
     {"fifo_event", [](const fs::path& root) { fifo(root / kBadId); }, kBadId, 0},

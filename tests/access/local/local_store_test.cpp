@@ -492,7 +492,8 @@ TEST_F(LocalStoreTest, EveryWrittenFileReadsCleanlyWithLibical) {
        std::filesystem::directory_iterator(folder.path() / "local" / "calendar")) {
     if (entry.path().extension() != ".ics")
       continue;
-    ical::Component parsed = ical::parse(*readFile(entry.path()));
+    // libical itself, without the store's setting aside of lines it cannot read.
+    ical::Component parsed(icalparser_parse_string(readFile(entry.path())->c_str()));
     ASSERT_TRUE(parsed) << entry.path();
     EXPECT_FALSE(ical::hasParseErrors(parsed.get())) << entry.path();
     for (icalcomponent* event : ical::children(parsed.get(), ICAL_VEVENT_COMPONENT)) {
