@@ -68,29 +68,38 @@ std::string plural(std::size_t count, std::string_view one, std::string_view man
 
 std::string importSummary(std::string_view file, std::string_view calendarId,
                           const Outline& outline, std::size_t files) {
-  const std::size_t events = outline.count("VEVENT");
-  std::map<std::string, std::size_t> skipped;  // by component name
-  std::size_t skippedCount = 0;
+  std::map<std::string, std::size_t> others;  // components that are no events, by name
+  std::map<std::string, std::size_t> series;  // UID to its events without a RECURRENCE-ID
+  std::size_t events = 0;
   for (const OutlinedComponent& component : outline.components) {
-    if (component.name != "VEVENT" && component.name != "VTIMEZONE") {
-      ++skipped[component.name];
-      ++skippedCount;
+    if (component.name == "VEVENT") {
+      ++events;
+      if (!component.uid.empty() && !component.recurrenceId)
+        ++series[component.uid];
+    } else if (component.name != "VTIMEZONE") {
+      ++others[component.name];
     }
   }
-  std::string summary = "imported " + std::string(file) + " into " + std::string(calendarId) +
-                        ": " + plural(events, "event", "events") + " read, " +
-                        withThousands(events) + " written in " + plural(files, "file", "files") +
-                        ", " + withThousands(skippedCount) + " skipped";
-  if (skippedCount) {
-    summary += " (";
-    bool first = true;
-    for (const auto& [name, count] : skipped) {
-      summary += (first ? "" : ", ") + withThousands(count) + " " + name;
-      first = false;
-    }
-    summary += ": only events are imported)";
+  // Of the series of one UID the import keeps one; the others are earlier versions of it.
+  std::size_t superseded = 0;
+  for (const auto& [uid, count] : series)
+    superseded += count - 1;
+  std::string reasons;
+  std::size_t skipped = superseded;
+  for (const auto& [name, count] : others) {
+    reasons += (reasons.empty() ? "" : ", ") + withThousands(count) + " " + name;
+    skipped += count;
   }
-  return summary;
+  if (!reasons.empty())
+    reasons += ": only events are imported";
+  if (superseded) {
+    reasons += (reasons.empty() ? "" : "; ") + withThousands(superseded) +
+               " VEVENT: an earlier version of a series whose UID comes again";
+  }
+  return "imported " + std::string(file) + " into " + std::string(calendarId) + ": " +
+         plural(events, "event", "events") + " read, " + withThousands(events - superseded) +
+         " written in " + plural(files, "file", "files") + ", " + withThousands(skipped) +
+         " skipped" + (reasons.empty() ? "" : " (" + reasons + ")");
 }
 
 SkippedFile whySkipped(std::string id, std::string_view text, bool readable) {

@@ -42,8 +42,9 @@ class ProgressLine : public Progress {
   bool showing_ = false;
 };
 
-// "imported FILE into ID: 3 events read, 3 written in 2 files, 1 skipped (1 VTODO: only events
-// are imported)".
+// "imported FILE into ID: 3 events read, 2 written in 2 files, 2 skipped (1 VTODO: only events
+// are imported; 1 VEVENT: an earlier version of a series whose UID comes again)", as the import
+// keeps one series of a UID and only events.
 std::string importSummary(std::string_view file, std::string_view calendarId,
                           const Outline& outline, std::size_t files);
 

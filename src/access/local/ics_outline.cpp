@@ -66,7 +66,11 @@ std::optional<std::size_t> Outline::lineOfUid(std::string_view uid) const {
 
 Outline outlineOf(std::string_view text) {
   Outline outline;
-  std::vector<std::string> open;  // the names of the open components, outermost first
+  struct Open {
+    std::string name;
+    std::size_t line;
+  };
+  std::vector<Open> open;  // the open components, outermost first
   std::string unfolded;
   std::size_t unfoldedLine = 0;
   const auto bad = [&](std::size_t line, std::string why) {
@@ -84,22 +88,25 @@ Outline outlineOf(std::string_view text) {
       return;
     }
     if (line->name == "BEGIN") {
-      open.push_back(upper(line->value));
-      if (open.size() == 2 && open.front() == "VCALENDAR")
-        outline.components.push_back({open.back(), unfoldedLine, {}});
+      open.push_back({upper(line->value), unfoldedLine});
+      if (open.size() == 2 && open.front().name == "VCALENDAR")
+        outline.components.push_back({open.back().name, unfoldedLine, {}, false});
     } else if (line->name == "END") {
       const std::string name = upper(line->value);
-      const auto match = std::find(open.rbegin(), open.rend(), name);
+      const auto match = std::find_if(open.rbegin(), open.rend(),
+                                      [&](const Open& each) { return each.name == name; });
       if (match == open.rend()) {
         bad(unfoldedLine, "an END:" + name + " without its BEGIN");
         return;
       }
       if (match != open.rbegin())
-        bad(unfoldedLine, "an END:" + name + " while " + open.back() + " is open");
+        bad(unfoldedLine, "an END:" + name + " while " + open.back().name + " is open");
       open.erase(std::prev(match.base()), open.end());
-    } else if (line->name == "UID" && open.size() == 2 && !outline.components.empty() &&
-               outline.components.back().uid.empty()) {
-      outline.components.back().uid = line->value;
+    } else if (open.size() == 2 && !outline.components.empty()) {
+      OutlinedComponent& component = outline.components.back();
+      if (line->name == "UID" && component.uid.empty())
+        component.uid = line->value;
+      component.recurrenceId |= line->name == "RECURRENCE-ID";
     }
   };
   std::size_t number = 0;
@@ -122,6 +129,8 @@ Outline outlineOf(std::string_view text) {
     unfoldedLine = line.empty() ? 0 : number;
   }
   finish();
+  if (!open.empty())
+    bad(open.back().line, "a BEGIN:" + open.back().name + " that is never ended");
   return outline;
 }
 

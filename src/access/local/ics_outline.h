@@ -13,13 +13,14 @@ namespace tembra::local {
 
 // A component directly inside a VCALENDAR (VEVENT, VTODO, VTIMEZONE, ...).
 struct OutlinedComponent {
-  std::string name;  // upper case
-  std::size_t line;  // of its BEGIN line, counted from 1
-  std::string uid;   // its UID's value, empty without one
+  std::string name;   // upper case
+  std::size_t line;   // of its BEGIN line, counted from 1
+  std::string uid;    // its UID's value, empty without one
+  bool recurrenceId;  // it has a RECURRENCE-ID: it changes one occurrence of a series
 };
 
-// A line that is no content line (no name, a name followed by neither ';' nor ':', no colon), or
-// an END that does not close the open component.
+// A line that is no content line (no name, a name followed by neither ';' nor ':', no colon), an
+// END that does not close the open component, or a BEGIN never ended.
 struct BadLine {
   std::size_t line;
   std::string why;
