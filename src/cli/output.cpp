@@ -1,6 +1,7 @@
 // emit and fail over standard output.
 #include "cli/output.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,13 @@ bool writeAll(int fd, std::string_view bytes) {
     if (written < 0) {
       if (errno == EINTR)
         continue;
+      // A host may hand over a non-blocking pipe: a full one is drained in time, not an error.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd ready{fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) < 0 && errno != EINTR)
+          return false;
+        continue;
+      }
       return false;
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));

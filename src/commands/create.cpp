@@ -18,7 +18,7 @@ constexpr double kDefaultDurationSeconds = 3600;
 
 void runCreate(Process& process) {
   requireAccess(process);
-  const std::optional<Json> input = inputObject(process.args);
+  const std::optional<Json> input = inputObject(process.args, process.readInput);
   if (!input)
     fail(process.output, messages::kCreateNeedsInput, kExitUsage);
   const std::optional<Instant> start = dateValue(process.formatters, *input, "start");

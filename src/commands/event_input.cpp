@@ -40,8 +40,10 @@ std::optional<Json> readInputObject(std::string_view text) {
   return value;
 }
 
-std::optional<Json> inputObject(std::span<const std::string> args) {
-  const std::optional<std::string> text = argValue(args, "--input");
+std::optional<Json> inputObject(std::span<const std::string> args, const InputReader& readInput) {
+  std::optional<std::string> text = argValue(args, "--input");
+  if (text && *text == "-")
+    text = readInput ? readInput() : std::nullopt;
   if (!text)
     return std::nullopt;
   return readInputObject(*text);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,9 +25,15 @@ inline constexpr std::size_t kMaxInputDepth = 512;
 // object. Of two equal keys in one object the later wins. Never reports anything.
 std::optional<Json> readInputObject(std::string_view text);
 
+// Reads the whole of standard input; none when it cannot be read or is larger than a document
+// tembra takes (kMaxStandardInput).
+using InputReader = std::function<std::optional<std::string>()>;
+
 // readInputObject of the value of "--input"; none when the option is missing or is the last
-// argument.
-std::optional<Json> inputObject(std::span<const std::string> args);
+// argument. The value "-" stands for the text `readInput` gives (standard input, for input larger
+// than one argument may hold); empty or unreadable input is none.
+std::optional<Json> inputObject(std::span<const std::string> args,
+                                const InputReader& readInput = {});
 
 // The value rules. Each looks up the key in an object and gives none when the key is missing or
 // its value is not of the expected kind; JSON null is never of the expected kind. No value is

@@ -17,7 +17,7 @@ constexpr double kRepairedDurationSeconds = 3600;
 
 void runUpdate(Process& process) {
   requireAccess(process);
-  const std::optional<Json> input = inputObject(process.args);
+  const std::optional<Json> input = inputObject(process.args, process.readInput);
   if (!input)
     fail(process.output, messages::kUpdateNeedsInput, kExitUsage);
   const std::optional<std::string> id = stringValue(*input, "id");

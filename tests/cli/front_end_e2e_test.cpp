@@ -3,12 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "access/local/files.h"
 #include "support/black_box.h"
 
 namespace tembra {
@@ -229,6 +232,119 @@ TEST(Output, AFullDeviceEndsTheRunWithStatusOne) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(statusWithStdout(fd, store.path().string()), 1);
   ::close(fd);
+}
+
+// Input too large for one argument (Linux takes 128 KiB) comes on standard input with "--input -".
+TEST(StandardInput, CarriesTheInputObjectOfCreateAndUpdate) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  const std::map<std::string, std::string> env{{"TEMBRA_STORE", store.path().string()}};
+  const std::string notes(300'000, 'n');
+  const ProcessResult created = testing::runProgram(
+      TEMBRA_BINARY, {"create", "--input", "-"}, env,
+      R"({"title":"Long","start":"2024-05-01T09:00:00Z","notes":")" + notes + R"("})");
+  ASSERT_EQ(created.status, 0) << created.out;
+  const std::string id = nlohmann::json::parse(created.out)["id"];
+  const ProcessResult updated = testing::runProgram(
+      TEMBRA_BINARY, {"update", "--input", "-"}, env,
+      nlohmann::json{{"id", id}, {"title", "Longer"}, {"notes", notes + "!"}}.dump());
+  ASSERT_EQ(updated.status, 0) << updated.out;
+  const auto got = nlohmann::json::parse(store.tembra({"get", "--id", id}).out);
+  EXPECT_EQ(got["title"], "Longer");
+  EXPECT_EQ(got["notes"], notes + "!");
+
+  // Empty or unreadable input is no input object, and nothing is saved.
+  const struct {
+    const char* word;
+    std::string input;
+    std::string out;
+  } refused[] = {
+      {"create", "", "{\"error\":\"create 需要 --input <JSON>\"}\n"},
+      {"create", "{\"start\":", "{\"error\":\"create 需要 --input <JSON>\"}\n"},
+      {"create", "{\"start\":\"2024-05-02T09:00:00Z\",\"title\":\"\xff\"}",
+       "{\"error\":\"create 需要 --input <JSON>\"}\n"},
+      {"update", "", "{\"error\":\"update 需要 --input <JSON>，且包含 id\"}\n"},
+  };
+  for (const auto& row : refused) {
+    const ProcessResult result =
+        testing::runProgram(TEMBRA_BINARY, {row.word, "--input", "-"}, env, row.input);
+    EXPECT_EQ(result.status, 64) << row.input;
+    EXPECT_EQ(result.out, row.out) << row.input;
+  }
+  const ProcessResult listed =
+      store.tembra({"list", "--from", "2024-01-01T00:00:00Z", "--to", "2025-01-01T00:00:00Z"});
+  EXPECT_EQ(nlohmann::json::parse(listed.out).size(), 1u) << listed.out;
+}
+
+// A host that hands over a non-blocking pipe and reads it late still gets the whole document.
+TEST(Output, ANonBlockingPipeIsWaitedOn) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  std::string events;
+  for (int day = 1; day <= 28; ++day) {
+    for (int hour = 0; hour < 20; ++hour) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "BEGIN:VEVENT\r\nUID:e-%d-%d\r\nDTSTAMP:20240101T000000Z\r\n"
+                    "DTSTART:202405%02dT%02d0000Z\r\nSUMMARY:Event\r\nEND:VEVENT\r\n",
+                    day, hour, day, hour);
+      events += text;
+    }
+  }
+  const std::filesystem::path file = store.path() / "many.ics";
+  std::ofstream(file, std::ios::binary) << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\n"
+                                        << events << "END:VCALENDAR\r\n";
+  store.adminOk({"import", "local/calendar", file.string()});
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::setenv("TEMBRA_STORE", store.path().c_str(), 1);
+    ::execl(TEMBRA_BINARY, TEMBRA_BINARY, "list", "--from", "2024-05-01T00:00:00Z", "--to",
+            "2024-06-01T00:00:00Z", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  ::usleep(500'000);  // the pipe fills long before this
+  std::string out;
+  char buffer[65536];
+  for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    out.append(buffer, static_cast<std::size_t>(got));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_GT(out.size(), 100'000u);
+  EXPECT_EQ(nlohmann::json::parse(out, nullptr, false).size(), 560u);
+}
+
+// A host that closes standard input, output and error: the store's files must not take their
+// numbers and receive the output.
+TEST(StandardDescriptors, ClosedByTheHostAreNotTakenByStoreFiles) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  for (int run = 0; run < 2; ++run) {
+    const ProcessResult closed =
+        testing::runProgram("/bin/sh",
+                            {"-c", "exec \"$0\" create --input \"$1\" <&- >&- 2>&-", TEMBRA_BINARY,
+                             R"({"title":"Quiet","start":"2024-05-01T09:00:00Z"})"},
+                            {{"TEMBRA_STORE", store.path().string()}});
+    EXPECT_EQ(closed.status, 0);
+  }
+  const ProcessResult listed =
+      store.tembra({"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-02T00:00:00Z"});
+  EXPECT_EQ(nlohmann::json::parse(listed.out).size(), 2u) << listed.out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(store.path())) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name.find("sqlite") != std::string::npos)
+      continue;
+    const std::string text = local::readFile(entry.path()).value_or("");
+    EXPECT_EQ(text.find("\"calendarId\""), std::string::npos) << entry.path() << "\n" << text;
+  }
 }
 
 }  // namespace

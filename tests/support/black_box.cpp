@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -63,13 +65,20 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
   ::close(out[1]);
   ::close(err[1]);
   ::close(in[0]);
-  if (!input.empty()) {
-    [[maybe_unused]] ssize_t ignored = ::write(in[1], input.data(), input.size());
+  // The input goes in as the program takes it, beside its output: input larger than a pipe holds
+  // would otherwise wait on a program that waits on its output being read. A program that ends
+  // without reading it all must not end this one with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::string_view pending = input;
+  if (pending.empty()) {
+    ::close(in[1]);
+    in[1] = -1;
+  } else {
+    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
   }
-  ::close(in[1]);
 
   ProcessResult result;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
   int open = 2;
   char buffer[65536];
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -80,10 +89,19 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
       ::kill(pid, SIGKILL);  // the pipes close with it
       break;
     }
-    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0)
+    if (::poll(fds, 3, static_cast<int>(left.count())) <= 0)
       continue;
+    if (fds[2].fd >= 0 && fds[2].revents) {
+      const ssize_t put = ::write(fds[2].fd, pending.data(), pending.size());
+      if (put > 0)
+        pending.remove_prefix(static_cast<std::size_t>(put));
+      if (pending.empty() || (put < 0 && errno != EAGAIN && errno != EINTR)) {
+        ::close(fds[2].fd);
+        fds[2].fd = -1;
+      }
+    }
     for (pollfd& fd : fds) {
-      if (fd.fd < 0 || !(fd.revents & (POLLIN | POLLHUP)))
+      if (fd.fd < 0 || fd.fd == fds[2].fd || !(fd.revents & (POLLIN | POLLHUP)))
         continue;
       const ssize_t got = ::read(fd.fd, buffer, sizeof buffer);
       if (got <= 0) {

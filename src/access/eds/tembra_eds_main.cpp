@@ -2,8 +2,10 @@
 // a run to it when TEMBRA_BACKEND=eds; a host may also start it directly.
 #include "access/eds/eds_store.h"
 #include "cli/entry/entry.h"
+#include "cli/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  tembra::keepStandardDescriptorsOpen();
   tembra::muteLibraryWarnings();
   tembra::StandardOutput output;
   return tembra::runTembra(std::vector<std::string>(argv, argv + argc), output,

@@ -16,6 +16,7 @@
 #include "access/local/layout.h"
 #include "access/local/local_store.h"
 #include "access/local/settings.h"
+#include "cli/standard_descriptors.h"
 
 namespace {
 
@@ -256,6 +257,7 @@ bool asksForHelp(const std::string& word) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tembra::keepStandardDescriptorsOpen();
   Args args(argv + 1, argv + argc);
   std::optional<fs::path> root;
   if (!args.empty() && args[0] == "--store") {

@@ -1,8 +1,10 @@
 // tembra: reads or changes the user's calendar for a host application, one command per run.
 #include "access/store_factory.h"
 #include "cli/entry/entry.h"
+#include "cli/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+  tembra::keepStandardDescriptorsOpen();
   // Before anything else: a run over another back-end is that back-end's executable's from here.
   const std::optional<std::string> problem = tembra::handOverToChosenBackend(argv);
   tembra::muteLibraryWarnings();
