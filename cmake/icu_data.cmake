@@ -1,4 +1,4 @@
-# ICU's data cut to the items tembra reaches, as an object library that stands in for libicudata.a.
+# ICU's data cut to the items tembra reaches, as a library that stands in for libicudata.a.
 #
 # Debian's libicudata.a holds all of ICU's data, 31 MB, and a static link takes it whole. Title
 # matching needs none of it (normalisation, case and character properties are compiled into
