@@ -20,10 +20,14 @@ std::optional<std::string> handOverToChosenBackend(char** argv) {
   char self[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (length > 0) {
-    std::string path(self, static_cast<std::size_t>(length));
-    path.resize(path.rfind('/') + 1);
-    path += "tembra-eds";
-    ::execv(path.c_str(), argv);
+    std::string folder(self, static_cast<std::size_t>(length));
+    folder.resize(folder.rfind('/') + 1);
+    // Installed, the helper is the installation's; in a build folder or a host's own bundle, it
+    // is the copy beside this one. execv returns only when it cannot start the file.
+    for (const char* place : {TEMBRA_EDS_FROM_BINDIR "/tembra-eds", "tembra-eds"}) {
+      const std::string path = folder + place;
+      ::execv(path.c_str(), argv);
+    }
   }
   return std::string(messages::kBackendNotInstalled) + value;
 }

@@ -19,9 +19,10 @@ std::unique_ptr<CalendarStore> createSystemStore();
 std::optional<std::string> systemStoreProblem();
 
 // Hands the run to the store TEMBRA_BACKEND names. Unset, empty or "local", it is this build's own
-// store: nothing happens and none is returned. "eds" replaces this process by tembra-eds, which is
-// installed beside this executable, with the same arguments (argv ends with a null), so that a
-// run over the local store never loads EDS's libraries; returns only when it cannot be started.
+// store: nothing happens and none is returned. "eds" replaces this process by tembra-eds, with the
+// same arguments (argv ends with a null), so that a run over the local store never loads EDS's
+// libraries. tembra-eds is looked for where the installation puts it relative to this executable
+// (bin/tembra, libexec/tembra/tembra-eds), then beside it; returns only when neither starts.
 // Returns the message for a name no back-end has, or whose back-end is not installed.
 std::optional<std::string> handOverToChosenBackend(char** argv);
 

@@ -193,6 +193,35 @@ TEST(BackendChoice, ARelativeStorePathIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "store"));
 }
 
+// tembra finds tembra-eds where the install rules put it (bin/tembra, libexec/tembra/tembra-eds)
+// and, in a build folder or a host's bundle, beside itself; a stand-in helper says which ran.
+TEST(BackendChoice, TheEdsHelperIsFoundInstalledOrBeside) {
+  TempStore store;
+  const struct {
+    const char* name;
+    std::string tembra;
+    std::string helper;
+  } rows[] = {
+      {"installed", "prefix/bin/tembra", "prefix/libexec/tembra/tembra-eds"},
+      {"beside", "bundle/tembra", "bundle/tembra-eds"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::filesystem::path tembra = store.path() / row.tembra;
+    const std::filesystem::path helper = store.path() / row.helper;
+    std::filesystem::create_directories(tembra.parent_path());
+    std::filesystem::create_directories(helper.parent_path());
+    std::filesystem::copy_file(TEMBRA_BINARY, tembra);
+    std::ofstream(helper) << "#!/bin/sh\necho \"{\\\"helper\\\":\\\"" << row.name << " $*\\\"}\"\n";
+    std::filesystem::permissions(helper, std::filesystem::perms::owner_all);
+    const ProcessResult result =
+        testing::runProgram(tembra.string(), {"calendars", "x"},
+                            {{"TEMBRA_STORE", store.path().string()}, {"TEMBRA_BACKEND", "eds"}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string("{\"helper\":\"") + row.name + " calendars x\"}\n");
+  }
+}
+
 // Runs tembra status with its standard output on fd and returns how it ended.
 int statusWithStdout(int fd, const std::string& storePath) {
   const pid_t pid = ::fork();

@@ -15,19 +15,30 @@ from interop import Home, document, with_offset
 ERROR = "error.schema.json"
 
 
+ID_BASE = "https://tembra.invalid/schema/"
+
+
+def offline(uri):
+    raise AssertionError(f"a reference left the schemas: {uri}")
+
+
 class Schemas:
-    """The schema files of docs/schema; they refer to each other by file name."""
+    """The schema files of docs/schema; each has an $id under ID_BASE, and they refer to each other
+    by file name relative to it, so that every reference resolves among them, offline."""
 
     def __init__(self, folder):
         self.folder = folder
         self.documents = {path.name: json.loads(path.read_text(encoding="utf-8"))
                           for path in sorted(folder.glob("*.schema.json"))}
-        self.by_uri = {(folder / name).as_uri(): schema for name, schema in self.documents.items()}
+        self.by_id = {schema["$id"]: schema for schema in self.documents.values()}
+
+    def resolver(self, name):
+        schema = self.documents[name]
+        return RefResolver(schema["$id"], schema, store=self.by_id,
+                           handlers={"http": offline, "https": offline, "file": offline})
 
     def validator(self, name):
-        schema = self.documents[name]
-        resolver = RefResolver((self.folder / name).as_uri(), schema, store=self.by_uri)
-        return Draft202012Validator(schema, resolver=resolver)
+        return Draft202012Validator(self.documents[name], resolver=self.resolver(name))
 
     def errors(self, name, value):
         return [error.message for error in self.validator(name).iter_errors(value)]
@@ -81,7 +92,29 @@ class SchemaTest(unittest.TestCase):
         for name, schema in self.schemas.documents.items():
             with self.subTest(name):
                 self.assertEqual(schema["$schema"], "https://json-schema.org/draft/2020-12/schema")
+                self.assertEqual(schema["$id"], ID_BASE + name)
                 Draft202012Validator.check_schema(schema)
+
+    def test_every_reference_resolves_among_the_schemas(self):
+        def references(value):
+            if isinstance(value, dict):
+                if isinstance(value.get("$ref"), str):
+                    yield value["$ref"]
+                for item in value.values():
+                    yield from references(item)
+            elif isinstance(value, list):
+                for item in value:
+                    yield from references(item)
+
+        seen = 0
+        for name, schema in self.schemas.documents.items():
+            resolver = self.schemas.resolver(name)
+            for reference in references(schema):
+                with self.subTest(f"{name}: {reference}"):
+                    _, target = resolver.resolve(reference)
+                    self.assertIsInstance(target, dict)
+                    seen += 1
+        self.assertGreater(seen, 10)
 
     def test_every_outcome_of_every_command_matches_its_schema_and_the_readme(self):
         home = self.home

@@ -352,9 +352,12 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
 // Brings the store's index up to date with every calendar folder, for a writer under the store
 // lock. Should SQLite fail, the next run catches up instead; a damaged index is deleted, so that
 // the next run builds it anew.
-void updateIndex(const std::filesystem::path& root) {
+void updateIndex(const std::filesystem::path& root, Progress& progress) {
   try {
-    Index(root).refresh(calendarPaths(root));
+    Index index(root);
+    std::size_t done = 0;
+    index.afterEachRead([&] { progress.advance(++done); });
+    index.refresh(calendarPaths(root));
   } catch (const sql::IndexFailure& failure) {
     if (failure.damaged())
       sql::removeDamaged(failure);
@@ -365,12 +368,15 @@ void updateIndex(const std::filesystem::path& root) {
 
 std::optional<std::string> importEvents(const std::filesystem::path& root,
                                         const std::string& calendarId, std::string_view text,
-                                        std::vector<std::string>& ids) {
+                                        std::vector<std::string>& ids, Progress* progress) {
+  Progress quiet;
+  Progress& shown = progress ? *progress : quiet;
   if (auto error = createStoreIfAbsent(root, false))
     return error;
   const auto path = parseCalendarId(calendarId);
   if (!path || !isCalendarFolder(root, *path))
     return "no calendar with identifier " + calendarId;
+  shown.step("reading the events", 0);
   std::vector<ImportedFile> files;
   if (auto error = importedFiles(text, files))
     return error;
@@ -386,6 +392,7 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
   }
   std::set<std::string> taken;  // names given in this import, not yet on disk
   FolderWrite write(dir);
+  shown.step("writing the files", files.size());
   for (ImportedFile& file : files) {
     const auto known = existing.find(file.uid);
     file.name = known != existing.end() ? known->second : fileNameForUid(file.uid, dir);
@@ -393,7 +400,9 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
       file.name = fileNameForUid(newUuid(), dir);
     if (auto error = write.add(file.name, file.text))
       return error;
+    shown.advance(taken.size());
   }
+  shown.step("flushing the files to disk", 0);
   if (auto error = write.commit())
     return error;
   for (const ImportedFile& file : files)
@@ -403,19 +412,31 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
   // folder as any run does, once the file-system clock has moved past the last write: a file no
   // older than the check that saw it would be looked at again by the next run.
   std::this_thread::sleep_for(kCoarseTimeWithin + std::chrono::milliseconds(10));
-  updateIndex(root);
+  shown.step("indexing the files", files.size());
+  updateIndex(root, shown);
   return std::nullopt;
 }
 
-std::optional<std::string> rebuildIndex(const std::filesystem::path& root) {
+std::optional<std::string> rebuildIndex(const std::filesystem::path& root, Progress* progress,
+                                        Index::Census* census) {
+  Progress quiet;
+  Progress& shown = progress ? *progress : quiet;
   std::optional<StoreLock> lock;
   if (auto error = lockStore(root, lock))
     return error;
   const std::vector<CalendarPath> calendars = calendarPaths(root);
+  std::size_t files = 0;
+  for (const CalendarPath& calendar : calendars)
+    files += eventFileNames(root / calendar.source / calendar.calendar).size();
   try {
     Index::remove(root);
     Index index(root);
+    std::size_t done = 0;
+    index.afterEachRead([&] { shown.advance(++done); });
+    shown.step("indexing the files", files);
     index.refresh(calendars);
+    if (census)
+      *census = index.census();
   } catch (const sql::IndexFailure& failure) {
     return std::string("cannot build the index: ") + failure.what();
   }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "access/local/index.h"
+
 namespace tembra::local {
 
 // The calendar a new store starts with.
@@ -42,6 +44,17 @@ std::optional<std::string> setAnswer(const std::filesystem::path& root, bool gra
 std::optional<std::string> setDefaultCalendar(const std::filesystem::path& root,
                                               const std::optional<std::string>& id);
 
+// What a long operation tells of its course, for a person waiting for it (tembra-store shows it on
+// a terminal). The calls come from the operation's own thread; the default does nothing.
+class Progress {
+ public:
+  virtual ~Progress() = default;
+  // A step begins, going through `items` items (0: a number not known beforehand).
+  virtual void step(std::string_view /*name*/, std::size_t /*items*/) {}
+  // `done` items of the current step are through.
+  virtual void advance(std::size_t /*done*/) {}
+};
+
 // Adds the events of iCalendar text to a calendar, read-only or not, as a sync filling it would:
 // one file per UID holding its VEVENTs and the VTIMEZONEs they use, every property kept as given
 // (an event without a UID gets one). A UID the calendar already holds replaces that file. Nothing
@@ -51,10 +64,14 @@ std::optional<std::string> setDefaultCalendar(const std::filesystem::path& root,
 // calendar, not with their product.
 std::optional<std::string> importEvents(const std::filesystem::path& root,
                                         const std::string& calendarId, std::string_view text,
-                                        std::vector<std::string>& ids);
+                                        std::vector<std::string>& ids,
+                                        Progress* progress = nullptr);
 
 // Deletes the store's index and builds it again from every event file: for changes the index
 // cannot notice, such as a file rewritten in place by a tool that leaves its folder's time alone.
-std::optional<std::string> rebuildIndex(const std::filesystem::path& root);
+// `census`, when given, receives what the new index holds.
+std::optional<std::string> rebuildIndex(const std::filesystem::path& root,
+                                        Progress* progress = nullptr,
+                                        Index::Census* census = nullptr);
 
 }  // namespace tembra::local

@@ -476,8 +476,27 @@ void Index::carryOut(const Plan& plan, std::int64_t now, Batch& batch) {
       .run();
 }
 
+Index::Census Index::census() {
+  Census census;
+  auto& files = db_.cached("SELECT calendar, name, readable FROM files ORDER BY calendar, name");
+  while (files.step()) {
+    ++census.files;
+    if (files.integer(2) == 0)
+      census.unreadable.push_back(files.text(0) + "/" + files.text(1));
+  }
+  files.reset();
+  return census;
+}
+
 void Index::readIn(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
                    std::int64_t now, Batch& batch) {
+  readInOnce(calendar, name, listed, now, batch);
+  if (afterEachRead_)
+    afterEachRead_();
+}
+
+void Index::readInOnce(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
+                       std::int64_t now, Batch& batch) {
   auto& existing = db_.cached("SELECT id FROM files WHERE calendar = ? AND name = ?");
   existing.bind(1, std::string_view(calendar.id())).bind(2, std::string_view(name));
   const std::optional<std::int64_t> previous =

@@ -63,6 +63,16 @@ class Index {
   void whileReading(std::function<void(const std::string& name)> hook) {
     whileReading_ = std::move(hook);
   }
+  // Called after each file was read into the index (or found gone): lets tembra-store count them.
+  void afterEachRead(std::function<void()> hook) { afterEachRead_ = std::move(hook); }
+
+  // What the index holds: its files, and the identifiers of those that hold no event it can
+  // read, in identifier order.
+  struct Census {
+    std::size_t files = 0;
+    std::vector<std::string> unreadable;
+  };
+  Census census();
 
  private:
   struct Folder;
@@ -73,6 +83,8 @@ class Index {
   void carryOut(const Plan& plan, std::int64_t now, Batch& batch);
   void readIn(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
               std::int64_t now, Batch& batch);
+  void readInOnce(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
+                  std::int64_t now, Batch& batch);
   void dropFile(std::int64_t id);
   void flush(Batch& batch);
   EventWindow windowOnce(const std::map<std::string, Calendar>& calendars, Instant from, Instant to,
@@ -82,6 +94,7 @@ class Index {
   sql::Database db_;
   std::map<std::string, std::unique_ptr<Folder>> folders_;  // open folders, by calendar id
   std::function<void(const std::string&)> whileReading_;
+  std::function<void()> afterEachRead_;
 };
 
 }  // namespace tembra::local
