@@ -3,8 +3,9 @@
 # tests was half of the run. The suites over real stores run again in each further zone. The
 # instances over EDS ("*/eds") are left out: they run in EDS's sessions (eds.commands). Run after
 # each link of the executable, with TEST_EXECUTABLE, CTEST_FILE, ZONES (the first runs every suite),
-# STORE_SUITES and LONG_SUITES (started first, so that no long suite runs alone at the end) set; the
-# file it writes is read by ctest.
+# STORE_SUITES, COMMAND_SUITES with COMMAND_ZONES (zones only the commands' suites run in) and
+# LONG_SUITES (started first, so that no long suite runs alone at the end) set; the file it writes
+# is read by ctest.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND "${TEST_EXECUTABLE}" --gtest_list_tests
   OUTPUT_VARIABLE listing RESULT_VARIABLE status)
@@ -26,6 +27,9 @@ foreach(line IN LISTS lines)
   set(runs "${first_zone}")
   if(plain IN_LIST STORE_SUITES)
     list(APPEND runs ${other_zones})
+  endif()
+  if(plain IN_LIST COMMAND_SUITES)
+    list(APPEND runs ${COMMAND_ZONES})
   endif()
   foreach(zone IN LISTS runs)
     set(name "${suite}")

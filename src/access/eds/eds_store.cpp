@@ -28,6 +28,8 @@ constexpr guint32 kNoWait = static_cast<guint32>(-1);
 const std::string kNoSuchEvent = "事件不存在或已删除";
 const std::string kNoSuchCalendar = "日历不存在或已删除";
 const std::string kOnlyThisEvent = "只能更改单次事件";
+// An event that is no longer there, since another client removed or moved it.
+const StoreError kGone{kNoSuchEvent, true};
 
 // The time-range query is asked for a little more than the window: the calendar reads all-day
 // dates in its own zone, and the exact window is applied to the occurrences afterwards.
@@ -221,8 +223,15 @@ class EdsStore final : public CalendarStore {
     const auto series = sourceClient ? seriesOf(key->calendar, key->uid) : std::nullopt;
     const auto occurrence = series ? occurrenceOf(*series, event) : std::nullopt;
     if (!occurrence)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     std::optional<Event> stored = series->eventAt(*occurrence);
+    // The fields the request set, onto the event as the calendar holds it now, read again just
+    // before the modify: EDS has no compare-and-swap, so only a change another client makes
+    // between these two calls can still be lost.
+    Event changed = withChangesOf(event, *stored);
+    changed.eventIdentifier = event.eventIdentifier;
+    changed.calendar = event.calendar;
+    event = std::move(changed);
     Draft draft = series->draftFor(*occurrence);
     if (draft.newInstance)
       stored->startDate.reset();  // a new instance's dates are still the master's: write them
@@ -246,15 +255,15 @@ class EdsStore final : public CalendarStore {
     const auto key =
         event.eventIdentifier ? parseEventIdentifier(*event.eventIdentifier) : std::nullopt;
     if (!key)
-      return StoreError{kNoSuchEvent};
+      return kGone;
     if (!calendarSource(key->calendar))
-      return std::nullopt;  // gone with its calendar: nothing left to remove
+      return kGone;  // with its calendar: nothing left to remove
     ECalClient* calendarClient = client(key->calendar);
     if (!calendarClient)
       return StoreError{kNoSuchCalendar};
     const auto series = seriesOf(key->calendar, key->uid);
     if (!series)
-      return std::nullopt;  // already gone
+      return kGone;
     if (!series->repeats()) {
       if (auto error = remove(calendarClient, key->uid, std::nullopt))
         return StoreError{*error};
@@ -262,7 +271,7 @@ class EdsStore final : public CalendarStore {
     }
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
-      return std::nullopt;
+      return kGone;
     if (auto error = removeOccurrence(calendarClient, *key, *series, *occurrence))
       return StoreError{*error};
     return std::nullopt;

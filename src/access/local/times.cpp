@@ -10,33 +10,14 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "access/local/files.h"
+#include "access/zone_setting.h"
 #include "records/civil.h"
 
 namespace tembra::local {
 namespace {
 
-std::string zoneNameFromSystem() {
-  if (const char* tz = std::getenv("TZ"); tz && *tz) {
-    std::string name = tz;
-    if (name.front() == ':')
-      name.erase(0, 1);
-    return name;
-  }
-  char target[PATH_MAX];
-  const ssize_t length = ::readlink("/etc/localtime", target, sizeof target - 1);
-  if (length > 0) {
-    const std::string path(target, static_cast<std::size_t>(length));
-    const auto at = path.find("zoneinfo/");
-    if (at != std::string::npos)
-      return path.substr(at + 9);
-  }
-  std::ifstream file("/etc/timezone");
-  std::string name;
-  if (file >> name)
-    return name;
-  return "UTC";
-}
-
+// TZIDs of UTC that files use.
 bool isUtcName(const std::string& name) {
   return name == "UTC" || name == "Etc/UTC" || name == "UTC0" || name == "GMT" ||
          name == "Etc/GMT" || name == "Z" || name == "Zulu" || name == "Etc/Zulu";
@@ -75,16 +56,32 @@ std::int64_t floorSeconds(Instant instant) {
 
 }  // namespace
 
+// The machine's zone does not change while the process runs.
+const ZoneSetting& machineZone() {
+  static const ZoneSetting setting = zoneSetting();
+  return setting;
+}
+
 std::string localZoneName() {
-  const std::string name = zoneNameFromSystem();
-  return isUtcName(name) ? "UTC" : name;
+  return machineZone().identity;
 }
 
 const ZoneRules& localZone() {
-  // The machine's zone does not change while the process runs.
+  static const std::unique_ptr<ZoneRules> own = []() -> std::unique_ptr<ZoneRules> {
+    const ZoneSetting& setting = machineZone();
+    if (setting.kind == ZoneSetting::Kind::posix)
+      return posixZoneRules(*setting.posix);
+    if (setting.kind == ZoneSetting::Kind::file) {
+      if (const auto bytes = readFile(setting.name, Links::follow))
+        return parseTzif(*bytes);
+    }
+    return nullptr;
+  }();
   static const ZoneRules* const zone = [] {
-    const ZoneRules* found = systemZoneFor(localZoneName());
-    return found ? found : &utcRules();
+    const ZoneRules* named = machineZone().kind == ZoneSetting::Kind::named
+                                 ? systemZoneRules(machineZone().name)
+                                 : nullptr;
+    return own ? own.get() : named ? named : &utcRules();
   }();
   return *zone;
 }

@@ -1,4 +1,4 @@
-// TZif files and POSIX TZ rules.
+// TZif files, and the zones of the machine's setting.
 #include "access/local/zone_rules.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "access/local/files.h"
+#include "access/posix_zone.h"
 #include "records/civil.h"
 
 namespace tembra::local {
@@ -20,194 +21,11 @@ class UtcRules final : public ZoneRules {
   int offsetAt(std::int64_t) const override { return 0; }
 };
 
-// A rule date of a POSIX TZ string: Jn (day of a non-leap year, 1 to 365), n (day of the year
-// from 0) or Mm.w.d (day d of week w of month m; week 5 is the last), at `time` seconds after
-// local midnight.
-struct RuleDate {
-  enum class Kind { julianNoLeap, julian, monthWeekDay } kind = Kind::monthWeekDay;
-  int day = 0, week = 0, month = 0;
-  std::int64_t time = 7200;
-
-  // Days since 1970 of this date in the year.
-  std::int64_t daysIn(std::int64_t year) const {
-    const std::int64_t jan1 = civil::daysFromCivil(year, 1, 1);
-    switch (kind) {
-      case Kind::julianNoLeap:
-        return jan1 + day - 1 + (civil::isLeap(year) && day >= 60 ? 1 : 0);
-      case Kind::julian:
-        return jan1 + day;
-      case Kind::monthWeekDay: {
-        const auto m = static_cast<unsigned>(month);
-        const std::int64_t first = civil::daysFromCivil(year, m, 1);
-        const int firstWeekday = static_cast<int>(civil::weekday(first));
-        std::int64_t date = first + (day - firstWeekday + 7) % 7 + (week - 1) * 7;
-        const std::int64_t last = first + civil::daysInMonth(year, m) - 1;
-        while (date > last)
-          date -= 7;
-        return date;
-      }
-    }
-    return jan1;
-  }
-};
-
-// The rule of a POSIX TZ string such as "EST5EDT,M3.2.0,M11.1.0" or "<+08>-8".
-struct PosixRule {
-  int standard = 0;  // seconds east of UTC
-  std::optional<int> daylight;
-  RuleDate start, end;  // when daylight time begins (in standard time) and ends (in daylight time)
-
-  int offsetAt(std::int64_t utc) const {
-    if (!daylight)
-      return standard;
-    const std::int64_t year = civil::civilFromDays(civil::floorDiv(utc + standard, 86400)).year;
-    const std::int64_t begins = start.daysIn(year) * 86400 + start.time - standard;
-    const std::int64_t ends = end.daysIn(year) * 86400 + end.time - *daylight;
-    const bool inDaylight =
-        begins < ends ? (utc >= begins && utc < ends) : !(utc >= ends && utc < begins);
-    return inDaylight ? *daylight : standard;
-  }
-};
-
-class PosixParser {
- public:
-  explicit PosixParser(std::string_view text) : text_(text) {}
-
-  std::optional<PosixRule> parse() {
-    PosixRule rule;
-    if (!name())
-      return std::nullopt;
-    const auto standard = offset();
-    if (!standard)
-      return std::nullopt;
-    rule.standard = -*standard;  // POSIX counts west of UTC
-    if (atEnd())
-      return rule;
-    if (!name())
-      return std::nullopt;
-    rule.daylight = rule.standard + 3600;
-    if (!atEnd() && peek() != ',') {
-      const auto daylight = offset();
-      if (!daylight)
-        return std::nullopt;
-      rule.daylight = -*daylight;
-    }
-    if (atEnd()) {
-      // No dates given: the United States' rules, as the C library assumes.
-      rule.start = {RuleDate::Kind::monthWeekDay, 0, 2, 3, 7200};
-      rule.end = {RuleDate::Kind::monthWeekDay, 0, 1, 11, 7200};
-      return rule;
-    }
-    if (!literal(',') || !ruleDate(rule.start) || !literal(',') || !ruleDate(rule.end) ||
-        !atEnd()) {
-      return std::nullopt;
-    }
-    return rule;
-  }
-
- private:
-  bool atEnd() const { return at_ >= text_.size(); }
-  char peek() const { return atEnd() ? '\0' : text_[at_]; }
-  bool literal(char c) {
-    if (peek() != c)
-      return false;
-    ++at_;
-    return true;
-  }
-
-  bool name() {
-    if (literal('<')) {
-      const auto close = text_.find('>', at_);
-      if (close == std::string_view::npos)
-        return false;
-      at_ = close + 1;
-      return true;
-    }
-    const std::size_t begin = at_;
-    while (!atEnd() && ((peek() >= 'A' && peek() <= 'Z') || (peek() >= 'a' && peek() <= 'z')))
-      ++at_;
-    return at_ - begin >= 3;
-  }
-
-  std::optional<int> number() {
-    int value = 0;
-    std::size_t digits = 0;
-    while (!atEnd() && peek() >= '0' && peek() <= '9' && digits < 4) {
-      value = value * 10 + (text_[at_++] - '0');
-      ++digits;
-    }
-    if (digits == 0)
-      return std::nullopt;
-    return value;
-  }
-
-  // [+-]hh[:mm[:ss]] in seconds.
-  std::optional<int> offset() {
-    int sign = 1;
-    if (literal('-')) {
-      sign = -1;
-    } else {
-      literal('+');
-    }
-    const auto hours = number();
-    if (!hours || *hours > 167)
-      return std::nullopt;
-    int seconds = *hours * 3600;
-    for (int unit : {60, 1}) {
-      if (!literal(':'))
-        break;
-      const auto part = number();
-      if (!part || *part > 59)
-        return std::nullopt;
-      seconds += *part * unit;
-    }
-    return sign * seconds;
-  }
-
-  bool ruleDate(RuleDate& date) {
-    if (literal('J')) {
-      const auto day = number();
-      if (!day || *day < 1 || *day > 365)
-        return false;
-      date.kind = RuleDate::Kind::julianNoLeap;
-      date.day = *day;
-    } else if (literal('M')) {
-      const auto month = number();
-      if (!month || *month < 1 || *month > 12 || !literal('.'))
-        return false;
-      const auto week = number();
-      if (!week || *week < 1 || *week > 5 || !literal('.'))
-        return false;
-      const auto day = number();
-      if (!day || *day > 6)
-        return false;
-      date = {RuleDate::Kind::monthWeekDay, *day, *week, *month, 7200};
-    } else {
-      const auto day = number();
-      if (!day || *day > 365)
-        return false;
-      date.kind = RuleDate::Kind::julian;
-      date.day = *day;
-    }
-    date.time = 7200;
-    if (literal('/')) {
-      const auto time = offset();
-      if (!time)
-        return false;
-      date.time = *time;
-    }
-    return true;
-  }
-
-  std::string_view text_;
-  std::size_t at_ = 0;
-};
-
 // A zone from a TZif file: its transitions, and the POSIX rule for times after the last one.
 class TzifRules final : public ZoneRules {
  public:
   TzifRules(std::vector<std::int64_t> transitions, std::vector<int> offsets, int initial,
-            std::optional<PosixRule> future)
+            std::optional<PosixZone> future)
       : transitions_(std::move(transitions)),
         offsets_(std::move(offsets)),
         initial_(initial),
@@ -227,7 +45,7 @@ class TzifRules final : public ZoneRules {
   std::vector<std::int64_t> transitions_;
   std::vector<int> offsets_;  // in force from the transition of the same index
   int initial_;
-  std::optional<PosixRule> future_;
+  std::optional<PosixZone> future_;
 };
 
 class Reader {
@@ -287,6 +105,23 @@ std::int64_t ZoneRules::utcOf(std::int64_t local) const {
   return local - before;  // in the gap: the offset before the change
 }
 
+namespace {
+
+class PosixRules final : public ZoneRules {
+ public:
+  explicit PosixRules(PosixZone rule) : rule_(std::move(rule)) {}
+  int offsetAt(std::int64_t utc) const override { return rule_.offsetAt(utc); }
+
+ private:
+  PosixZone rule_;
+};
+
+}  // namespace
+
+std::unique_ptr<ZoneRules> posixZoneRules(const PosixZone& rule) {
+  return std::make_unique<PosixRules>(rule);
+}
+
 const ZoneRules& utcRules() {
   static const UtcRules utc;
   return utc;
@@ -333,14 +168,14 @@ std::unique_ptr<ZoneRules> parseTzif(const std::string& data) {
       return nullptr;
     offsets.push_back(typeOffsets[type]);
   }
-  std::optional<PosixRule> future;
+  std::optional<PosixZone> future;
   if (width == 8) {
     const std::string_view footer = reader.rest();
     if (footer.size() >= 2 && footer.front() == '\n') {
       const auto end = footer.find('\n', 1);
       const std::string_view text = footer.substr(1, end == std::string_view::npos ? 0 : end - 1);
       if (!text.empty())
-        future = PosixParser(text).parse();
+        future = PosixZone::parse(text);
     }
   }
   if (!std::is_sorted(transitions.begin(), transitions.end()))

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "access/posix_zone.h"
+
 namespace tembra::local {
 
 class ZoneRules {
@@ -30,5 +32,8 @@ const ZoneRules* systemZoneRules(const std::string& name);
 
 // Rules from the text of a TZif file; null when it is not one.
 std::unique_ptr<ZoneRules> parseTzif(const std::string& data);
+
+// The rules of a POSIX TZ rule.
+std::unique_ptr<ZoneRules> posixZoneRules(const PosixZone& rule);
 
 }  // namespace tembra::local
