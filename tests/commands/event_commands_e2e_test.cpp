@@ -203,6 +203,30 @@ TEST_P(EventCommands, AllDayEventsFollowTheLocalDays) {
   EXPECT_EQ(nextDay.size(), 0u);
 }
 
+// Every TZ the C library honours names the zone whose days all-day events fall on: before, a
+// POSIX rule or a file's path was read as UTC and the event landed on the day before.
+TEST_P(EventCommands, AllDayEventsFollowEveryFormOfTz) {
+  const struct {
+    const char* tz;
+    const char* midnight;  // 1 May 2024 there
+    const char* start;
+  } rows[] = {
+      {"CST-8", "2024-05-01T00:00:00+08:00", "2024-04-30T16:00:00.000Z"},
+      {"<+0530>-5:30", "2024-05-01T00:00:00+05:30", "2024-04-30T18:30:00.000Z"},
+      {"EST5EDT,M3.2.0,M11.1.0", "2024-05-01T00:00:00-04:00", "2024-05-01T04:00:00.000Z"},
+      {":/usr/share/zoneinfo/Asia/Shanghai", "2024-05-01T00:00:00+08:00",
+       "2024-04-30T16:00:00.000Z"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.tz);
+    store->zone = row.tz;
+    const std::string id = create(json{{"start", row.midnight}, {"allDay", true}});
+    const json event = ok({"get", "--id", id});
+    EXPECT_EQ(event["allDay"], true);
+    EXPECT_EQ(event["start"], row.start);
+  }
+}
+
 // Dates and alarms far out: what a file holds (years 0000 to 9999) reads back as it was saved;
 // what it cannot hold is refused as input and nothing is written. Regression: far starts crashed
 // create, and alarms outside those years were saved as files no reader accepts, or dropped.

@@ -1,6 +1,8 @@
 // Date-times of EDS components: reading them in their zones and writing instants in a form.
 #include "access/eds/times.h"
 
+#include "access/zone_setting.h"
+
 #include <cmath>
 #include <string_view>
 
@@ -53,16 +55,30 @@ long wholeSeconds(Instant instant) {
 }  // namespace
 
 ICalTimezone* localZone() {
-  // GLib reads $TZ, else the system's setting, as the C library does.
-  const std::unique_ptr<GTimeZone, void (*)(GTimeZone*)> zone(g_time_zone_new_local(),
-                                                              g_time_zone_unref);
-  std::string_view name = g_time_zone_get_identifier(zone.get());
-  if (!name.empty() && name.front() == ':')
-    name.remove_prefix(1);
-  if (name.empty() || name == "UTC" || name == "Etc/UTC" || name == "UTC0")
-    return i_cal_timezone_get_utc_timezone();
-  if (ICalTimezone* builtin = i_cal_timezone_get_builtin_timezone(std::string(name).c_str()))
-    return builtin;
+  // $TZ as the C library reads it, else the system's setting: a zone of the system's data is
+  // libical's zone of that name; a POSIX rule becomes a zone of its own with that rule.
+  const ZoneSetting setting = zoneSetting();
+  if (setting.kind == ZoneSetting::Kind::named) {
+    if (ICalTimezone* builtin = i_cal_timezone_get_builtin_timezone(setting.name.c_str()))
+      return builtin;
+  }
+  if (setting.kind == ZoneSetting::Kind::posix) {
+    // Made once and kept for the process, as libical keeps its built-in zones.
+    static const Ref<ICalTimezone> rule = [&] {
+      Ref<ICalTimezone> zone(i_cal_timezone_new());
+      ICalComponent* definition =
+          i_cal_component_new_from_string(setting.posix->vtimezone(setting.identity).c_str());
+      if (!definition || !i_cal_timezone_set_component(zone.get(), definition)) {
+        if (definition)
+          g_object_unref(definition);
+        return Ref<ICalTimezone>();
+      }
+      g_object_unref(definition);
+      return zone;
+    }();
+    if (rule)
+      return rule.get();
+  }
   return i_cal_timezone_get_utc_timezone();
 }
 
