@@ -3,7 +3,6 @@
 // order of calendars, and desktops as people have them: buses and online accounts that stop
 // answering, calendars switched off, big calendars. Runs inside tests/eds/eds_session.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -15,6 +14,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "support/stores.h"
 
@@ -44,8 +44,8 @@ class SilentServer {
     close(listening);
   }
   ~SilentServer() {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0)
+      waitpid(pid_, nullptr, 0);
   }
   SilentServer(const SilentServer&) = delete;
   SilentServer& operator=(const SilentServer&) = delete;
@@ -89,27 +89,15 @@ class EmptyBus {
                           << "<policy context=\"default\"><allow send_destination=\"*\" "
                           << "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
                           << "</policy></busconfig>";
-    int address[2];
-    EXPECT_EQ(pipe(address), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(address[1], 3);
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      const std::string option = "--config-file=" + config.string();
-      execlp("dbus-daemon", "dbus-daemon", option.c_str(), "--nofork", "--print-address=3",
-             nullptr);
-      _exit(127);
-    }
-    close(address[1]);
-    char c = 0;
-    while (read(address[0], &c, 1) == 1 && c != '\n')
-      this->address += c;
-    close(address[0]);
+    const ProcessResult started = testing::runProgram(
+        "/usr/bin/dbus-daemon",
+        {"--config-file=" + config.string(), "--fork", "--print-address=1", "--print-pid=1"});
+    std::istringstream printed(started.out);
+    printed >> address >> pid_;
   }
   ~EmptyBus() {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    if (pid_ > 0)
+      kill(pid_, SIGTERM);
   }
   EmptyBus(const EmptyBus&) = delete;
   EmptyBus& operator=(const EmptyBus&) = delete;

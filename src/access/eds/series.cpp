@@ -157,33 +157,15 @@ Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>
   return component;
 }
 
-// The offsets from the start that the component's alarms related to its end read as.
-std::vector<double> endRelatedOffsets(ICalComponent* component, const Zones& zones) {
-  std::vector<double> offsets;
-  const double length = lengthOf(component, zones);
-  for (Ref<ICalComponent> alarm(
-           i_cal_component_get_first_component(component, I_CAL_VALARM_COMPONENT));
-       alarm; alarm.reset(i_cal_component_get_next_component(component, I_CAL_VALARM_COMPONENT))) {
-    const Ref<ICalProperty> property(
-        i_cal_component_get_first_property(alarm.get(), I_CAL_TRIGGER_PROPERTY));
-    if (!property)
-      continue;
-    const Ref<ICalParameter> related(
-        i_cal_property_get_first_parameter(property.get(), I_CAL_RELATED_PARAMETER));
-    if (!related || i_cal_parameter_get_related(related.get()) != I_CAL_RELATED_END)
-      continue;
-    const Ref<ICalTrigger> trigger(i_cal_property_get_trigger(property.get()));
-    const Ref<ICalTime> time(i_cal_trigger_get_time(trigger.get()));
-    if (time && !i_cal_time_is_null_time(time.get()))
-      continue;
-    const Ref<ICalDuration> offset(i_cal_trigger_get_duration(trigger.get()));
-    offsets.push_back(i_cal_duration_as_int(offset.get()) + length);
-  }
-  return offsets;
-}
+struct ReadAlarm {
+  Alarm alarm;
+  bool fromEnd = false;  // a relative alarm related to the end
+};
 
-std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zones& zones) {
-  std::vector<Alarm> alarms;
+// The component's alarms, relative ones as offsets from the start, `duration` after which its end
+// lies.
+std::vector<ReadAlarm> readAlarms(ICalComponent* component, double duration, const Zones& zones) {
+  std::vector<ReadAlarm> alarms;
   for (Ref<ICalComponent> alarm(
            i_cal_component_get_first_component(component, I_CAL_VALARM_COMPONENT));
        alarm; alarm.reset(i_cal_component_get_next_component(component, I_CAL_VALARM_COMPONENT))) {
@@ -201,19 +183,37 @@ std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zon
         zone = i_cal_timezone_get_utc_timezone();
       else if (const auto tzid = tzidOf(property.get()))
         zone = zones.named(*tzid);
-      alarms.push_back(Alarm::withAbsoluteDate(
-          Instant{static_cast<double>(i_cal_time_as_timet_with_zone(time.get(), zone))}));
+      alarms.push_back({Alarm::withAbsoluteDate(
+          Instant{static_cast<double>(i_cal_time_as_timet_with_zone(time.get(), zone))})});
       continue;
     }
     const Ref<ICalDuration> offset(i_cal_trigger_get_duration(trigger.get()));
     double seconds = i_cal_duration_as_int(offset.get());
     const Ref<ICalParameter> related(
         i_cal_property_get_first_parameter(property.get(), I_CAL_RELATED_PARAMETER));
-    if (related && i_cal_parameter_get_related(related.get()) == I_CAL_RELATED_END)
+    const bool fromEnd = related && i_cal_parameter_get_related(related.get()) == I_CAL_RELATED_END;
+    if (fromEnd)
       seconds += duration;
-    alarms.push_back(Alarm::withRelativeOffset(seconds));
+    alarms.push_back({Alarm::withRelativeOffset(seconds), fromEnd});
   }
   return alarms;
+}
+
+std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zones& zones) {
+  std::vector<Alarm> alarms;
+  for (const ReadAlarm& read : readAlarms(component, duration, zones))
+    alarms.push_back(read.alarm);
+  return alarms;
+}
+
+// The offsets from the start that the component's alarms related to its end read as.
+std::vector<double> endRelatedOffsets(ICalComponent* component, const Zones& zones) {
+  std::vector<double> offsets;
+  for (const ReadAlarm& read : readAlarms(component, lengthOf(component, zones), zones)) {
+    if (read.fromEnd)
+      offsets.push_back(read.alarm.relativeOffset);
+  }
+  return offsets;
 }
 
 }  // namespace
