@@ -65,4 +65,16 @@ void sortInWindowOrder(std::vector<Event>& events) {
   });
 }
 
+void sortInWindowOrder(EventWindow& window) {
+  std::stable_sort(window.occurrences.begin(), window.occurrences.end(),
+                   [&](const EventWindow::Occurrence& a, const EventWindow::Occurrence& b) {
+                     if (a.startDate != b.startDate)
+                       return a.startDate < b.startDate;
+                     if (a.endDate != b.endDate)
+                       return a.endDate < b.endDate;
+                     return window.events[a.event].eventIdentifier <
+                            window.events[b.event].eventIdentifier;
+                   });
+}
+
 }  // namespace tembra

@@ -196,6 +196,8 @@ struct EventWindow {
 // Events in the order the stores answer a window in: by start, then end, then identifier, each
 // tie kept in the order it came.
 void sortInWindowOrder(std::vector<Event>& events);
+// The occurrences of a window in that order.
+void sortInWindowOrder(EventWindow& window);
 
 using AccessCompletion = std::function<void(bool granted, std::optional<StoreError> error)>;
 

@@ -1,10 +1,20 @@
 // The real tembra over EDS where only EDS can tell: what GNOME's own client library reads back of
 // what tembra wrote, identifiers of UIDs that hold "/", moves between calendars, the registry's
-// order of calendars, and a session without EDS. Runs inside tests/eds/eds_session.
+// order of calendars, and desktops as people have them: buses and online accounts that stop
+// answering, calendars switched off, big calendars. Runs inside tests/eds/eds_session.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "support/stores.h"
 
@@ -17,6 +27,86 @@ using testing::ProcessResult;
 using testing::StoreUnderTest;
 
 const std::string kDataDir = std::string(TEMBRA_SOURCE_DIR) + "/tests/access/local/data/";
+const std::string kEdsDataDir = std::string(TEMBRA_SOURCE_DIR) + "/tests/eds/data/";
+const std::string kRestricted =
+    "{\"error\":\"日历访问未授权（restricted）。请在 系统设置 → 隐私与安全性 → 日历 "
+    "中允许本应用访问。\"}\n";
+
+// A process that accepts every connection on the socket it is given and never answers: a stalled
+// account's server, or a session bus that has stopped. Stopped by its PID.
+class SilentServer {
+ public:
+  explicit SilentServer(int listening) : pid_(fork()) {
+    if (pid_ == 0) {
+      for (;;)
+        accept(listening, nullptr, nullptr);  // each connection is held, and nothing said
+    }
+    close(listening);
+  }
+  ~SilentServer() {
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0)
+      waitpid(pid_, nullptr, 0);
+  }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+ private:
+  pid_t pid_;
+};
+
+// A listening socket on 127.0.0.1 at a port of the system's choosing, which `port` receives.
+int listenOnLocalPort(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+  EXPECT_EQ(listen(fd, 64), 0);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int listenAt(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path.copy(address.sun_path, sizeof address.sun_path - 1);
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(listen(fd, 64), 0);
+  return fd;
+}
+
+// A session bus of its own, with the policy of the system's session bus but no service to start,
+// so that nothing owns EDS's names and nothing can start them. Stopped by its PID.
+class EmptyBus {
+ public:
+  explicit EmptyBus(const std::filesystem::path& folder) {
+    const std::filesystem::path config = folder / "empty-bus.conf";
+    std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir="
+                          << folder.string() << "</listen><auth>EXTERNAL</auth>"
+                          << "<policy context=\"default\"><allow send_destination=\"*\" "
+                          << "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                          << "</policy></busconfig>";
+    const ProcessResult started = testing::runProgram(
+        "/usr/bin/dbus-daemon",
+        {"--config-file=" + config.string(), "--fork", "--print-address=1", "--print-pid=1"});
+    std::istringstream printed(started.out);
+    printed >> address >> pid_;
+  }
+  ~EmptyBus() {
+    if (pid_ > 0)
+      kill(pid_, SIGTERM);
+  }
+  EmptyBus(const EmptyBus&) = delete;
+  EmptyBus& operator=(const EmptyBus&) = delete;
+
+  std::string address;
+
+ private:
+  pid_t pid_ = -1;
+};
 
 class EdsStore : public ::testing::TestWithParam<Backend> {
  protected:
@@ -35,6 +125,13 @@ class EdsStore : public ::testing::TestWithParam<Backend> {
   // The UID's VEVENTs as EDS's client library reads them.
   std::string shown(const std::string& calendar, const std::string& uid) {
     return testing::runProgram(TEMBRA_EDS_FIXTURE_BINARY, {"show", calendar, uid}).out;
+  }
+
+  // The first line the fixture prints.
+  std::string fixture(const std::vector<std::string>& args) {
+    const ProcessResult result = testing::runProgram(TEMBRA_EDS_FIXTURE_BINARY, args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.out.substr(0, result.out.find('\n'));
   }
 
   std::optional<StoreUnderTest> store;
@@ -180,19 +277,133 @@ TEST_P(EdsStore, FarDatesAreKeptOrRefusedNeverLost) {
   EXPECT_EQ(listed, kept);
 }
 
-// Without a session bus nothing can be reached, and nothing the user could allow would change it.
-TEST_P(EdsStore, WithoutABusAccessIsRestricted) {
-  const std::map<std::string, std::string> noBus{
-      {"TEMBRA_BACKEND", "eds"}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}};
-  const ProcessResult status = testing::runProgram(TEMBRA_BINARY, {"status"}, noBus);
-  EXPECT_EQ(status.status, 0);
-  EXPECT_EQ(status.out, "{\"granted\":false,\"status\":\"restricted\"}\n");
-  const ProcessResult calendars = testing::runProgram(TEMBRA_BINARY, {"calendars"}, noBus);
-  EXPECT_EQ(calendars.status, 2);
-  EXPECT_EQ(calendars.out,
-            "{\"error\":\"日历访问未授权（restricted）。请在 系统设置 → 隐私与安全性 → 日历 "
-            "中允许本应用访问。\"}\n");
-  EXPECT_EQ(calendars.err, "");
+// Regression: a session bus that never answered made every command wait for ever, and on a bus
+// where nothing owned or could start EDS's registry, status answered fullAccess and every list [].
+// Where the registry does not answer, nothing the user could allow would change it.
+TEST_P(EdsStore, WithoutARegistryThatAnswersAccessIsRestricted) {
+  const std::filesystem::path session = std::getenv("TEMBRA_EDS_SESSION");
+  const SilentServer silent(listenAt((session / "silent-bus").string()));
+  const EmptyBus empty(session);
+  const struct {
+    const char* name;
+    std::string bus;
+  } rows[] = {{"no bus", "unix:path=/nonexistent"},
+              {"no registry on the bus, none to start", empty.address},
+              {"a bus that never answers", "unix:path=" + (session / "silent-bus").string()}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::map<std::string, std::string> env{{"TEMBRA_BACKEND", "eds"},
+                                                 {"DBUS_SESSION_BUS_ADDRESS", row.bus}};
+    const ProcessResult status = testing::runProgram(TEMBRA_BINARY, {"status"}, env);
+    EXPECT_EQ(status.status, 0);
+    EXPECT_EQ(status.out, "{\"granted\":false,\"status\":\"restricted\"}\n");
+    const ProcessResult calendars = testing::runProgram(TEMBRA_BINARY, {"calendars"}, env);
+    EXPECT_EQ(calendars.status, 2);
+    EXPECT_EQ(calendars.out, kRestricted);
+    EXPECT_EQ(calendars.err, "");
+  }
+}
+
+// Regression: opening a CalDAV calendar whose server accepts the connection and never answers
+// waited for EDS's HTTP time-out (90 s) in every run, holding up the other calendars.
+TEST_P(EdsStore, AStalledOnlineCalendarIsEmptyAndNotWritableForTheRun) {
+  const std::string personal =
+      ok({"create", "--input", R"({"title":"Here","start":"2024-05-02T10:00:00Z"})"})["id"];
+  int port = 0;
+  const SilentServer server(listenOnLocalPort(port));
+  const std::string stalled = fixture({"add-calendar", "--title", "Stalled", "--caldav",
+                                       "http://127.0.0.1:" + std::to_string(port) + "/dav/"});
+  json calendars = ok({"calendars"});
+  ASSERT_EQ(calendars.size(), 1u);
+  EXPECT_EQ(calendars[0]["id"], "system-calendar");
+  json listed = ok({"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-03T00:00:00Z"});
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0]["id"], personal);
+
+  // New events go to the default calendar whether or not it answers.
+  fixture({"set-default", stalled});
+  const ProcessResult created =
+      store->tembra({"create", "--input", R"({"start":"2024-05-02T12:00:00Z"})"});
+  EXPECT_EQ(created.status, 1);
+  EXPECT_EQ(created.out, "{\"error\":\"创建事件失败: 日历「Stalled」没有在限定时间内应答\"}\n");
+}
+
+// Regression: a default calendar switched off since it was chosen (an online account's calendar
+// disabled) left default-calendar and create without a calendar at status 3.
+TEST_P(EdsStore, ADefaultCalendarSwitchedOffGivesWayToPersonal) {
+  const struct {
+    const char* name;
+    std::vector<std::string> switchOff;
+  } rows[] = {{"the calendar", {}}, {"its account", {"--account"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string work = store->addCalendar("Work", "Acme");
+    fixture({"set-default", work});
+    std::vector<std::string> disable{"disable", work};
+    disable.insert(disable.end(), row.switchOff.begin(), row.switchOff.end());
+    fixture(disable);
+    json chosen = ok({"default-calendar"});
+    EXPECT_EQ(chosen["id"], "system-calendar");
+    EXPECT_EQ(chosen["isDefault"], true);
+    EXPECT_EQ(ok({"create", "--input", R"({"start":"2024-05-02T10:00:00Z"})"})["calendarId"],
+              "system-calendar");
+  }
+}
+
+// Regression: an alarm related to the end of an all-day event read one second short, measured
+// from the last second of the day rather than the midnight that ends it; and written back, it
+// became an alarm related to the start.
+TEST_P(EdsStore, AnAlarmFromTheEndOfAnAllDayEventCountsFromItsMidnight) {
+  const std::string id =
+      store->import("system-calendar", kEdsDataDir + "all_day_alarm_from_end.ics");
+  EXPECT_EQ(ok({"get", "--id", id})["alarms"], json::parse(R"([{"relative":85500}])"));
+  ok({"update", "--input",
+      json{{"id", id}, {"alarms", json::parse(R"([{"relative":85500},{"relative":-600}])")}}
+          .dump()});
+  const std::string written = shown("system-calendar", "all-day-alarm-from-end@example.com");
+  EXPECT_NE(written.find("TRIGGER;RELATED=END:-PT15M"), std::string::npos) << written;
+  EXPECT_EQ(ok({"get", "--id", id})["alarms"],
+            json::parse(R"([{"relative":85500},{"relative":-600}])"));
+}
+
+// Regression: a move gave the other calendar the zone of the start only, so that an end written
+// in another zone of the event's own read in the local zone there.
+TEST_P(EdsStore, AMoveTakesEveryZoneTheEventUses) {
+  const std::string work = store->addCalendar("Work");
+  const std::string id =
+      store->import("system-calendar", kEdsDataDir + "flight_zones_of_their_own.ics");
+  json before = ok({"get", "--id", id});
+  EXPECT_EQ(before["end"], "2024-05-13T05:30:00.000Z");
+  json moved = ok({"update", "--input", json{{"id", id}, {"calendarId", work}}.dump()});
+  json after = ok({"get", "--id", moved["id"]});
+  EXPECT_EQ(after["start"], before["start"]);
+  EXPECT_EQ(after["end"], before["end"]);
+}
+
+// Regression: the series of a big calendar were read again with one query that EDS evaluated
+// against every component, and a window held each occurrence as a whole event. Now a series is one
+// event of the window, and an occurrence another client changed stays out of the list although
+// the calendar's index of time ranges no longer knows its instance. The calendar's file is
+// written before EDS opens it, as a sync would leave it.
+TEST_P(EdsStore, ABigCalendarsWindowHoldsEachSeriesOnce) {
+  const std::string big = store->addCalendar("Big");
+  constexpr int kSeries = 40;
+  fixture({"generate", big, "2000", std::to_string(kSeries)});
+  fixture({"change-occurrence", big, "weekly-0@example.com", "20240311T080000Z", "Moved"});
+  // Four weeks from a Monday: four occurrences of each series, less the changed one, whose
+  // instance keeps the series' first start and so lies outside the window.
+  const std::vector<std::string> window{
+      "list", "--from", "2024-03-04T00:00:00Z", "--to", "2024-04-01T00:00:00Z", "--calendar", big};
+  const std::string shared = fixture({"window", big, "20240304T000000Z", "20240401T000000Z"});
+  const long events = std::stol(shared.substr(0, shared.find(' ')));
+  const long occurrences = std::stol(shared.substr(shared.find(' ') + 1));
+  EXPECT_EQ(occurrences - events, 3 * kSeries - 1) << shared;
+  json listed = ok(window);
+  EXPECT_EQ(static_cast<long>(listed.size()), occurrences);
+  for (json& event : listed) {
+    EXPECT_FALSE(event["title"] == "Weekly 0" && event["start"] == "2024-03-11T08:00:00.000Z");
+    EXPECT_NE(event["title"], "Moved");
+  }
 }
 
 }  // namespace

@@ -3,7 +3,21 @@
 //   reset                                   remove what tests added: calendars and accounts,
 //                                           the events of Personal, the contacts (and so the
 //                                           Birthdays calendar's events)
-//   add-calendar --title T [--source S] [--color #RRGGBB]   prints the calendar's UID
+//   add-calendar --title T [--source S] [--color #RRGGBB] [--caldav URL]
+//                                           prints the calendar's UID; with --caldav a CalDAV
+//                                           calendar at URL, else one on this computer
+//   disable CALENDAR [--account]            switches the calendar, or its account, off
+//   set-default UID                         the default calendar, as GNOME's programs set it
+//   hold CALENDAR                           keeps the calendar open until killed, as GNOME Shell
+//                                           does; prints a line once it is open
+//   generate CALENDAR|FILE.ics EVENTS SERIES
+//                                           writes the calendar's file before EDS opens it (or
+//                                           the file): EVENTS one-hour events over 2024 and 2025,
+//                                           every third with an alarm, and SERIES weekly series
+//                                           without end from the first week of 2024, each at a
+//                                           whole hour
+//   window CALENDAR FROM TO                 tembra's EDS store's window over the calendar, in
+//                                           process: "<events> <occurrences>"
 //   import CALENDAR FILE.ics                the masters are created, then each detached instance
 //                                           saved with E_CAL_OBJ_MOD_THIS; prints tembra's id
 //   add-birthday NAME YYYY-MM-DD            a contact; prints tembra's id of its birthday
@@ -26,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "access/eds/eds_store.h"
 #include "access/eds/glib_handles.h"
 #include "access/eds/identifiers.h"
 
@@ -103,6 +118,8 @@ void waitFor(const char* what, Done&& done) {
 }
 
 void reset(ESourceRegistry* registry) {
+  e_source_registry_set_default_calendar(registry, nullptr);
+  g_settings_sync();
   for (const Ref<ESource>& source :
        takeAll<ESource>(e_source_registry_list_sources(registry, nullptr))) {
     if (e_source_get_removable(source.get()))
@@ -136,7 +153,8 @@ void reset(ESourceRegistry* registry) {
 }
 
 std::string addCalendar(ESourceRegistry* registry, const std::string& title,
-                        const std::string& account, const std::string& color) {
+                        const std::string& account, const std::string& color,
+                        const std::string& caldav) {
   const auto newSource = [] {
     Ref<ESource> source;
     check("new source", [&](GError** error) {
@@ -158,13 +176,111 @@ std::string addCalendar(ESourceRegistry* registry, const std::string& title,
   e_source_set_display_name(source.get(), title.c_str());
   e_source_set_parent(source.get(), parent.empty() ? nullptr : parent.c_str());
   auto* extension = e_source_get_extension(source.get(), E_SOURCE_EXTENSION_CALENDAR);
-  e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension), "local");
+  e_source_backend_set_backend_name(E_SOURCE_BACKEND(extension),
+                                    caldav.empty() ? "local" : "caldav");
+  if (!caldav.empty()) {
+    const std::unique_ptr<GUri, void (*)(GUri*)> uri(
+        g_uri_parse(caldav.c_str(), G_URI_FLAGS_NONE, nullptr), g_uri_unref);
+    if (!uri)
+      die("unreadable URL " + caldav);
+    e_source_webdav_set_uri(
+        E_SOURCE_WEBDAV(e_source_get_extension(source.get(), E_SOURCE_EXTENSION_WEBDAV_BACKEND)),
+        uri.get());
+  }
   if (!color.empty())
     e_source_selectable_set_color(E_SOURCE_SELECTABLE(extension), color.c_str());
   check("add calendar", [&](GError** error) {
     return e_source_registry_commit_source_sync(registry, source.get(), nullptr, error);
   });
   return e_source_get_uid(source.get());
+}
+
+Ref<ESource> existing(ESourceRegistry* registry, const std::string& uid) {
+  Ref<ESource> source(e_source_registry_ref_source(registry, uid.c_str()));
+  if (!source)
+    die("no source " + uid);
+  return source;
+}
+
+void disable(ESourceRegistry* registry, const std::string& uid, bool account) {
+  Ref<ESource> source = existing(registry, uid);
+  if (account)
+    source = existing(registry,
+                      e_source_get_parent(source.get()) ? e_source_get_parent(source.get()) : "");
+  e_source_set_enabled(source.get(), FALSE);
+  check("disable",
+        [&](GError** error) { return e_source_write_sync(source.get(), nullptr, error); });
+}
+
+// GSettings keeps the choice; the session shares it between its processes.
+void setDefault(ESourceRegistry* registry, const std::string& uid) {
+  e_source_registry_set_default_calendar(registry, existing(registry, uid).get());
+  g_settings_sync();
+}
+
+void hold(ESourceRegistry* registry, const std::string& uid) {
+  const Ref<ECalClient> client = calendar(registry, uid);
+  std::cout << "open" << std::endl;
+  for (;;)
+    std::this_thread::sleep_for(std::chrono::hours(1));
+}
+
+// Seconds since 1970 of a UTC date-time written as iCalendar writes it.
+tembra::Instant instantOf(const std::string& text) {
+  const Ref<ICalTime> time(i_cal_time_new_from_string(text.c_str()));
+  return tembra::Instant{static_cast<double>(
+      i_cal_time_as_timet_with_zone(time.get(), i_cal_timezone_get_utc_timezone()))};
+}
+
+void generate(const std::string& target, int events, int series) {
+  // The file back-end keeps Personal in "system", every other calendar in a folder of its UID.
+  std::string file = target;
+  if (!file.ends_with(".ics")) {
+    const std::string folder = std::string(g_get_user_data_dir()) + "/evolution/calendar/" +
+                               (target == "system-calendar" ? "system" : target);
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    file = folder + "/calendar.ics";
+  }
+  std::ofstream out(file, std::ios::binary);
+  const auto stamp = [](long long seconds) {
+    const Ref<ICalTime> time(i_cal_time_new_from_timet_with_zone(
+        static_cast<time_t>(seconds), false, i_cal_timezone_get_utc_timezone()));
+    const Text text(i_cal_time_as_ical_string(time.get()));
+    return std::string(text.get());
+  };
+  constexpr long long k2024 = 1704067200;  // 2024-01-01T00:00:00Z, a Monday
+  constexpr long long kSpan = 731LL * 86400;
+  out << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//tembra//generated//EN\r\n";
+  for (int i = 0; i < events; ++i) {
+    const long long start = k2024 + kSpan * i / std::max(events, 1) / 900 * 900;
+    out << "BEGIN:VEVENT\r\nUID:generated-" << i << "@example.com\r\nDTSTAMP:" << stamp(k2024)
+        << "\r\nDTSTART:" << stamp(start) << "\r\nDTEND:" << stamp(start + 3600)
+        << "\r\nSUMMARY:Event " << i << "\r\nDESCRIPTION:Generated event number " << i
+        << "\r\nLOCATION:Room " << i % 40 << "\r\n";
+    if (i % 3 == 0)
+      out << "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Event\r\nTRIGGER:-PT10M\r\nEND:"
+             "VALARM\r\n";
+    out << "END:VEVENT\r\n";
+  }
+  for (int j = 0; j < series; ++j) {
+    const long long start = k2024 + (j % 7) * 86400 + (8 + j % 10) * 3600;
+    out << "BEGIN:VEVENT\r\nUID:weekly-" << j << "@example.com\r\nDTSTAMP:" << stamp(k2024)
+        << "\r\nDTSTART:" << stamp(start) << "\r\nDTEND:" << stamp(start + 3600)
+        << "\r\nRRULE:FREQ=WEEKLY\r\nSUMMARY:Weekly " << j << "\r\nEND:VEVENT\r\n";
+  }
+  out << "END:VCALENDAR\r\n";
+  if (!out.flush())
+    die("cannot write " + file);
+}
+
+void window(const std::string& calendarUid, const std::string& from, const std::string& to) {
+  const auto store = createEdsStore();
+  const auto calendar = store->calendarWithIdentifier(calendarUid);
+  if (!calendar)
+    die("no calendar " + calendarUid);
+  const tembra::EventWindow found = store->eventWindow(store->predicateForEvents(
+      instantOf(from), instantOf(to), std::vector<tembra::Calendar>{*calendar}));
+  std::cout << found.events.size() << " " << found.occurrences.size() << "\n";
 }
 
 std::string import(ESourceRegistry* registry, const std::string& calendarUid,
@@ -287,15 +403,26 @@ int main(int argc, char** argv) {
   using namespace tembra::eds;
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty())
-    die("usage: reset | add-calendar | import | add-birthday | change-occurrence | show");
+    die("usage: reset | add-calendar | disable | set-default | hold | generate | window | import | "
+        "add-birthday | change-occurrence | show");
   const Ref<ESourceRegistry> registry = openRegistry();
   const std::string& command = args[0];
   if (command == "reset") {
     reset(registry.get());
   } else if (command == "add-calendar") {
     std::cout << addCalendar(registry.get(), option(args, "--title"), option(args, "--source"),
-                             option(args, "--color"))
+                             option(args, "--color"), option(args, "--caldav"))
               << "\n";
+  } else if (command == "disable" && (args.size() == 2 || args.size() == 3)) {
+    disable(registry.get(), args[1], args.size() == 3 && args[2] == "--account");
+  } else if (command == "set-default" && args.size() == 2) {
+    setDefault(registry.get(), args[1]);
+  } else if (command == "hold" && args.size() == 2) {
+    hold(registry.get(), args[1]);
+  } else if (command == "generate" && args.size() == 4) {
+    generate(args[1], std::stoi(args[2]), std::stoi(args[3]));
+  } else if (command == "window" && args.size() == 4) {
+    window(args[1], args[2], args[3]);
   } else if (command == "import" && args.size() == 3) {
     std::cout << import(registry.get(), args[1], args[2]) << "\n";
   } else if (command == "add-birthday" && args.size() == 3) {

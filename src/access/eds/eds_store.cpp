@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <ctime>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "access/calendar_text.h"
+#include "access/eds/budget.h"
+#include "access/eds/bus.h"
+#include "access/eds/connecting.h"
 #include "access/eds/glib_handles.h"
 #include "access/eds/identifiers.h"
 #include "access/eds/series.h"
@@ -21,19 +25,22 @@ namespace {
 constexpr int kRestricted = 1;
 constexpr int kFullAccess = 3;
 
-// Connecting with a positive wait always waits it out; this asks EDS not to wait at all.
-constexpr guint32 kNoWait = static_cast<guint32>(-1);
-
 // The store's descriptions of writes it refuses itself; EDS's own refusals carry its words.
 const std::string kNoSuchEvent = "事件不存在或已删除";
 const std::string kNoSuchCalendar = "日历不存在或已删除";
 const std::string kOnlyThisEvent = "只能更改单次事件";
 // An event that is no longer there, since another client removed or moved it.
 const StoreError kGone{kNoSuchEvent, true};
+// A write the run's budget cut short: EDS may still carry it out.
+const std::string kLate = "日历服务没有在限定时间内应答，这次更改可能稍后仍会生效";
 
 // The time-range query is asked for a little more than the window: the calendar reads all-day
 // dates in its own zone, and the exact window is applied to the occurrences afterwards.
 constexpr double kQueryMargin = 2 * 86400;
+
+// From this many series to read again, one pass over the calendar costs less than a look-up each
+// (docs/performance.md).
+constexpr std::size_t kOnePassFrom = 8;
 
 Instant currentSecond() {
   return Instant{static_cast<double>(std::time(nullptr))};
@@ -52,28 +59,31 @@ std::string rangeQuery(Instant from, Instant to) {
          timeText(utcTime(end)) + "\"))";
 }
 
-std::string uidQuery(const std::vector<std::string>& uids) {
-  const std::unique_ptr<GString, void (*)(GString*)> query(
-      g_string_new(nullptr), [](GString* s) { g_string_free(s, TRUE); });
-  if (uids.size() > 1)
-    g_string_append(query.get(), "(or");
-  for (const std::string& uid : uids) {
-    g_string_append(query.get(), " (uid? ");
-    e_sexp_encode_string(query.get(), uid.c_str());
-    g_string_append(query.get(), ")");
-  }
-  if (uids.size() > 1)
-    g_string_append(query.get(), ")");
-  return query->str;
-}
-
 // What the calendar returns for a query; a query that fails finds nothing.
-std::vector<Ref<ICalComponent>> query(ECalClient* client, const std::string& sexp) {
+std::vector<Ref<ICalComponent>> query(ECalClient* client, const std::string& sexp,
+                                      GCancellable* cancellable) {
   GSList* found = nullptr;
   failureOf([&](GError** error) {
-    return e_cal_client_get_object_list_sync(client, sexp.c_str(), &found, nullptr, error);
+    return e_cal_client_get_object_list_sync(client, sexp.c_str(), &found, cancellable, error);
   });
   return takeAll<ICalComponent>(found);
+}
+
+// The components of one UID, the master and its detached instances, as the calendar holds them
+// now: an exact look-up in the calendar's table of UIDs. A query by UID would be evaluated against
+// every component of the calendar, and match regardless of case.
+std::vector<Ref<ICalComponent>> componentsOf(ECalClient* client, const std::string& uid,
+                                             GCancellable* cancellable) {
+  GSList* found = nullptr;
+  failureOf([&](GError** error) {
+    return e_cal_client_get_objects_for_uid_sync(client, uid.c_str(), &found, cancellable, error);
+  });
+  std::vector<Ref<ICalComponent>> components;
+  for (const Ref<ECalComponent>& component : takeAll<ECalComponent>(found)) {
+    components.emplace_back(
+        I_CAL_COMPONENT(g_object_ref(e_cal_component_get_icalcomponent(component.get()))));
+  }
+  return components;
 }
 
 const char* uidOf(ICalComponent* component) {
@@ -86,30 +96,6 @@ bool repeatsOrDetached(ICalComponent* component) {
          e_cal_util_component_is_instance(component);
 }
 
-std::optional<std::string> create(ECalClient* client, ICalComponent* component) {
-  return failureOf([&](GError** error) {
-    return e_cal_client_create_object_sync(client, component, E_CAL_OPERATION_FLAG_NONE, nullptr,
-                                           nullptr, error);
-  });
-}
-
-std::optional<std::string> modify(ECalClient* client, ICalComponent* component) {
-  return failureOf([&](GError** error) {
-    return e_cal_client_modify_object_sync(client, component, E_CAL_OBJ_MOD_THIS,
-                                           E_CAL_OPERATION_FLAG_NONE, nullptr, error);
-  });
-}
-
-std::optional<std::string> remove(ECalClient* client, const std::string& uid,
-                                  const std::optional<std::string>& recurrenceId) {
-  return failureOf([&](GError** error) {
-    return e_cal_client_remove_object_sync(client, uid.c_str(),
-                                           recurrenceId ? recurrenceId->c_str() : nullptr,
-                                           recurrenceId ? E_CAL_OBJ_MOD_THIS : E_CAL_OBJ_MOD_ALL,
-                                           E_CAL_OPERATION_FLAG_NONE, nullptr, error);
-  });
-}
-
 // The occurrence an event stands for: its place in a repeating series, else the one event.
 std::optional<Occurrence> occurrenceOf(const Series& series, const Event& event) {
   if (series.repeats() && event.occurrenceDate)
@@ -119,9 +105,10 @@ std::optional<Occurrence> occurrenceOf(const Series& series, const Event& event)
 
 class EdsStore final : public CalendarStore {
  public:
-  EdsStore() : local_(localZone()) {}
+  EdsStore() : local_(localZone()), budget_(kRunBudget) {}
 
-  int authorizationStatus(EntityType) override { return registry() ? kFullAccess : kRestricted; }
+  // Granted when the registry answers on the session bus; `status` asks no more than that.
+  int authorizationStatus(EntityType) override { return reachable() ? kFullAccess : kRestricted; }
 
   // EDS asks the user nothing: the answer is what the status already says.
   void requestFullAccessToEvents(AccessCompletion completion) override {
@@ -133,16 +120,26 @@ class EdsStore final : public CalendarStore {
   void accessGranted() override {}
 
   std::vector<Calendar> calendars(EntityType) override {
+    const std::vector<Ref<ESource>> sources = calendarSources();
+    std::vector<ESource*> all;
+    for (const Ref<ESource>& source : sources)
+      all.push_back(source.get());
+    connect(all);
     std::vector<Calendar> calendars;
-    for (const Ref<ESource>& source : calendarSources())
+    for (const Ref<ESource>& source : sources)
       calendars.push_back(calendarFrom(source.get()));
     return calendars;
   }
 
+  // The registry answers with the calendar last chosen as the default even when it has been
+  // switched off since (an online account's calendar disabled); EDS's own programs then use the
+  // built-in calendar, and so does tembra.
   std::optional<Calendar> defaultCalendarForNewEvents() override {
     if (!registry())
       return std::nullopt;
-    const Ref<ESource> source(e_source_registry_ref_default_calendar(registry_.get()));
+    Ref<ESource> source(e_source_registry_ref_default_calendar(registry_.get()));
+    if (!source || !isUsableCalendar(source.get()))
+      source.reset(e_source_registry_ref_builtin_calendar(registry_.get()));
     if (!source || !isUsableCalendar(source.get()))
       return std::nullopt;
     return calendarFrom(source.get());
@@ -172,25 +169,41 @@ class EdsStore final : public CalendarStore {
   }
 
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+    return eventWindow(predicate).expanded();
+  }
+
+  // Each series once, with its occurrences as dates: the occurrences of the rule share one event
+  // (one per length, as an alarm related to the end depends on it), and each detached instance
+  // has its own.
+  EventWindow eventWindow(const EventPredicate& predicate) override {
     const std::vector<Calendar> calendars =
         predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
-    std::vector<Event> events;
+    EventWindow window;
     for (const Calendar& calendar : calendars) {
       const CalendarRef shared(calendar);
       for (const Series& series :
            seriesInWindow(calendar.calendarIdentifier, predicate.startDate, predicate.endDate)) {
         const std::string id = eventIdentifier({calendar.calendarIdentifier, series.uid()});
+        std::map<std::pair<ICalComponent*, double>, std::uint32_t> shown;
         for (const Occurrence& occurrence :
              series.occurrences(predicate.startDate, predicate.endDate)) {
-          Event event = series.eventAt(occurrence);
-          event.eventIdentifier = id;
-          event.calendar = shared;
-          events.push_back(std::move(event));
+          const auto [entry, added] = shown.try_emplace(
+              {occurrence.component, occurrence.end.seconds - occurrence.start.seconds},
+              static_cast<std::uint32_t>(window.events.size()));
+          if (added) {
+            Event& event = window.events.emplace_back(series.eventAt(occurrence));
+            event.eventIdentifier = id;
+            event.calendar = shared;
+          }
+          const auto original =
+              series.repeats() ? std::optional<Instant>(occurrence.originalStart) : std::nullopt;
+          window.occurrences.push_back(
+              {occurrence.start, occurrence.end, original, entry->second, occurrence.detached});
         }
       }
     }
-    sortInWindowOrder(events);
-    return events;
+    sortInWindowOrder(window);
+    return window;
   }
 
   bool canKeep(const Event& event) override { return canHold(event); }
@@ -203,9 +216,11 @@ class EdsStore final : public CalendarStore {
     if (!event.calendar)
       return StoreError{kNoSuchCalendar};
     const std::string target = event.calendar->calendarIdentifier;
-    ECalClient* targetClient = calendarSource(target) ? client(target) : nullptr;
-    if (!targetClient)
+    if (!calendarSource(target))
       return StoreError{kNoSuchCalendar};
+    ECalClient* targetClient = client(target);
+    if (!targetClient)
+      return unopened(target);
     const Instant now = currentSecond();
 
     if (!event.eventIdentifier) {
@@ -260,7 +275,7 @@ class EdsStore final : public CalendarStore {
       return kGone;  // with its calendar: nothing left to remove
     ECalClient* calendarClient = client(key->calendar);
     if (!calendarClient)
-      return StoreError{kNoSuchCalendar};
+      return unopened(key->calendar);
     const auto series = seriesOf(key->calendar, key->uid);
     if (!series)
       return kGone;
@@ -295,12 +310,12 @@ class EdsStore final : public CalendarStore {
       uid = newUid();
     }
     i_cal_component_set_uid(component, uid.c_str());
-    // The other calendar learns the zone the event's dates are written in.
-    if (const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
-        start && start->form.kind == TimeForm::Kind::zoned) {
-      ICalTimezone* zone = series.zones().named(start->form.tzid);
+    // The other calendar learns every zone the event's times are written in: its end, an
+    // exception or an alarm may name a zone its start does not.
+    for (const std::string& tzid : tzidsIn(component)) {
+      ICalTimezone* zone = series.zones().named(tzid);
       failureOf([&](GError** error) {
-        return e_cal_client_add_timezone_sync(targetClient, zone, nullptr, error);
+        return e_cal_client_add_timezone_sync(targetClient, zone, budget_.cancellable(), error);
       });
     }
     writeEvent(component, event, stored, series.zones(), now);
@@ -354,14 +369,46 @@ class EdsStore final : public CalendarStore {
     return event;
   }
 
-  Zones zonesOf(ECalClient* calendarClient) const { return Zones(calendarClient, local_); }
+  Zones zonesOf(ECalClient* calendarClient) {
+    return Zones(calendarClient, local_, budget_.cancellable());
+  }
 
   // The components of one UID (the master and its detached instances), as the calendar holds them
-  // now. A UID query reads what the calendar holds, not its index of time ranges.
+  // now, not as its index of time ranges has them.
   std::vector<Ref<ICalComponent>> components(ECalClient* calendarClient, const std::string& uid) {
-    std::vector<Ref<ICalComponent>> found = query(calendarClient, uidQuery({uid}));
-    std::erase_if(found, [&](const Ref<ICalComponent>& c) { return uid != uidOf(c.get()); });
-    return found;
+    return componentsOf(calendarClient, uid, budget_.cancellable());
+  }
+
+  // EDS's reason for a refused write, or the budget's when the run's time ran out during it.
+  std::optional<std::string> refusal(const std::optional<std::string>& failure) const {
+    if (failure && budget_.spent())
+      return kLate;
+    return failure;
+  }
+
+  std::optional<std::string> create(ECalClient* calendarClient, ICalComponent* component) {
+    return refusal(failureOf([&](GError** error) {
+      return e_cal_client_create_object_sync(calendarClient, component, E_CAL_OPERATION_FLAG_NONE,
+                                             nullptr, budget_.cancellable(), error);
+    }));
+  }
+
+  std::optional<std::string> modify(ECalClient* calendarClient, ICalComponent* component) {
+    return refusal(failureOf([&](GError** error) {
+      return e_cal_client_modify_object_sync(calendarClient, component, E_CAL_OBJ_MOD_THIS,
+                                             E_CAL_OPERATION_FLAG_NONE, budget_.cancellable(),
+                                             error);
+    }));
+  }
+
+  std::optional<std::string> remove(ECalClient* calendarClient, const std::string& uid,
+                                    const std::optional<std::string>& recurrenceId) {
+    return refusal(failureOf([&](GError** error) {
+      return e_cal_client_remove_object_sync(
+          calendarClient, uid.c_str(), recurrenceId ? recurrenceId->c_str() : nullptr,
+          recurrenceId ? E_CAL_OBJ_MOD_THIS : E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE,
+          budget_.cancellable(), error);
+    }));
   }
 
   std::optional<Series> seriesOf(const std::string& calendar, const std::string& uid) {
@@ -382,7 +429,8 @@ class EdsStore final : public CalendarStore {
       return found;
     std::vector<std::string> order;
     std::map<std::string, std::vector<Ref<ICalComponent>>> byUid;
-    for (Ref<ICalComponent>& component : query(calendarClient, rangeQuery(from, to))) {
+    for (Ref<ICalComponent>& component :
+         query(calendarClient, rangeQuery(from, to), budget_.cancellable())) {
       const std::string uid = uidOf(component.get());
       auto [entry, added] = byUid.try_emplace(uid);
       if (added)
@@ -397,18 +445,7 @@ class EdsStore final : public CalendarStore {
         again.push_back(uid);
       }
     }
-    if (!again.empty()) {
-      for (const std::string& uid : again)
-        byUid[uid].clear();
-      for (Ref<ICalComponent>& component : query(calendarClient, uidQuery(again))) {
-        // UID queries match regardless of case; only the exact UID belongs to its series.
-        const auto entry = byUid.find(uidOf(component.get()));
-        if (entry != byUid.end() &&
-            std::find(again.begin(), again.end(), entry->first) != again.end()) {
-          entry->second.push_back(std::move(component));
-        }
-      }
-    }
+    readAgain(calendarClient, again, byUid);
     for (const std::string& uid : order) {
       if (auto series = Series::of(std::move(byUid[uid]), zonesOf(calendarClient)))
         found.push_back(std::move(*series));
@@ -416,14 +453,45 @@ class EdsStore final : public CalendarStore {
     return found;
   }
 
-  // Reached once per run; none when there is no session bus or no EDS on it.
+  // Reads the series of the UIDs again from the calendar's components: a few by a look-up each,
+  // more in one pass over the calendar.
+  void readAgain(ECalClient* calendarClient, const std::vector<std::string>& uids,
+                 std::map<std::string, std::vector<Ref<ICalComponent>>>& byUid) {
+    for (const std::string& uid : uids)
+      byUid[uid].clear();
+    if (uids.size() < kOnePassFrom) {
+      for (const std::string& uid : uids)
+        byUid[uid] = components(calendarClient, uid);
+      return;
+    }
+    // A query without a time range is evaluated against the components themselves, not the
+    // index of time ranges.
+    const std::set<std::string> wanted(uids.begin(), uids.end());
+    for (Ref<ICalComponent>& component :
+         query(calendarClient, "(has-recurrences?)", budget_.cancellable())) {
+      if (const auto entry = byUid.find(uidOf(component.get()));
+          entry != byUid.end() && wanted.contains(entry->first)) {
+        entry->second.push_back(std::move(component));
+      }
+    }
+  }
+
+  // Whether the registry answers on the session bus, asked once per run within the reach budget.
+  bool reachable() {
+    if (!reached_) {
+      reachDeadline_ = deadlineWithin(kReachBudget, budget_.deadline());
+      reached_ = registryAnswers(reachDeadline_);
+    }
+    return *reached_;
+  }
+
+  // Opened once per run, within the reach budget; none when there is no session bus, no EDS on
+  // it, or no answer in time.
   ESourceRegistry* registry() {
     if (!registryTried_) {
       registryTried_ = true;
-      failureOf([&](GError** error) {
-        registry_.reset(e_source_registry_new_sync(nullptr, error));
-        return registry_ != nullptr;
-      });
+      if (reachable())
+        registry_ = openRegistry(reachDeadline_);
     }
     return registry_.get();
   }
@@ -459,20 +527,28 @@ class EdsStore final : public CalendarStore {
     return source;
   }
 
-  // Connected when first needed and kept for the run; none when EDS cannot open the calendar.
+  // Connects the calendars not connected yet, all at once, within the connect budget.
+  void connect(const std::vector<ESource*>& sources) {
+    connector_.connect(sources, deadlineWithin(kConnectBudget, budget_.deadline()));
+  }
+
+  // Connected when first needed and kept for the run; none when EDS cannot open the calendar, or
+  // did not within the budget.
   ECalClient* client(const std::string& uid) {
-    const auto known = clients_.find(uid);
-    if (known != clients_.end())
-      return known->second.get();
-    Ref<ECalClient> connected;
-    if (const Ref<ESource> source = calendarSource(uid)) {
-      failureOf([&](GError** error) {
-        connected.reset(reinterpret_cast<ECalClient*>(e_cal_client_connect_sync(
-            source.get(), E_CAL_CLIENT_SOURCE_TYPE_EVENTS, kNoWait, nullptr, error)));
-        return connected != nullptr;
-      });
+    if (!connector_.find(uid)) {
+      if (const Ref<ESource> source = calendarSource(uid))
+        connect({source.get()});
     }
-    return clients_.emplace(uid, std::move(connected)).first->second.get();
+    const Connection* connection = connector_.find(uid);
+    return connection ? connection->client.get() : nullptr;
+  }
+
+  // Why a write cannot reach a calendar that was not opened: EDS's words, or the budget's.
+  StoreError unopened(const std::string& uid) const {
+    const Connection* connection = connector_.find(uid);
+    if (!connection || connection->failure.empty())
+      return StoreError{kNoSuchCalendar};
+    return StoreError{repairUtf8(connection->failure)};
   }
 
   Calendar calendarFrom(ESource* source) {
@@ -498,16 +574,19 @@ class EdsStore final : public CalendarStore {
 
   // The completion runs on a thread of its own, as the platform's does.
   void answer(AccessCompletion completion) {
-    const bool granted = registry() != nullptr;
+    const bool granted = reachable();
     std::thread([completion = std::move(completion), granted] {
       completion(granted, std::nullopt);
     }).detach();
   }
 
   ICalTimezone* local_;
+  Budget budget_;
+  std::optional<bool> reached_;
+  Clock::time_point reachDeadline_;
   Ref<ESourceRegistry> registry_;
   bool registryTried_ = false;
-  std::map<std::string, Ref<ECalClient>> clients_;
+  Connector connector_;
 };
 
 }  // namespace

@@ -121,7 +121,20 @@ ICalTimezone* zoneNamed(const gchar* tzid, gpointer data, GCancellable*, GError*
   return static_cast<const Zones*>(data)->named(tzid);
 }
 
-Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>& title) {
+// The seconds from the start to the end an alarm related to the end counts from: for an all-day
+// event the midnight after its last day.
+double lengthOf(ICalComponent* component, const Zones& zones) {
+  const auto span = spanOf(component, zones);
+  if (!span)
+    return 0;
+  const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
+  const bool allDay = start && start->form.kind == TimeForm::Kind::date;
+  return span->end.seconds - span->start.seconds + (allDay ? 1 : 0);
+}
+
+// A new alarm; a relative one counted from the end when `fromEnd` gives the event's length.
+Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>& title,
+                            std::optional<double> fromEnd) {
   Ref<ICalComponent> component(i_cal_component_new(I_CAL_VALARM_COMPONENT));
   i_cal_component_take_property(component.get(), i_cal_property_new_action(I_CAL_ACTION_DISPLAY));
   Ref<ICalTrigger> trigger;
@@ -130,9 +143,13 @@ Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>
     const TimeValue at = utcTime(*alarm.absoluteDate);
     i_cal_trigger_set_time(trigger.get(), at.time.get());
   } else {
-    trigger.reset(i_cal_trigger_new_from_int(static_cast<int>(std::lround(alarm.relativeOffset))));
+    const double offset = alarm.relativeOffset - fromEnd.value_or(0);
+    trigger.reset(i_cal_trigger_new_from_int(static_cast<int>(std::lround(offset))));
   }
-  i_cal_component_take_property(component.get(), i_cal_property_new_trigger(trigger.get()));
+  ICalProperty* property = i_cal_property_new_trigger(trigger.get());
+  if (fromEnd && !alarm.absoluteDate)
+    i_cal_property_take_parameter(property, i_cal_parameter_new_related(I_CAL_RELATED_END));
+  i_cal_component_take_property(component.get(), property);
   // DISPLAY alarms must carry a DESCRIPTION.
   const std::string text = title ? cleanText(*title) : std::string();
   i_cal_component_take_property(
@@ -140,8 +157,15 @@ Ref<ICalComponent> newAlarm(const Alarm& alarm, const std::optional<std::string>
   return component;
 }
 
-std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zones& zones) {
-  std::vector<Alarm> alarms;
+struct ReadAlarm {
+  Alarm alarm;
+  bool fromEnd = false;  // a relative alarm related to the end
+};
+
+// The component's alarms, relative ones as offsets from the start, `duration` after which its end
+// lies.
+std::vector<ReadAlarm> readAlarms(ICalComponent* component, double duration, const Zones& zones) {
+  std::vector<ReadAlarm> alarms;
   for (Ref<ICalComponent> alarm(
            i_cal_component_get_first_component(component, I_CAL_VALARM_COMPONENT));
        alarm; alarm.reset(i_cal_component_get_next_component(component, I_CAL_VALARM_COMPONENT))) {
@@ -159,19 +183,37 @@ std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zon
         zone = i_cal_timezone_get_utc_timezone();
       else if (const auto tzid = tzidOf(property.get()))
         zone = zones.named(*tzid);
-      alarms.push_back(Alarm::withAbsoluteDate(
-          Instant{static_cast<double>(i_cal_time_as_timet_with_zone(time.get(), zone))}));
+      alarms.push_back({Alarm::withAbsoluteDate(
+          Instant{static_cast<double>(i_cal_time_as_timet_with_zone(time.get(), zone))})});
       continue;
     }
     const Ref<ICalDuration> offset(i_cal_trigger_get_duration(trigger.get()));
     double seconds = i_cal_duration_as_int(offset.get());
     const Ref<ICalParameter> related(
         i_cal_property_get_first_parameter(property.get(), I_CAL_RELATED_PARAMETER));
-    if (related && i_cal_parameter_get_related(related.get()) == I_CAL_RELATED_END)
+    const bool fromEnd = related && i_cal_parameter_get_related(related.get()) == I_CAL_RELATED_END;
+    if (fromEnd)
       seconds += duration;
-    alarms.push_back(Alarm::withRelativeOffset(seconds));
+    alarms.push_back({Alarm::withRelativeOffset(seconds), fromEnd});
   }
   return alarms;
+}
+
+std::vector<Alarm> alarmsOf(ICalComponent* component, double duration, const Zones& zones) {
+  std::vector<Alarm> alarms;
+  for (const ReadAlarm& read : readAlarms(component, duration, zones))
+    alarms.push_back(read.alarm);
+  return alarms;
+}
+
+// The offsets from the start that the component's alarms related to its end read as.
+std::vector<double> endRelatedOffsets(ICalComponent* component, const Zones& zones) {
+  std::vector<double> offsets;
+  for (const ReadAlarm& read : readAlarms(component, lengthOf(component, zones), zones)) {
+    if (read.fromEnd)
+      offsets.push_back(read.alarm.relativeOffset);
+  }
+  return offsets;
 }
 
 }  // namespace
@@ -316,7 +358,11 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.endDate = occurrence.end;
   const auto start = timeOf(component, I_CAL_DTSTART_PROPERTY);
   event.isAllDay = start && start->form.kind == TimeForm::Kind::date;
-  event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds, zones_);
+  // An all-day occurrence ends a second before the midnight its alarms related to the end count
+  // from.
+  event.alarms = alarmsOf(
+      component, occurrence.end.seconds - occurrence.start.seconds + (event.isAllDay ? 1 : 0),
+      zones_);
   if (const auto modified = timeOf(component, I_CAL_LASTMODIFIED_PROPERTY))
     event.lastModifiedDate = instantOf(zones_, *modified);
   if (!uid_.empty())
@@ -355,6 +401,8 @@ std::string Series::recurrenceIdOf(const Occurrence& occurrence) const {
 
 void writeEvent(ICalComponent* component, const Event& event, const std::optional<Event>& stored,
                 const Zones& zones, Instant now) {
+  // Alarms related to the end, by what they read as before the dates change.
+  std::vector<double> fromEnd = endRelatedOffsets(component, zones);
   if (!stored || event.title != stored->title)
     setText(component, I_CAL_SUMMARY_PROPERTY, event.title);
   if (!stored || event.notes != stored->notes)
@@ -395,8 +443,19 @@ void writeEvent(ICalComponent* component, const Event& event, const std::optiona
       i_cal_component_remove_component(component, alarm);
       g_object_unref(alarm);
     }
-    for (const Alarm& alarm : event.alarms)
-      i_cal_component_take_component(component, newAlarm(alarm, event.title).release());
+    // An alarm that reads as one related to the end did stays related to the end.
+    const double length = lengthOf(component, zones);
+    for (const Alarm& alarm : event.alarms) {
+      const auto same = alarm.absoluteDate
+                            ? fromEnd.end()
+                            : std::find(fromEnd.begin(), fromEnd.end(), alarm.relativeOffset);
+      std::optional<double> endLength;
+      if (same != fromEnd.end()) {
+        endLength = length;
+        fromEnd.erase(same);
+      }
+      i_cal_component_take_component(component, newAlarm(alarm, event.title, endLength).release());
+    }
   }
 
   if (!stored && !hasProperty(component, I_CAL_CREATED_PROPERTY))

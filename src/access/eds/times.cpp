@@ -1,10 +1,11 @@
 // Date-times of EDS components: reading them in their zones and writing instants in a form.
 #include "access/eds/times.h"
 
-#include "access/zone_setting.h"
-
+#include <algorithm>
 #include <cmath>
 #include <string_view>
+
+#include "access/zone_setting.h"
 
 namespace tembra::eds {
 namespace {
@@ -85,7 +86,7 @@ ICalTimezone* localZone() {
 ICalTimezone* Zones::named(const std::string& tzid) const {
   if (client_) {
     // The client caches what it fetched; failure means the calendar has no such definition.
-    if (ICalTimezone* zone = e_cal_client_tzlookup_cb(tzid.c_str(), client_, nullptr, nullptr))
+    if (ICalTimezone* zone = e_cal_client_tzlookup_cb(tzid.c_str(), client_, cancellable_, nullptr))
       return zone;
   }
   if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone_from_tzid(tzid.c_str()))
@@ -104,6 +105,27 @@ std::optional<std::string> tzidOf(ICalProperty* property) {
   if (!tzid || !*tzid)
     return std::nullopt;
   return std::string(tzid);
+}
+
+std::vector<std::string> tzidsIn(ICalComponent* component) {
+  std::vector<std::string> tzids;
+  for (Ref<ICalProperty> property(
+           i_cal_component_get_first_property(component, I_CAL_ANY_PROPERTY));
+       property; property.reset(i_cal_component_get_next_property(component, I_CAL_ANY_PROPERTY))) {
+    if (auto tzid = tzidOf(property.get());
+        tzid && std::find(tzids.begin(), tzids.end(), *tzid) == tzids.end()) {
+      tzids.push_back(std::move(*tzid));
+    }
+  }
+  for (Ref<ICalComponent> child(
+           i_cal_component_get_first_component(component, I_CAL_ANY_COMPONENT));
+       child; child.reset(i_cal_component_get_next_component(component, I_CAL_ANY_COMPONENT))) {
+    for (std::string& tzid : tzidsIn(child.get())) {
+      if (std::find(tzids.begin(), tzids.end(), tzid) == tzids.end())
+        tzids.push_back(std::move(tzid));
+    }
+  }
+  return tzids;
 }
 
 std::optional<TimeValue> timeOf(ICalComponent* component, ICalPropertyKind kind) {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "access/calendar_store.h"
 #include "access/eds/glib_handles.h"
@@ -20,8 +21,10 @@ ICalTimezone* localZone();
 // The zones one calendar's times are read in.
 class Zones {
  public:
-  // `client` resolves the calendar's own TZIDs; without one only the system's zones are known.
-  Zones(ECalClient* client, ICalTimezone* local) : client_(client), local_(local) {}
+  // `client` resolves the calendar's own TZIDs (its calls end when `cancellable` is cancelled);
+  // without one only the system's zones are known.
+  Zones(ECalClient* client, ICalTimezone* local, GCancellable* cancellable)
+      : client_(client), local_(local), cancellable_(cancellable) {}
 
   ICalTimezone* local() const { return local_; }
   // The zone a TZID names: the calendar's definition, else the system zone of that name, else the
@@ -31,6 +34,7 @@ class Zones {
  private:
   ECalClient* client_;
   ICalTimezone* local_;
+  GCancellable* cancellable_;
 };
 
 // How a date-time is written.
@@ -50,6 +54,8 @@ struct TimeValue {
 std::optional<TimeValue> timeOf(ICalComponent* component, ICalPropertyKind kind);
 // The TZID parameter of a property, if any.
 std::optional<std::string> tzidOf(ICalProperty* property);
+// Every TZID the component's properties and those of its components (alarms) name, each once.
+std::vector<std::string> tzidsIn(ICalComponent* component);
 
 Instant instantOf(const Zones& zones, const TimeValue& value);
 // A time that carries its own zone, as the recurrence generator gives them; dates and floating
