@@ -153,6 +153,18 @@ TEST_P(EdsStore, WhatTembraWritesTheClientLibraryReadsBack) {
   EXPECT_NE(shown("system-calendar", uid).find("DTSTART;VALUE=DATE:20240501"), std::string::npos);
 }
 
+// Two hosts update one event at once, each a field of its own: both changes stay, since each
+// save puts its fields onto the event as EDS holds it just before the modify. A save of an event
+// another client removed meanwhile finds it gone.
+TEST_P(EdsStore, UpdatesOfOneEventAtOnceKeepEveryChange) {
+  const json created = ok({"create", "--input", R"({"title":"Standup","notes":"old",
+      "start":"2024-05-01T09:30:00Z"})"});
+  const ProcessResult raced =
+      testing::runProgram(TEMBRA_EDS_FIXTURE_BINARY, {"race", created["id"]});
+  EXPECT_EQ(raced.status, 0) << raced.err;
+  EXPECT_EQ(raced.out, "Retro|agenda\ngone\n");
+}
+
 // A change to one occurrence is saved as EDS's own detached instance of it (the list's side of
 // this is EventCommands.UpdatingARepeatingEventChangesItsFirstOccurrenceOnly); what tembra does not
 // model stays.

@@ -27,6 +27,9 @@
 //                                           keeps the master's DTSTART and RRULE), then saved
 //                                           with E_CAL_OBJ_MOD_THIS
 //   show CALENDAR UID                       the UID's VEVENTs as the client library reads them
+//   race EVENT-ID                           two in-process updates of the event at once, then a
+//                                           save of it after another removed it: prints the
+//                                           title and notes left, and "gone" or "saved"
 #include <libebook/libebook.h>
 #include <libecal/libecal.h>
 
@@ -283,6 +286,31 @@ void window(const std::string& calendarUid, const std::string& from, const std::
   std::cout << found.events.size() << " " << found.occurrences.size() << "\n";
 }
 
+// Two hosts update one event at once, in process: each fetches it, then each saves a field of its
+// own, the second first; then one saves an event that another removed meanwhile. Prints the title
+// and notes left, "|" between, and how the late save ended.
+void race(const std::string& id) {
+  const auto first = createEdsStore();
+  const auto second = createEdsStore();
+  std::optional<tembra::Event> a = first->eventWithIdentifier(id);
+  std::optional<tembra::Event> b = second->eventWithIdentifier(id);
+  if (!a || !b)
+    die("no event " + id);
+  a->setTitle("Retro");
+  b->setNotes("agenda");
+  if (second->saveEvent(*b, tembra::Span::thisEvent) ||
+      first->saveEvent(*a, tembra::Span::thisEvent))
+    die("a save was refused");
+  const auto now = createEdsStore()->eventWithIdentifier(id);
+  std::cout << now->title.value_or("") << "|" << now->notes.value_or("") << "\n";
+  std::optional<tembra::Event> late = first->eventWithIdentifier(id);
+  if (second->removeEvent(*second->eventWithIdentifier(id), tembra::Span::thisEvent))
+    die("the removal was refused");
+  late->setTitle("too late");
+  const auto refused = first->saveEvent(*late, tembra::Span::thisEvent);
+  std::cout << (refused && refused->notFound ? "gone" : "saved") << "\n";
+}
+
 std::string import(ESourceRegistry* registry, const std::string& calendarUid,
                    const std::string& file) {
   std::ifstream in(file, std::ios::binary);
@@ -404,7 +432,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty())
     die("usage: reset | add-calendar | disable | set-default | hold | generate | window | import | "
-        "add-birthday | change-occurrence | show");
+        "add-birthday | change-occurrence | show | race");
   const Ref<ESourceRegistry> registry = openRegistry();
   const std::string& command = args[0];
   if (command == "reset") {
@@ -431,6 +459,8 @@ int main(int argc, char** argv) {
     changeOccurrence(registry.get(), args[1], args[2], args[3], args[4]);
   } else if (command == "show" && args.size() == 3) {
     show(registry.get(), args[1], args[2]);
+  } else if (command == "race" && args.size() == 2) {
+    race(args[1]);
   } else {
     die("unknown command " + command);
   }
