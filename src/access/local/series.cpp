@@ -556,33 +556,37 @@ bool hasAlarmFromEnd(icalcomponent* component) {
   return false;
 }
 
+std::optional<Alarm> Series::alarmOf(icalcomponent* alarm, double duration) const {
+  icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+  if (!property)
+    return std::nullopt;
+  icaltriggertype trigger = icalproperty_get_trigger(property);
+  if (const std::optional<icaltimetype> day = ical::triggerDay(property))
+    trigger.time = *day;  // at its first moment
+  if (!icaltime_is_null_time(trigger.time)) {
+    // Absolute triggers are UTC. Some tools write them as floating time, which is read in the
+    // local zone, or with a TZID, which is read in that zone.
+    const ZoneRules* rules = &localZone();
+    if (icaltime_is_utc(trigger.time)) {
+      rules = &utcRules();
+    } else if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER)) {
+      rules = &times_->zoneFor(*tzid);
+    }
+    return Alarm::withAbsoluteDate(
+        Instant{static_cast<double>(rules->utcOf(wallSeconds(trigger.time)))});
+  }
+  double offset = icaldurationtype_as_int(trigger.duration);
+  icalparameter* related = icalproperty_get_first_parameter(property, ICAL_RELATED_PARAMETER);
+  if (related && icalparameter_get_related(related) == ICAL_RELATED_END)
+    offset += duration;
+  return Alarm::withRelativeOffset(offset);
+}
+
 std::vector<Alarm> Series::alarmsOf(icalcomponent* component, double duration) const {
   std::vector<Alarm> alarms;
   for (icalcomponent* alarm : ical::children(component, ICAL_VALARM_COMPONENT)) {
-    icalproperty* property = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-    if (!property)
-      continue;
-    icaltriggertype trigger = icalproperty_get_trigger(property);
-    if (const std::optional<icaltimetype> day = ical::triggerDay(property))
-      trigger.time = *day;  // at its first moment
-    if (!icaltime_is_null_time(trigger.time)) {
-      // Absolute triggers are UTC. Some tools write them as floating time, which is read in the
-      // local zone, or with a TZID, which is read in that zone.
-      const ZoneRules* rules = &localZone();
-      if (icaltime_is_utc(trigger.time)) {
-        rules = &utcRules();
-      } else if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER)) {
-        rules = &times_->zoneFor(*tzid);
-      }
-      alarms.push_back(Alarm::withAbsoluteDate(
-          Instant{static_cast<double>(rules->utcOf(wallSeconds(trigger.time)))}));
-      continue;
-    }
-    double offset = icaldurationtype_as_int(trigger.duration);
-    icalparameter* related = icalproperty_get_first_parameter(property, ICAL_RELATED_PARAMETER);
-    if (related && icalparameter_get_related(related) == ICAL_RELATED_END)
-      offset += duration;
-    alarms.push_back(Alarm::withRelativeOffset(offset));
+    if (const auto read = alarmOf(alarm, duration))
+      alarms.push_back(*read);
   }
   return alarms;
 }
@@ -597,7 +601,11 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.endDate = occurrence.end;
   const auto span = spanOf(*times_, component);
   event.isAllDay = span && span->allDay;
-  event.alarms = alarmsOf(component, occurrence.end.seconds - occurrence.start.seconds);
+  // An all-day occurrence is shown ending a second before the midnight that ends it; its alarms
+  // count from that midnight, where DTEND lies.
+  const double duration =
+      occurrence.end.seconds - occurrence.start.seconds + (event.isAllDay ? 1.0 : 0.0);
+  event.alarms = alarmsOf(component, duration);
   if (const auto modified = timeOf(*times_, component, ICAL_LASTMODIFIED_PROPERTY)) {
     event.lastModifiedDate = instantOf(*modified);
   }
@@ -716,12 +724,27 @@ std::optional<Occurrence> Series::apply(const Event& event,
   }
 
   if (!stored || event.alarms != stored->alarms) {
-    for (icalcomponent* alarm : ical::children(target, ICAL_VALARM_COMPONENT)) {
+    // An alarm the event keeps stays the VALARM it was, with what tembra does not model: a
+    // trigger related to the end, a sound, another tool's properties. The others are new.
+    const auto [startValue, endValue] = writtenSpan(event, form, now);
+    const double duration = instantOf(endValue).seconds - instantOf(startValue).seconds;
+    std::vector<icalcomponent*> previous = ical::children(target, ICAL_VALARM_COMPONENT);
+    for (icalcomponent* alarm : previous)
       icalcomponent_remove_component(target, alarm);
-      icalcomponent_free(alarm);
-    }
     for (const Alarm& alarm : event.alarms) {
-      icalcomponent_add_component(target, newAlarm(alarm, event.title));
+      const auto kept = std::find_if(previous.begin(), previous.end(), [&](icalcomponent* old) {
+        return old && alarmOf(old, duration) == alarm;
+      });
+      if (kept != previous.end()) {
+        icalcomponent_add_component(target, *kept);
+        *kept = nullptr;
+      } else {
+        icalcomponent_add_component(target, newAlarm(alarm, event.title));
+      }
+    }
+    for (icalcomponent* alarm : previous) {
+      if (alarm)
+        icalcomponent_free(alarm);
     }
   }
 

@@ -105,6 +105,8 @@ class Series {
   // The alarms of a component; relative ones are offsets from the start, `duration` being the
   // occurrence's length (for triggers related to its end).
   std::vector<Alarm> alarmsOf(icalcomponent* component, double duration) const;
+  // The alarm of one VALARM, as alarmsOf reads it; none without a trigger.
+  std::optional<Alarm> alarmOf(icalcomponent* alarm, double duration) const;
 
  private:
   Series() = default;

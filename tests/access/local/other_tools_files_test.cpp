@@ -161,6 +161,29 @@ TEST(OtherToolsFilePeriods, AlarmsFromTheEndFollowEachLength) {
   }
 }
 
+// An alarm related to the end of an all-day event counts from the midnight that ends it (it read a
+// second short), and an update that keeps it keeps it related to the end, with its own lines.
+TEST(OtherToolsFilePeriods, AnAllDayAlarmFromTheEndCountsFromItsMidnightAndStaysSo) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  const fs::path path = store.path() / "local/calendar/holiday.ics";
+  std::ofstream(path, std::ios::binary) << calendarOf(
+      "BEGIN:VEVENT\r\n" + kEvent +
+      "DTSTART;VALUE=DATE:20240501\r\nDTEND;VALUE=DATE:20240502\r\nBEGIN:VALARM\r\n"
+      "ACTION:AUDIO\r\nTRIGGER;RELATED=END:-PT15M\r\nX-SOUND:bell\r\nEND:VALARM\r\nEND:VEVENT\r\n");
+  const std::string id = "local/calendar/holiday.ics";
+  EXPECT_EQ(json::parse(store.tembra({"get", "--id", id}).out)["alarms"],
+            json::parse(R"([{"relative":85500}])"));
+  const json alarms = json::parse(R"([{"relative":-3600},{"relative":85500}])");
+  ASSERT_EQ(store.tembra({"update", "--input", json{{"id", id}, {"alarms", alarms}}.dump()}).status,
+            0);
+  EXPECT_EQ(json::parse(store.tembra({"get", "--id", id}).out)["alarms"], alarms);
+  const auto text = local::readFile(path);
+  ASSERT_TRUE(text);
+  EXPECT_NE(text->find("TRIGGER;RELATED=END:-PT15M\r\nX-SOUND:bell\r\n"), std::string::npos)
+      << *text;
+}
+
 // The lines of a file but those of the named properties, which a save rewrites.
 std::vector<std::string> linesBut(const std::string& text, const std::vector<std::string>& names) {
   std::vector<std::string> kept;
