@@ -39,7 +39,8 @@ file(CONFIGURE OUTPUT ${icu_work}/items.txt CONTENT "${icu_item_list}")
 add_custom_command(OUTPUT ${icu_assembly}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${icu_work}/whole ${icu_work}/items ${icu_work}/out
   COMMAND ${CMAKE_COMMAND} -E make_directory ${icu_work}/whole ${icu_work}/items ${icu_work}/out
-  COMMAND ${CMAKE_AR} x --output=${icu_work}/whole ${TEMBRA_ARCHIVE_icudata}
+  # In the folder, rather than with --output, which llvm-ar (the fuzzers' clang build) lacks.
+  COMMAND ${CMAKE_COMMAND} -E chdir ${icu_work}/whole ${CMAKE_AR} x ${TEMBRA_ARCHIVE_icudata}
   COMMAND ${TEMBRA_OBJCOPY} -O binary --only-section=.rodata
     ${icu_work}/whole/${icu_package}_dat.o ${icu_work}/whole/${icu_package}.dat
   COMMAND ${TEMBRA_ICUPKG} -x ${icu_work}/items.txt -d ${icu_work}/items
