@@ -168,6 +168,20 @@ class EdsStore final : public CalendarStore {
     return eventFrom(*series, *first, *calendar);
   }
 
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    const auto key = parseEventIdentifier(identifier);
+    const auto calendar = key ? calendarWithIdentifier(key->calendar) : std::nullopt;
+    const auto series = calendar ? seriesOf(key->calendar, key->uid) : std::nullopt;
+    if (!series)
+      return std::nullopt;
+    const auto occurrence =
+        series->repeats() ? series->occurrenceAt(occurrenceDate) : series->first();
+    if (!occurrence || (!series->repeats() && occurrence->start != occurrenceDate))
+      return std::nullopt;
+    return eventFrom(*series, *occurrence, *calendar);
+  }
+
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     return eventWindow(predicate).expanded();
   }

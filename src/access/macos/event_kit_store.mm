@@ -362,6 +362,15 @@ class EventKitStore final : public CalendarStore {
         [](const std::string&) -> std::optional<Event> { return std::nullopt; });
   }
 
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    // An event that does not repeat is its own occurrence at its start.
+    std::optional<Event> event = eventWithIdentifier(identifier);
+    if (event && !event->hasRecurrenceRules && event->startDate == occurrenceDate)
+      return event;
+    return std::nullopt;
+  }
+
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     return framework_.run(
         [&](EKEventStore* store) -> std::vector<Event> {
