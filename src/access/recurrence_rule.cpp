@@ -309,6 +309,19 @@ std::optional<std::string> frameworkRuleProblem(const RecurrenceRule& rule) {
   }
   if (!rule.bySetPos.empty() && rule.frequency == Frequency::daily)
     return "系统日历不支持每天重复时的 BYSETPOS";
+  // The framework refuses a week number beyond the weeks of a month in a monthly rule.
+  if (rule.frequency == Frequency::monthly &&
+      std::any_of(rule.byDay.begin(), rule.byDay.end(),
+                  [](const RuleWeekday& day) { return day.ordinal < -5 || day.ordinal > 5; })) {
+    return "系统日历在按月重复时只支持 -5 到 5 的 BYDAY 序号";
+  }
+  // A rule is made without a first day of the week, so the framework counts weeks its own way:
+  // a WKST other than Monday, the rule's default, is refused where it changes the occurrences.
+  const bool weeksCounted =
+      (rule.frequency == Frequency::weekly && rule.interval > 1 && rule.byDay.size() > 1) ||
+      !rule.byWeekNo.empty();
+  if (weeksCounted && rule.weekStart && *rule.weekStart != 1)
+    return "系统日历无法保存这个规则的 WKST（一周的第一天）";
   return std::nullopt;
 }
 

@@ -54,7 +54,9 @@ std::optional<Instant> untilInstant(const RecurrenceRule& rule);
 // Why the system calendar framework cannot keep the rule, in the user's words: it repeats only
 // daily, weekly, monthly or yearly, by weekdays (with an ordinal only monthly or yearly), days of
 // the month, months, weeks and days of the year (only yearly) and set positions, and knows no
-// hours, minutes or seconds. None when it can.
+// hours, minutes or seconds; in a monthly rule a weekday's ordinal lies within -5 to 5; and a rule
+// cannot be given a first day of the week, so a WKST other than MO that changes the occurrences
+// (weekly with an interval and several weekdays, or with BYWEEKNO) is refused. None when it can.
 std::optional<std::string> frameworkRuleProblem(const RecurrenceRule& rule);
 
 }  // namespace tembra
