@@ -443,6 +443,8 @@ class EdsStore final : public CalendarStore {
       uid = newUid();
       auto components = series.partFrom(named.originalStart, uid, now);
       part = components ? Series::of(std::move(*components), series.zones()) : std::nullopt;
+      if (!part)
+        return StoreError{kUnkeptChange};
     }
     const Series& changing = part ? *part : series;
     const auto from = split ? changing.occurrenceAt(named.originalStart) : named;
