@@ -545,6 +545,51 @@ TEST_P(RepeatingOverBothStores, RulesAreAddedChangedAndRemoved) {
   }
 }
 
+// A series without an end ends where a change to the future or a removal of it begins, timed or
+// of whole days, in whatever zone: the earlier occurrences stay, the later ones follow the change.
+TEST_P(RepeatingOverBothStores, AnEndlessSeriesEndsWhereTheFutureBegins) {
+  const struct {
+    const char* name;
+    json event;
+    const char* third;  // the original start of its third occurrence
+  } rows[] = {
+      {"timed", {{"start", "2025-03-01T09:00:00Z"}}, "2025-03-03T09:00:00Z"},
+      {"all_day", {{"start", "2025-03-01T12:00:00Z"}, {"allDay", true}}, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    json input = row.event;
+    input["title"] = "Daily";
+    input["recurrence"] = "FREQ=DAILY";
+    const std::string id = create(input);
+    const auto titles = [&] {
+      std::vector<std::string> found;
+      for (const json& event : ok({"list", "--from", "2025-02-27T00:00:00Z", "--to",
+                                   "2025-03-06T00:00:00Z", "--occurrences", "all"})) {
+        found.push_back(event["title"]);
+      }
+      return found;
+    };
+    // All-day occurrences start at the local midnight: the third is what the list says it is.
+    const json listed = ok({"list", "--from", "2025-02-27T00:00:00Z", "--to",
+                            "2025-03-06T00:00:00Z", "--occurrences", "all"});
+    ASSERT_GE(listed.size(), 4u);
+    const std::string third = row.third ? row.third : listed[2]["occurrence"].get<std::string>();
+    const std::string fourth = listed[3]["occurrence"];
+    const json later = ok(
+        {"update", "--input",
+         json{{"id", id}, {"occurrence", third}, {"span", "future"}, {"title", "Later"}}.dump()});
+    EXPECT_NE(later["id"], id);
+    std::vector<std::string> expected(listed.size(), "Later");
+    expected[0] = expected[1] = "Daily";
+    EXPECT_EQ(titles(), expected);
+    ok({"delete", "--id", later["id"], "--occurrence", fourth, "--span", "future"});
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Daily", "Daily", "Later"}));
+    ok({"delete", "--id", id, "--span", "all"});
+    ok({"delete", "--id", later["id"], "--span", "all"});
+  }
+}
+
 // An all-day series repeats on the days of the zone it is made in.
 TEST_P(RepeatingOverBothStores, AnAllDaySeriesRepeatsOnLocalDays) {
   const struct {

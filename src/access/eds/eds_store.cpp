@@ -125,11 +125,9 @@ std::optional<Components> changedWhole(const Series& series, const Event& event,
       return std::nullopt;
   }
   const Series& changing = ruled ? *ruled : series;
-  const Event stored = changing.eventAt(*at);
-  const Event merged = withChangesOf(event, stored);
   landed.reset();
   if (changing.repeats())
-    landed = at->originalStart + (merged.startDate->seconds - stored.startDate->seconds);
+    landed = at->originalStart + occurrenceShift(event, changing.eventAt(*at)).start;
   return changing.changedWhole(event, *at, now);
 }
 
