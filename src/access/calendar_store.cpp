@@ -57,6 +57,19 @@ Event withChangesOf(const Event& changed, Event stored) {
   return stored;
 }
 
+OccurrenceShift occurrenceShift(const Event& changed, const Event& named) {
+  const Event merged = withChangesOf(changed, named);
+  return {merged.startDate->seconds - named.startDate->seconds,
+          merged.endDate->seconds - named.endDate->seconds};
+}
+
+Event OccurrenceShift::onto(const Event& changed, const Event& own) const {
+  Event moved = changed;
+  moved.startDate = *own.startDate + start;
+  moved.endDate = *own.endDate + end;
+  return withChangesOf(moved, own);
+}
+
 void sortInWindowOrder(std::vector<Event>& events) {
   std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
     if (a.startDate != b.startDate)

@@ -185,6 +185,17 @@ inline constexpr double kRepairedDurationSeconds = 3600;
 // (every field of a value saved whole); then an end left before the start is repaired.
 Event withChangesOf(const Event& changed, Event stored);
 
+// How far a change to every occurrence of a series moves each one: as far as it moves the
+// occurrence the request named (`named`, as stored).
+struct OccurrenceShift {
+  double start = 0;  // seconds
+  double end = 0;
+
+  // `own`, another occurrence as stored, with the fields `changed` set and its dates moved as far.
+  Event onto(const Event& changed, const Event& own) const;
+};
+OccurrenceShift occurrenceShift(const Event& changed, const Event& named);
+
 // The events of a window with what occurrences share held once: the occurrences of a repeating
 // event differ only in their dates, so a year of a weekly series is one event and fifty dates.
 struct EventWindow {

@@ -895,18 +895,11 @@ std::optional<Occurrence> Series::applyToAll(const Event& event, const Occurrenc
   const auto masterSpan = spanOf(*times_, master_);
   if (!masterSpan)
     return std::nullopt;
-  // Each occurrence moves as far as the change moves the one named.
-  const Event stored = eventAt(named);
-  const Event merged = withChangesOf(event, stored);
-  const double byStart = merged.startDate->seconds - stored.startDate->seconds;
-  const double byEnd = merged.endDate->seconds - stored.endDate->seconds;
-  // Moved onto each component as it stands: its own dates, the fields the change set.
-  const auto movedOnto = [&](const Event& own) {
-    Event changed = event;
-    changed.startDate = *own.startDate + byStart;
-    changed.endDate = *own.endDate + byEnd;
-    return withChangesOf(changed, own);
-  };
+  // Each occurrence moves as far as the change moves the one named, and takes the fields the
+  // change set onto what it holds itself.
+  const OccurrenceShift shift = occurrenceShift(event, eventAt(named));
+  const double byStart = shift.start;
+  const auto movedOnto = [&](const Event& own) { return shift.onto(event, own); };
   ical::keepReadableOnceWritten(calendar_.get());
 
   const Occurrence masterOccurrence = *occurrenceFor(instantOf(masterSpan->start), nullptr);
