@@ -121,34 +121,6 @@ TEST_P(RepeatingEvents, OneOccurrenceIsReadChangedAndRemovedAlone) {
             4u);
 }
 
-TEST_P(RepeatingEvents, TheFutureIsSplitOffAndTheEarlierOccurrencesStay) {
-  update({{"occurrence", mayAt(20)}, {"title", "Moved"}, {"start", mayAt(21)}});
-  const json part = update({{"occurrence", mayAt(13)}, {"span", "future"}, {"title", "Retro"}});
-  EXPECT_NE(part["id"], series);  // the part that holds the occurrence
-  EXPECT_EQ(may(),
-            (std::vector<std::string>{"06 09:00 Standup", "08 09:00 Standup", "13 09:00 Retro",
-                                      "15 09:00 Retro", "21 09:00 Retro", "22 09:00 Retro"}));
-  // Removing the future of the first part leaves it as it was; of the second, it ends.
-  EXPECT_EQ(ok({"delete", "--id", part["id"], "--occurrence", mayAt(15), "--span", "future"}),
-            json::parse(R"({"ok":true})"));
-  EXPECT_EQ(ok({"delete", "--id", part["id"], "--occurrence", mayAt(15), "--span", "future"}),
-            json::parse(R"({"ok":true,"alreadyGone":true})"));
-  EXPECT_EQ(may(),
-            (std::vector<std::string>{"06 09:00 Standup", "08 09:00 Standup", "13 09:00 Retro"}));
-}
-
-TEST_P(RepeatingEvents, AllReachesMovedOccurrencesAndShiftsThemAlike) {
-  update({{"occurrence", mayAt(13)}, {"start", mayAt(14)}});
-  // An hour later, asked of the third occurrence: every one moves an hour, the moved one too.
-  update({{"occurrence", mayAt(15)}, {"span", "all"}, {"start", mayAt(15, 10)}, {"title", "Sync"}});
-  EXPECT_EQ(may(), (std::vector<std::string>{"06 10:00 Sync", "08 10:00 Sync", "14 10:00 Sync",
-                                             "15 10:00 Sync", "20 10:00 Sync", "22 10:00 Sync"}));
-  EXPECT_EQ(ok({"delete", "--id", series, "--span", "all"}), json::parse(R"({"ok":true})"));
-  EXPECT_EQ(ok({"delete", "--id", series, "--span", "all"}),
-            json::parse(R"({"ok":true,"alreadyGone":true})"));
-  EXPECT_TRUE(may().empty());
-}
-
 TEST_P(RepeatingEvents, RulesAreAddedChangedAndRemoved) {
   update({{"occurrence", mayAt(8)}, {"title", "Moved"}, {"start", mayAt(9)}});
   update({{"recurrence", "FREQ=WEEKLY;BYDAY=MO;COUNT=3"}});

@@ -38,6 +38,25 @@ constexpr int kRestricted = 1;
 constexpr int kDenied = 2;
 constexpr int kFullAccess = 3;
 
+// `changed` applied to `series` at `occurrence` (none: a new series), then the rule it sets, if
+// it sets one: a single event becomes a series from its start, and what the change saved is the
+// series' first occurrence. `saved` is where it landed.
+std::optional<StoreError> applyChange(Series& series, const Event& changed,
+                                      const std::optional<Occurrence>& occurrence, bool setsRule,
+                                      Instant now, std::optional<Occurrence>& saved) {
+  saved = series.apply(changed, occurrence, now);
+  if (!saved)
+    return StoreError{kUnstorableDate};
+  if (!setsRule || changed.recurrenceRule->empty())
+    return std::nullopt;
+  if (!series.setRule(*changed.recurrenceRule, now))
+    return StoreError{kUnkeptRule};
+  saved = series.first();
+  if (!saved)
+    return StoreError{kUnkeptRule};
+  return std::nullopt;
+}
+
 class LocalStore final : public CalendarStore {
  public:
   explicit LocalStore(std::filesystem::path root) : root_(std::move(root)) {}
@@ -170,16 +189,10 @@ class LocalStore final : public CalendarStore {
 
     if (!event.eventIdentifier) {
       Series series = Series::create(newUuid());
-      auto saved = series.apply(event, std::nullopt, now);
-      if (!saved)
-        return StoreError{kUnstorableDate};
-      if (event.recurrenceRule && !event.recurrenceRule->empty()) {
-        if (!series.setRule(*event.recurrenceRule, now))
-          return StoreError{kUnkeptRule};
-        saved = series.first();
-        if (!saved)
-          return StoreError{kUnkeptRule};
-      }
+      std::optional<Occurrence> saved;
+      if (auto error = applyChange(series, event, std::nullopt, event.recurrenceRule.has_value(),
+                                   now, saved))
+        return error;
       const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
       if (auto error = writeSeries(targetPath, name, series))
         return error;
@@ -222,19 +235,12 @@ class LocalStore final : public CalendarStore {
 
     if (targetPath.id() == path->calendar.id() || series->repeats()) {
       if (targetPath.id() == path->calendar.id()) {
-        auto saved = series->apply(changed, occurrence, now);
-        if (!saved)
-          return StoreError{kUnstorableDate};
-        if (ruleChanged && !changed.recurrenceRule->empty()) {
-          // A single event becomes a series from its start.
-          if (!series->setRule(*changed.recurrenceRule, now))
-            return StoreError{kUnkeptRule};
-          saved = series->first();
-        }
+        std::optional<Occurrence> saved;
+        if (auto error = applyChange(*series, changed, occurrence, ruleChanged, now, saved))
+          return error;
         if (auto error = writeSeries(targetPath, path->file, *series))
           return error;
-        if (saved)
-          event = eventFrom(*series, *saved, path->id(), *target);
+        event = eventFrom(*series, *saved, path->id(), *target);
         return std::nullopt;
       }
       // One occurrence of a repeating event moved to another calendar leaves its series and
@@ -254,16 +260,9 @@ class LocalStore final : public CalendarStore {
       event = eventFrom(moved, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
-    auto saved = series->apply(changed, occurrence, now);
-    if (!saved)
-      return StoreError{kUnstorableDate};
-    if (ruleChanged && !changed.recurrenceRule->empty()) {
-      if (!series->setRule(*changed.recurrenceRule, now))
-        return StoreError{kUnkeptRule};
-      saved = series->first();
-      if (!saved)
-        return StoreError{kUnkeptRule};
-    }
+    std::optional<Occurrence> saved;
+    if (auto error = applyChange(*series, changed, occurrence, ruleChanged, now, saved))
+      return error;
     return saveWhole(event, *path, std::move(*series), *saved, targetPath, *target);
   }
 
