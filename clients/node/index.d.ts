@@ -30,6 +30,15 @@ export interface ListWindow {
   to: Date | string;
   /** Only this calendar's events. */
   calendar?: string;
+  /** "all": every occurrence, changed ones included, each with "occurrence" and "recurrence". */
+  occurrences?: 'all';
+}
+
+export interface OccurrenceReach {
+  /** The occurrence by its original start; the series' first without it. */
+  occurrence?: Date | string;
+  /** How far the removal reaches: the occurrence, it and those after it, or every one. */
+  span?: 'this' | 'future' | 'all';
 }
 
 export class Tembra {
@@ -42,9 +51,13 @@ export class Tembra {
   resolveCalendar(title?: string, options?: CallOptions): Promise<ChosenCalendar>;
   list(window: ListWindow, options?: CallOptions): Promise<EventList>;
   get(id: string, options?: CallOptions): Promise<EventRecord>;
+  /** One occurrence of a repeating event by its original start. */
+  getOccurrence(id: string, occurrence: Date | string, options?: CallOptions): Promise<EventRecord>;
   create(input: CreateInput, options?: CallOptions): Promise<SavedEvent>;
   update(input: UpdateInput, options?: CallOptions): Promise<SavedEvent>;
   delete(id: string, options?: CallOptions): Promise<Deletion>;
+  /** Occurrences of a repeating event; retried, it answers alreadyGone and removes nothing. */
+  deleteOccurrences(id: string, reach: OccurrenceReach, options?: CallOptions): Promise<Deletion>;
   /** Runs tembra with these arguments; resolves to its document. */
   run(args: string[], options?: CallOptions & { input?: string }): Promise<unknown>;
 }

@@ -79,7 +79,7 @@ class Tembra {
       options);
   }
 
-  list({ from, to, calendar } = {}, options) {
+  list({ from, to, calendar, occurrences } = {}, options) {
     let args;
     try {
       args = ['list', '--from', dateText(from, 'from'), '--to', dateText(to, 'to')];
@@ -87,10 +87,22 @@ class Tembra {
       return Promise.reject(error);
     }
     if (calendar !== undefined) args.push('--calendar', calendar);
+    if (occurrences !== undefined) args.push('--occurrences', occurrences);
     return this.run(args, options);
   }
 
   get(id, options) { return this.run(['get', '--id', id], options); }
+
+  // One occurrence of a repeating event, by its original start.
+  getOccurrence(id, occurrence, options) {
+    let args;
+    try {
+      args = ['get', '--id', id, '--occurrence', dateText(occurrence, 'occurrence')];
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    return this.run(args, options);
+  }
 
   // The input always goes through standard input: an argument is limited in size (128 KiB on
   // Linux), standard input is not.
@@ -103,6 +115,19 @@ class Tembra {
   }
 
   delete(id, options) { return this.run(['delete', '--id', id], options); }
+
+  // Occurrences of a repeating event: the one that starts (originally) at `occurrence`, it and
+  // those after it (span "future"), or every one (span "all").
+  deleteOccurrences(id, { occurrence, span } = {}, options) {
+    const args = ['delete', '--id', id];
+    try {
+      if (occurrence !== undefined) args.push('--occurrence', dateText(occurrence, 'occurrence'));
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    if (span !== undefined) args.push('--span', span);
+    return this.run(args, options);
+  }
 
   /**
    * Runs tembra with these arguments and resolves to its document, or rejects with a TembraError.

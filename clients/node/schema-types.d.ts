@@ -143,6 +143,18 @@ export type EventInput = {
     relative?: number;
     absolute: string;
   }>;
+  /**
+   * An addition, for `update`: the occurrence of a repeating event to change, by its original start (its "occurrence" in a record). Without it, the series' first occurrence. `update` refuses text that is no date (status 64).
+   */
+  occurrence?: string;
+  /**
+   * An addition, for `update`: how far the change reaches: the occurrence (this, the default), it and those after it (future: the series is split where the store needs it, and the summary names the part that holds the occurrence), or every occurrence, moved ones included (all: start and end move every occurrence as far as they move the named one). `update` refuses any other value (status 64).
+   */
+  span?: "this" | "future" | "all";
+  /**
+   * An addition, for `create` and `update`: the series' rule as RRULE value text, which makes a single event a series; "" makes a series the single event of its first occurrence, without its changed occurrences. A rule the store cannot keep is refused (status 64) and nothing is saved.
+   */
+  recurrence?: string;
 };
 
 /**
@@ -180,6 +192,14 @@ export type EventRecord = {
    * The identifier other calendar programs know the event by (its iCalendar UID); empty when there is none.
    */
   externalId: string;
+  /**
+   * An addition, only with `list --occurrences all` and `get --occurrence`, and only for an event that repeats: the occurrence's original start (where the rule places it), which names it to `get`, `update` and `delete`.
+   */
+  occurrence?: DateText;
+  /**
+   * An addition, with "occurrence": the series' rule as RRULE value text (FREQ=WEEKLY;COUNT=10;BYDAY=MO,WE); empty for a series that repeats only by its dates.
+   */
+  recurrence?: string;
   /**
    * Present, and true, only for an event that repeats.
    */

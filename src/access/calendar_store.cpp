@@ -31,7 +31,7 @@ std::vector<Event> EventWindow::expanded() const {
 }
 
 Event withChangesOf(const Event& changed, Event stored) {
-  const EventChanges all{true, true, true, true, true, true, true, true};
+  const EventChanges all{true, true, true, true, true, true, true, true, true};
   const EventChanges& set = changed.changes ? *changed.changes : all;
   if (set.calendar)
     stored.calendar = changed.calendar;
@@ -49,10 +49,25 @@ Event withChangesOf(const Event& changed, Event stored) {
     stored.isAllDay = changed.isAllDay;
   if (set.alarms)
     stored.alarms = changed.alarms;
+  if (set.recurrenceRule)
+    stored.recurrenceRule = changed.recurrenceRule;
   if (stored.startDate && (!stored.endDate || *stored.endDate < *stored.startDate))
     stored.endDate = *stored.startDate + kRepairedDurationSeconds;
   stored.changes.reset();
   return stored;
+}
+
+OccurrenceShift occurrenceShift(const Event& changed, const Event& named) {
+  const Event merged = withChangesOf(changed, named);
+  return {merged.startDate->seconds - named.startDate->seconds,
+          merged.endDate->seconds - named.endDate->seconds};
+}
+
+Event OccurrenceShift::onto(const Event& changed, const Event& own) const {
+  Event moved = changed;
+  moved.startDate = *own.startDate + start;
+  moved.endDate = *own.endDate + end;
+  return withChangesOf(moved, own);
 }
 
 void sortInWindowOrder(std::vector<Event>& events) {

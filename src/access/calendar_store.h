@@ -31,7 +31,8 @@ using NativeHandle = std::shared_ptr<void>;
 // The only entity type the program asks for.
 enum class EntityType { event = 0 };
 
-// How far a save or removal reaches in a repeating event.
+// How far a save or removal reaches in a repeating event. Every occurrence of a series is the
+// futureEvents span of its first occurrence.
 enum class Span {
   thisEvent = 0,     // this occurrence only
   futureEvents = 1,  // this occurrence and those after it
@@ -97,6 +98,7 @@ struct EventChanges {
   bool endDate = false;
   bool allDay = false;
   bool alarms = false;
+  bool recurrenceRule = false;
 };
 
 // One event, or one occurrence of a repeating event. Changes made here last only once the store
@@ -118,6 +120,11 @@ struct Event {
   // Where this occurrence stands in its series when the rule alone places it; absent for an event
   // that does not repeat and for a new event.
   std::optional<Instant> occurrenceDate;
+  // The series' rule as RRULE value text ("FREQ=WEEKLY;BYDAY=MO,WE;COUNT=10"), "" for a series
+  // that repeats only by its dates; absent for an event that does not repeat. Setting it makes a
+  // single event a series from its start; setting "" makes a series the single event of its first
+  // occurrence, without its changed occurrences.
+  std::optional<std::string> recurrenceRule;
   NativeHandle native;
   // The fields set through the setters below, as the framework's event objects record them: a
   // store saves exactly those onto the event as it stands when it saves, so that requests that
@@ -157,6 +164,10 @@ struct Event {
     alarms = std::move(value);
     changed().alarms = true;
   }
+  void setRecurrenceRule(std::string value) {
+    recurrenceRule = std::move(value);
+    changed().recurrenceRule = true;
+  }
 
  private:
   EventChanges& changed() {
@@ -173,6 +184,17 @@ inline constexpr double kRepairedDurationSeconds = 3600;
 // `stored`, the event as the store now holds it, with the fields `changed` set taken from it
 // (every field of a value saved whole); then an end left before the start is repaired.
 Event withChangesOf(const Event& changed, Event stored);
+
+// How far a change to every occurrence of a series moves each one: as far as it moves the
+// occurrence the request named (`named`, as stored).
+struct OccurrenceShift {
+  double start = 0;  // seconds
+  double end = 0;
+
+  // `own`, another occurrence as stored, with the fields `changed` set and its dates moved as far.
+  Event onto(const Event& changed, const Event& own) const;
+};
+OccurrenceShift occurrenceShift(const Event& changed, const Event& named);
 
 // The events of a window with what occurrences share held once: the occurrences of a repeating
 // event differ only in their dates, so a year of a weekly series is one event and fifty dates.
@@ -235,6 +257,11 @@ class CalendarStore {
   virtual std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) = 0;
   // The event, or for a repeating event its first occurrence.
   virtual std::optional<Event> eventWithIdentifier(const std::string& identifier) = 0;
+  // One occurrence of the event by its original start (its occurrenceDate): none when the series
+  // has no occurrence that starts there, changed or not. An event that does not repeat is its own
+  // occurrence at its start.
+  virtual std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) = 0;
 
   EventPredicate predicateForEvents(Instant start, Instant end,
                                     std::optional<std::vector<Calendar>> calendars) const {
@@ -256,6 +283,9 @@ class CalendarStore {
   // as it is saved; the commands refuse input it cannot keep before they save. A store whose
   // dates reach as far as any input does need not say.
   virtual bool canKeep(const Event&) { return true; }
+  // Why the store cannot keep a recurrence rule (RRULE value text, already known to be one), in
+  // words for the user; none when it can. "" (no rule) is always kept.
+  virtual std::optional<std::string> ruleProblem(const std::string&) { return std::nullopt; }
   // On success the event carries its identifier, calendar and modification time as stored.
   [[nodiscard]] virtual std::optional<StoreError> saveEvent(Event& event, Span span) = 0;
   [[nodiscard]] virtual std::optional<StoreError> removeEvent(const Event& event, Span span) = 0;

@@ -46,6 +46,14 @@ inline constexpr std::string_view kUpdateFailed = "更新事件失败: ";
 inline constexpr std::string_view kDeleteNeedsId = "delete 需要 --id";
 inline constexpr std::string_view kDeleteFailed = "删除事件失败: ";
 
+// Repeating events: occurrences, spans and rules (additions beyond the commands' own options).
+inline constexpr std::string_view kOccurrencesOption = "--occurrences 只能是 all";
+inline constexpr std::string_view kOccurrenceNeedsDate = "--occurrence 需要 ISO8601 日期";
+inline constexpr std::string_view kSpanOption = "--span 只能是 this、future 或 all";
+inline constexpr std::string_view kInputOccurrenceNeedsDate = "occurrence 需要 ISO8601 日期";
+inline constexpr std::string_view kInputSpan = "span 只能是 this、future 或 all";
+inline constexpr std::string_view kRecurrenceProblem = "recurrence 不是可用的重复规则: ";
+
 // A command word whose body this build does not have yet.
 inline constexpr std::string_view kNotAvailableYet = "该命令尚未提供";
 

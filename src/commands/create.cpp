@@ -5,6 +5,7 @@
 #include "cli/messages.h"
 #include "cli/process.h"
 #include "commands/event_input.h"
+#include "commands/repeating.h"
 #include "commands/saved_event.h"
 #include "records/utf8.h"
 
@@ -30,6 +31,12 @@ void runCreate(Process& process) {
     fail(process.output, messages::kCreateEndBeforeStart, kExitUsage);
 
   CalendarStore& store = *process.store;
+  // A repeating event: its rule, or none (an empty rule is a single event, as without the key).
+  const RuleInput rule = recurrenceInput(*input, store);
+  if (rule.problem) {
+    fail(process.output, std::string(messages::kRecurrenceProblem) + repairUtf8(*rule.problem),
+         kExitUsage);
+  }
   Event event = store.newEvent();
   std::optional<Calendar> target = store.defaultCalendarForNewEvents();
   const std::optional<std::string> calendarId = stringValue(*input, "calendarId");
@@ -50,6 +57,8 @@ void runCreate(Process& process) {
   event.isAllDay = booleanValue(*input, "allDay").value_or(false);
   if (const Json* records = alarmInputRecords(*input))
     applyAlarms(process.formatters, event, *records);
+  if (rule.rule && !rule.rule->empty())
+    event.recurrenceRule = rule.rule;
 
   // A date or alarm the store cannot keep would not read back as it was given.
   if (!store.canKeep(event))

@@ -49,6 +49,11 @@ std::optional<Json> inputObject(std::span<const std::string> args, const InputRe
   return readInputObject(*text);
 }
 
+bool hasValue(const Json& object, std::string_view key) {
+  const Json* value = member(object, key);
+  return value != nullptr && !value->is_null();
+}
+
 std::optional<std::string> stringValue(const Json& object, std::string_view key) {
   const Json* value = member(object, key);
   if (value == nullptr || !value->is_string())

@@ -42,6 +42,10 @@ std::optional<Json> inputObject(std::span<const std::string> args,
 // A JSON string, the empty one included.
 std::optional<std::string> stringValue(const Json& object, std::string_view key);
 
+// True when the key is there with a value other than JSON null: for keys whose values, when
+// given, must be right (the additions for repeating events), rather than count as absent.
+bool hasValue(const Json& object, std::string_view key);
+
 // A JSON string that parseDate reads.
 std::optional<Instant> dateValue(const Formatters& formatters, const Json& object,
                                  std::string_view key);

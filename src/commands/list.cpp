@@ -25,6 +25,11 @@ void runList(Process& process) {
     fail(process.output, messages::kListNeedsWindow, kExitUsage);
   if (*to <= *from)
     fail(process.output, messages::kListOrder, kExitUsage);
+  // Every occurrence, those changed on their own too, each saying which it is.
+  const std::optional<std::string> occurrences = argValue(process.args, "--occurrences");
+  if (occurrences && *occurrences != "all")
+    fail(process.output, messages::kOccurrencesOption, kExitUsage);
+  const OccurrenceKeys keys = occurrences ? OccurrenceKeys::included : OccurrenceKeys::omitted;
 
   CalendarStore& store = *process.store;
   // No list means every calendar of the store, writable or not.
@@ -47,7 +52,7 @@ void runList(Process& process) {
   std::vector<EventRecordText> records;
   records.reserve(window.events.size());
   for (Event& event : window.events) {
-    if (!records.emplace_back(process.formatters, event).valid())
+    if (!records.emplace_back(process.formatters, event, keys).valid())
       fallBack(process.output);
     event = Event{};
   }
@@ -59,13 +64,15 @@ void runList(Process& process) {
   text += '[';
   bool first = true;
   for (const EventWindow::Occurrence& occurrence : window.occurrences) {
-    // A moved occurrence stands apart from its series; the host sees the series' occurrences only.
-    if (occurrence.isDetached)
+    // A moved occurrence stands apart from its series; the host sees the series' occurrences only,
+    // unless it asks for every one.
+    if (occurrence.isDetached && keys == OccurrenceKeys::omitted)
       continue;
     if (!first)
       text += ',';
     first = false;
-    records[occurrence.event].append(text, dates, occurrence.startDate, occurrence.endDate);
+    records[occurrence.event].append(text, dates, occurrence.startDate, occurrence.endDate,
+                                     occurrence.occurrenceDate);
     document.flushWhenFull();
   }
   text += ']';

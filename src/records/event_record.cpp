@@ -19,7 +19,8 @@ void writeAlarmRecord(Sink& sink, const Formatters& formatters, const Alarm& ala
 // Keys are written in sorted order, the order in which a built value writes them, so that a
 // record reads the same whichever way it was made.
 template <typename Sink>
-void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& event) {
+void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& event,
+                      OccurrenceKeys keys) {
   const auto date = [&](const std::optional<Instant>& instant) {
     sink.string(instant ? formatDate(formatters, *instant) : std::string());
   };
@@ -51,6 +52,12 @@ void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& eve
   sink.string(event.location.value_or(noText));
   sink.key("notes");
   sink.string(event.notes.value_or(noText));
+  if (event.hasRecurrenceRules && keys == OccurrenceKeys::included) {
+    sink.key("occurrence");
+    date(event.occurrenceDate);
+    sink.key("recurrence");
+    sink.string(event.recurrenceRule.value_or(noText));
+  }
   if (event.hasRecurrenceRules) {
     sink.key("recurring");
     sink.boolean(true);
@@ -64,8 +71,8 @@ void writeEventRecord(Sink& sink, const Formatters& formatters, const Event& eve
 
 template void writeAlarmRecord(JsonWriter&, const Formatters&, const Alarm&);
 template void writeAlarmRecord(JsonBuilder&, const Formatters&, const Alarm&);
-template void writeEventRecord(JsonWriter&, const Formatters&, const Event&);
-template void writeEventRecord(JsonBuilder&, const Formatters&, const Event&);
+template void writeEventRecord(JsonWriter&, const Formatters&, const Event&, OccurrenceKeys);
+template void writeEventRecord(JsonBuilder&, const Formatters&, const Event&, OccurrenceKeys);
 
 namespace {
 
@@ -74,7 +81,9 @@ constexpr std::size_t kFixedLength = 200;
 
 }  // namespace
 
-EventRecordText::EventRecordText(const Formatters& formatters, const Event& event) {
+EventRecordText::EventRecordText(const Formatters& formatters, const Event& event,
+                                 OccurrenceKeys keys)
+    : occurrence_(event.hasRecurrenceRules && keys == OccurrenceKeys::included) {
   // The keys in the order writeEventRecord writes them.
   JsonWriter alarms;
   alarms.beginArray();
@@ -119,6 +128,12 @@ EventRecordText::EventRecordText(const Formatters& formatters, const Event& even
   quoted(event.location);
   text_ += R"(,"notes":)";
   quoted(event.notes);
+  if (occurrence_) {
+    text_ += R"(,"occurrence":)";
+    occurrenceAt_ = at();
+    text_ += R"(,"recurrence":)";
+    quoted(event.recurrenceRule);
+  }
   if (event.hasRecurrenceRules)
     text_ += R"(,"recurring":true)";
   text_ += R"(,"start":)";
@@ -129,8 +144,8 @@ EventRecordText::EventRecordText(const Formatters& formatters, const Event& even
 }
 
 void EventRecordText::append(std::string& out, DateAppender& dates,
-                             const std::optional<Instant>& start,
-                             const std::optional<Instant>& end) const {
+                             const std::optional<Instant>& start, const std::optional<Instant>& end,
+                             const std::optional<Instant>& occurrence) const {
   const auto date = [&](const std::optional<Instant>& instant) {
     out += '"';
     if (instant)
@@ -143,7 +158,13 @@ void EventRecordText::append(std::string& out, DateAppender& dates,
   out += text.substr(endAt_, modifiedAt_ - endAt_);
   if (modifiedFromStart_)
     appendInteger(out, start ? epochMillis(*start) : 0);
-  out += text.substr(modifiedAt_, startAt_ - modifiedAt_);
+  if (occurrence_) {
+    out += text.substr(modifiedAt_, occurrenceAt_ - modifiedAt_);
+    date(occurrence);
+    out += text.substr(occurrenceAt_, startAt_ - occurrenceAt_);
+  } else {
+    out += text.substr(modifiedAt_, startAt_ - modifiedAt_);
+  }
   date(start);
   out += text.substr(startAt_);
 }
@@ -155,8 +176,12 @@ Json alarmJSON(const Formatters& formatters, const Alarm& alarm) {
 }
 
 Json eventJSON(const Formatters& formatters, const Event& event) {
+  return eventJSON(formatters, event, OccurrenceKeys::omitted);
+}
+
+Json eventJSON(const Formatters& formatters, const Event& event, OccurrenceKeys keys) {
   JsonBuilder builder;
-  writeEventRecord(builder, formatters, event);
+  writeEventRecord(builder, formatters, event, keys);
   return builder.take();
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "support/black_box.h"
+#include "support/scoped_tz.h"
 
 namespace tembra {
 namespace {
@@ -65,21 +66,7 @@ TEST(ZoneSetting, EverySpellingOfAZoneIsOneZone) {
   EXPECT_EQ(zoneSettingOf(":" + (folder.path() / "two").string()).identity, one.identity);
 }
 
-// Sets TZ for the C library while it lives.
-class ScopedTz {
- public:
-  explicit ScopedTz(const char* zone) : before_(std::getenv("TZ") ? std::getenv("TZ") : "") {
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTz() {
-    ::setenv("TZ", before_.c_str(), 1);
-    ::tzset();
-  }
-
- private:
-  std::string before_;
-};
+using testing::ScopedTz;
 
 struct ComponentFree {
   void operator()(icalcomponent* component) const { icalcomponent_free(component); }

@@ -27,6 +27,10 @@
 //                                           keeps the master's DTSTART and RRULE), then saved
 //                                           with E_CAL_OBJ_MOD_THIS
 //   show CALENDAR UID                       the UID's VEVENTs as the client library reads them
+//   occurrences CALENDAR UID FROM TO        the UID's occurrences in the window as the client
+//                                           library generates them (as GNOME's programs show
+//                                           them), one start a line, in UTC
+//   file CALENDAR                           the calendar's file as the file back-end wrote it
 //   race EVENT-ID                           two in-process updates of the event at once, then a
 //                                           save of it after another removed it: prints the
 //                                           title and notes left, and "gone" or "saved"
@@ -46,6 +50,7 @@
 #include "access/eds/eds_store.h"
 #include "access/eds/glib_handles.h"
 #include "access/eds/identifiers.h"
+#include "access/eds/times.h"
 
 namespace tembra::eds {
 namespace {
@@ -416,6 +421,38 @@ void show(ESourceRegistry* registry, const std::string& calendarUid, const std::
   }
 }
 
+gboolean printStart(ICalComponent*, ICalTime* start, ICalTime*, gpointer, GCancellable*, GError**) {
+  // Dates are local days; date-times carry their zone.
+  ICalTimezone* zone = i_cal_time_get_timezone(start);
+  if (!zone || i_cal_time_is_date(start))
+    zone = localZone();
+  const time_t at = i_cal_time_as_timet_with_zone(start, zone);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000Z", std::gmtime(&at));
+  std::cout << text << "\n";
+  return TRUE;
+}
+
+void occurrences(ESourceRegistry* registry, const std::string& calendarUid, const std::string& uid,
+                 const std::string& from, const std::string& to) {
+  const Ref<ECalClient> client = calendar(registry, calendarUid);
+  ICalComponent* found = nullptr;
+  check("master", [&](GError** error) {
+    return e_cal_client_get_object_sync(client.get(), uid.c_str(), nullptr, &found, nullptr, error);
+  });
+  const Ref<ICalComponent> master(found);
+  e_cal_client_generate_instances_for_object_sync(
+      client.get(), master.get(), static_cast<time_t>(instantOf(from).seconds),
+      static_cast<time_t>(instantOf(to).seconds), nullptr, printStart, nullptr);
+}
+
+// The file back-end keeps Personal in "system", every other calendar in a folder of its UID.
+void file(const std::string& calendarUid) {
+  std::ifstream in(std::string(g_get_user_data_dir()) + "/evolution/calendar/" +
+                   (calendarUid == "system-calendar" ? "system" : calendarUid) + "/calendar.ics");
+  std::cout << in.rdbuf();
+}
+
 std::string option(const std::vector<std::string>& args, const std::string& name) {
   for (std::size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == name)
@@ -432,7 +469,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty())
     die("usage: reset | add-calendar | disable | set-default | hold | generate | window | import | "
-        "add-birthday | change-occurrence | show | race");
+        "add-birthday | change-occurrence | show | occurrences | file | race");
   const Ref<ESourceRegistry> registry = openRegistry();
   const std::string& command = args[0];
   if (command == "reset") {
@@ -459,6 +496,10 @@ int main(int argc, char** argv) {
     changeOccurrence(registry.get(), args[1], args[2], args[3], args[4]);
   } else if (command == "show" && args.size() == 3) {
     show(registry.get(), args[1], args[2]);
+  } else if (command == "occurrences" && args.size() == 5) {
+    occurrences(registry.get(), args[1], args[2], args[3], args[4]);
+  } else if (command == "file" && args.size() == 2) {
+    file(args[1]);
   } else if (command == "race" && args.size() == 2) {
     race(args[1]);
   } else {

@@ -79,6 +79,23 @@ class EdsSchemaTest(unittest.TestCase):
             {"id": timed, "title": "", "alarms": event["alarms"]})], 0, "saved-event.schema.json")
         self.check("update an occurrence", ["update", "--input", json.dumps(
             {"id": series, "title": "First"})], 0, "saved-event.schema.json")
+        # The additions for repeating events: the series is weekly at 09:00 Berlin from 13 March.
+        every = self.check("list every occurrence", [
+            "list", "--from", "2024-03-01T00:00:00Z", "--to", "2024-05-01T00:00:00Z",
+            "--occurrences", "all"], 0, "events.schema.json")
+        self.assertTrue(all("occurrence" in each for each in every if each.get("recurring")))
+        self.check("get one occurrence", ["get", "--id", series, "--occurrence",
+                                          "2024-03-20T08:00:00Z"], 0, "event.schema.json")
+        later = self.check("update the future", ["update", "--input", json.dumps({
+            "id": series, "occurrence": "2024-04-10T07:00:00Z", "span": "future",
+            "title": "Later"})], 0, "saved-event.schema.json")["id"]
+        self.check("create a series", ["create", "--input", json.dumps({
+            "start": "2024-05-01T09:30:00Z", "recurrence": "FREQ=DAILY;COUNT=2",
+            "calendarId": work})], 0, "saved-event.schema.json")
+        self.check("delete an occurrence", ["delete", "--id", series, "--occurrence",
+                                            "2024-03-20T08:00:00Z"], 0, "deletion.schema.json")
+        self.check("delete a series", ["delete", "--id", later, "--span", "all"],
+                   0, "deletion.schema.json")
         self.check("update in a read-only calendar", ["update", "--input", json.dumps(
             {"id": birthday, "title": "x"})], 1, None)
         self.check("delete", ["delete", "--id", timed], 0, "deletion.schema.json")

@@ -162,6 +162,28 @@ class KhalTest(unittest.TestCase):
             [f"Planning (moved)|{wall_clock('2024-05-07T12:00:00Z')}|"
              f"{wall_clock('2024-05-07T13:00:00Z')}|False||Work|exported-1|"])
 
+    def test_khal_reads_the_series_tembra_makes_as_the_same_occurrences(self):
+        # Weekly on Monday and Wednesday at 09:00 local time, eight times; then one moved, one
+        # removed, and the future split off from the fifth with a title of its own.
+        series = self.home.create({
+            "title": "Standup", "start": with_offset("2024-05-06 09:00"),
+            "end": with_offset("2024-05-06 09:30"),
+            "recurrence": "FREQ=WEEKLY;BYDAY=MO,WE;COUNT=8",
+        })
+        self.home.update({"id": series, "occurrence": with_offset("2024-05-08 09:00"),
+                          "start": with_offset("2024-05-08 11:00"),
+                          "end": with_offset("2024-05-08 11:30"), "title": "Moved"})
+        self.home.ok("delete", "--id", series, "--occurrence", with_offset("2024-05-13 09:00"))
+        self.home.update({"id": series, "occurrence": with_offset("2024-05-20 09:00"),
+                          "span": "future", "title": "Retro"})
+        listed = self.home.ok("list", "--from", utc("2024-05-01 00:00"),
+                              "--to", utc("2024-06-01 00:00"), "--occurrences", "all")
+        self.assertEqual(len(listed), 7)
+        self.assertEqual(
+            [line.rsplit("|", 5)[0] for line in self.khal_list("2024-05-01", "2024-05-31")],
+            [f"{event['title']}|{wall_clock(event['start'])}|{wall_clock(event['end'])}"
+             for event in listed])
+
     def test_a_calendar_folder_khal_makes_is_a_tembra_calendar(self):
         home_config = self.home.path / "khal-home.conf"
         locale = interop.documented_config("[calendars]").split("[locale]", 1)[1]

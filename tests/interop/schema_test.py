@@ -180,6 +180,23 @@ class SchemaTest(unittest.TestCase):
                    0, "events.schema.json")
         event = self.check("get", ["get", "--id", timed], 0, "event.schema.json")
         self.check("get a repeating event", ["get", "--id", series], 0, "event.schema.json")
+        # The additions for repeating events.
+        every = self.check("list every occurrence", [
+            "list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-31T00:00:00Z",
+            "--occurrences", "all"], 0, "events.schema.json")
+        self.assertTrue(all("occurrence" in each for each in every if each.get("recurring")))
+        self.check("get one occurrence", ["get", "--id", series, "--occurrence",
+                                          "2024-05-08T12:00:00Z"], 0, "event.schema.json")
+        self.check("update the future", ["update", "--input", self.check_input("update", {
+            "id": series, "occurrence": "2024-05-08T12:00:00Z", "span": "future",
+            "title": "Later"})], 0, "saved-event.schema.json")
+        self.check("create a series", ["create", "--input", self.check_input("create", {
+            "start": "2024-05-01T09:30:00Z", "recurrence": "FREQ=DAILY;COUNT=2"})],
+                   0, "saved-event.schema.json")
+        self.check("delete an occurrence", ["delete", "--id", series, "--occurrence",
+                                            "2024-05-01T12:00:00Z"], 0, "deletion.schema.json")
+        self.check("delete a series", ["delete", "--id", series, "--span", "all"],
+                   0, "deletion.schema.json")
 
         # Alarm records go back into update unchanged.
         self.check("update", ["update", "--input", self.check_input(
@@ -206,6 +223,18 @@ class SchemaTest(unittest.TestCase):
             ("update of an unknown event", ["update", "--input", '{"id":"acme/work/nope.ics"}'],
              4),
             ("delete without an identifier", ["delete"], 64),
+            ("list with an unknown --occurrences", ["list", "--from", "2024-05-01T00:00:00Z",
+                                                    "--to", "2024-05-02T00:00:00Z",
+                                                    "--occurrences", "moved"], 64),
+            ("get of an unreadable occurrence", ["get", "--id", timed, "--occurrence", "x"], 64),
+            ("get of no such occurrence", ["get", "--id", fixed, "--occurrence",
+                                           "2024-05-02T12:00:00Z"], 4),
+            ("update with an unknown span", ["update", "--input",
+                                             '{"id":"acme/work/nope.ics","span":"some"}'], 64),
+            ("create with an unusable rule", ["create", "--input",
+                                              '{"start":"2024-05-01T09:30:00Z",'
+                                              '"recurrence":"FREQ=SOMETIMES"}'], 64),
+            ("delete with an unknown span", ["delete", "--id", timed, "--span", "x"], 64),
         ]:
             self.check(name, args, status, None)
 
@@ -251,6 +280,11 @@ class SchemaTest(unittest.TestCase):
             ("a fractional relative alarm", "event.schema.json",
              {**event, "alarms": [{"relative": -90.5}]}),
             ("alreadyGone false", "deletion.schema.json", {"ok": True, "alreadyGone": False}),
+            ("an occurrence without its rule", "event.schema.json",
+             {**event, "recurring": True, "occurrence": "2024-05-01T09:30:00.000Z"}),
+            ("an occurrence of an event that does not repeat", "event.schema.json",
+             {**event, "occurrence": "2024-05-01T09:30:00.000Z", "recurrence": ""}),
+            ("a span of its own", "update-input.schema.json", {"id": "a", "span": "some"}),
             ("an error with a code", ERROR, {"error": "x", "code": 64}),
             ("create without start", "create-input.schema.json", {"title": "x"}),
             ("start as milliseconds", "create-input.schema.json", {"start": 1714555800000}),

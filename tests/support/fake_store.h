@@ -82,6 +82,16 @@ class FakeStore final : public CalendarStore {
     }
     return std::nullopt;
   }
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    ++data_->storeReads;
+    for (const Event& event : data_->events) {
+      const Instant at = event.occurrenceDate ? *event.occurrenceDate : *event.startDate;
+      if (event.eventIdentifier == identifier && at == occurrenceDate)
+        return event;
+    }
+    return std::nullopt;
+  }
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     ++data_->storeReads;
     std::vector<Event> found;

@@ -45,6 +45,30 @@ test('every command word, from status to a second delete', async (t) => {
   assert.deepEqual(await calendar.delete(saved.id), { ok: true, alreadyGone: true });
 });
 
+test('a repeating event: its occurrences, one changed, the future removed', async (t) => {
+  const calendar = client(tempStore(t));
+  const saved = await calendar.create({ title: 'Standup', start: '2024-05-06T09:00:00Z',
+    recurrence: 'FREQ=DAILY;COUNT=4' });
+  await calendar.update({ id: saved.id, occurrence: '2024-05-07T09:00:00Z',
+    start: '2024-05-07T11:00:00Z', end: '2024-05-07T12:00:00Z' });
+  const window = { from: '2024-05-01T00:00:00Z', to: '2024-06-01T00:00:00Z' };
+  const every = await calendar.list({ ...window, occurrences: 'all' });
+  assert.deepEqual(every.map((each) => [each.start, each.occurrence]), [
+    ['2024-05-06T09:00:00.000Z', '2024-05-06T09:00:00.000Z'],
+    ['2024-05-07T11:00:00.000Z', '2024-05-07T09:00:00.000Z'],
+    ['2024-05-08T09:00:00.000Z', '2024-05-08T09:00:00.000Z'],
+    ['2024-05-09T09:00:00.000Z', '2024-05-09T09:00:00.000Z'],
+  ]);
+  assert.equal((await calendar.list(window)).length, 3);
+  const moved = await calendar.getOccurrence(saved.id, new Date('2024-05-07T09:00:00Z'));
+  assert.equal(moved.recurrence, 'FREQ=DAILY;COUNT=4');
+  const reach = { occurrence: '2024-05-08T09:00:00Z', span: 'future' };
+  assert.deepEqual(await calendar.deleteOccurrences(saved.id, reach), { ok: true });
+  assert.deepEqual(await calendar.deleteOccurrences(saved.id, reach),
+    { ok: true, alreadyGone: true });
+  assert.equal((await calendar.list({ ...window, occurrences: 'all' })).length, 2);
+});
+
 test('each failing status rejects with its own error class, status and message', async (t) => {
   const cases = [
     {

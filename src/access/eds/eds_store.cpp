@@ -4,6 +4,7 @@
 #include <libecal/libecal.h>
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <map>
 #include <set>
@@ -28,7 +29,7 @@ constexpr int kFullAccess = 3;
 // The store's descriptions of writes it refuses itself; EDS's own refusals carry its words.
 const std::string kNoSuchEvent = "事件不存在或已删除";
 const std::string kNoSuchCalendar = "日历不存在或已删除";
-const std::string kOnlyThisEvent = "只能更改单次事件";
+const std::string kUnkeptChange = "日历服务无法保存这个更改";
 // An event that is no longer there, since another client removed or moved it.
 const StoreError kGone{kNoSuchEvent, true};
 // A write the run's budget cut short: EDS may still carry it out.
@@ -103,6 +104,45 @@ std::optional<Occurrence> occurrenceOf(const Series& series, const Event& event)
   return series.first();
 }
 
+// The series changed for every occurrence from `named` on: its rule when the change set names
+// one, then the fields the change set names, each occurrence's dates moved as far as `named`'s.
+// `landed` becomes the original start of the occurrence `named` became (none when the series no
+// longer repeats). None when EDS would not keep the change.
+std::optional<Components> changedWhole(const Series& series, const Event& event,
+                                       const Occurrence& named, Instant now,
+                                       std::optional<Instant>& landed) {
+  std::optional<Series> ruled;
+  std::optional<Occurrence> at = named;
+  if (event.changes && event.changes->recurrenceRule) {
+    auto components = series.withRule(event.recurrenceRule.value_or(""), now);
+    ruled = components ? Series::of(std::move(*components), series.zones()) : std::nullopt;
+    if (!ruled)
+      return std::nullopt;
+    at = ruled->repeats() ? ruled->occurrenceAt(named.originalStart) : std::nullopt;
+    if (!at)
+      at = ruled->first();
+    if (!at)
+      return std::nullopt;
+  }
+  const Series& changing = ruled ? *ruled : series;
+  landed.reset();
+  if (changing.repeats())
+    landed = at->originalStart + occurrenceShift(event, changing.eventAt(*at)).start;
+  return changing.changedWhole(event, *at, now);
+}
+
+// The text EDS files a component under among those of its UID: its RECURRENCE-ID, "" for the
+// master.
+std::string recurrenceIdText(ICalComponent* component) {
+  const auto id = timeOf(component, I_CAL_RECURRENCEID_PROPERTY);
+  return id ? timeText(*id) : std::string();
+}
+
+std::string componentText(ICalComponent* component) {
+  const Text text(i_cal_component_as_ical_string(component));
+  return text ? std::string(text.get()) : std::string();
+}
+
 class EdsStore final : public CalendarStore {
  public:
   EdsStore() : local_(localZone()), budget_(kRunBudget) {}
@@ -168,6 +208,21 @@ class EdsStore final : public CalendarStore {
     return eventFrom(*series, *first, *calendar);
   }
 
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    const auto key = parseEventIdentifier(identifier);
+    const auto calendar = key ? calendarWithIdentifier(key->calendar) : std::nullopt;
+    const auto series = calendar ? seriesOf(key->calendar, key->uid) : std::nullopt;
+    if (!series)
+      return std::nullopt;
+    // iCalendar holds whole seconds.
+    const Instant at{std::round(occurrenceDate.seconds)};
+    const auto occurrence = series->repeats() ? series->occurrenceAt(at) : series->first();
+    if (!occurrence || (!series->repeats() && occurrence->start != at))
+      return std::nullopt;
+    return eventFrom(*series, *occurrence, *calendar);
+  }
+
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     return eventWindow(predicate).expanded();
   }
@@ -208,11 +263,13 @@ class EdsStore final : public CalendarStore {
 
   bool canKeep(const Event& event) override { return canHold(event); }
 
+  std::optional<std::string> ruleProblem(const std::string& rule) override {
+    return eds::ruleProblem(rule);
+  }
+
   Event newEvent() override { return Event{}; }
 
   std::optional<StoreError> saveEvent(Event& event, Span span) override {
-    if (span != Span::thisEvent)
-      return StoreError{kOnlyThisEvent};
     if (!event.calendar)
       return StoreError{kNoSuchCalendar};
     const std::string target = event.calendar->calendarIdentifier;
@@ -226,6 +283,11 @@ class EdsStore final : public CalendarStore {
     if (!event.eventIdentifier) {
       const std::string uid = newUid();
       const Ref<ICalComponent> component = newComponent(uid, event, zonesOf(targetClient), now);
+      // A repeating event, from its start.
+      if (event.recurrenceRule && !event.recurrenceRule->empty() &&
+          !setRule(component.get(), *event.recurrenceRule, zonesOf(targetClient))) {
+        return StoreError{kUnkeptChange};
+      }
       if (auto error = create(targetClient, component.get()))
         return StoreError{*error};
       readBack(event, target, uid, std::nullopt, now);
@@ -239,6 +301,11 @@ class EdsStore final : public CalendarStore {
     const auto occurrence = series ? occurrenceOf(*series, event) : std::nullopt;
     if (!occurrence)
       return kGone;
+    const bool ruleChanged = event.changes && event.changes->recurrenceRule;
+    if (series->repeats() && (span == Span::futureEvents || ruleChanged)) {
+      return saveReaching(event, *key, *series, *occurrence, span == Span::futureEvents,
+                          targetClient, now);
+    }
     std::optional<Event> stored = series->eventAt(*occurrence);
     // The fields the request set, onto the event as the calendar holds it now, read again just
     // before the modify: EDS has no compare-and-swap, so only a change another client makes
@@ -250,23 +317,30 @@ class EdsStore final : public CalendarStore {
     Draft draft = series->draftFor(*occurrence);
     if (draft.newInstance)
       stored->startDate.reset();  // a new instance's dates are still the master's: write them
+    // A single event given a rule becomes a series from its start.
+    std::optional<std::string> rule;
+    if (ruleChanged && event.recurrenceRule && !event.recurrenceRule->empty())
+      rule = event.recurrenceRule;
 
     if (target == key->calendar) {
       // One occurrence of a series becomes (or stays) a detached instance of it.
       writeEvent(draft.component.get(), event, stored, series->zones(), now);
-      if (auto error = modify(sourceClient, draft.component.get()))
+      if (rule && !setRule(draft.component.get(), *rule, series->zones()))
+        return StoreError{kUnkeptChange};
+      if (auto error = modify(sourceClient, draft.component.get(),
+                              rule ? E_CAL_OBJ_MOD_ALL : E_CAL_OBJ_MOD_THIS)) {
         return StoreError{*error};
+      }
       const auto original =
           series->repeats() ? std::optional<Instant>(occurrence->originalStart) : std::nullopt;
       readBack(event, target, key->uid, original, now);
       return std::nullopt;
     }
-    return move(event, *key, *series, *occurrence, std::move(draft), *stored, targetClient, now);
+    return move(event, *key, *series, *occurrence, std::move(draft), *stored, rule, targetClient,
+                now);
   }
 
   std::optional<StoreError> removeEvent(const Event& event, Span span) override {
-    if (span != Span::thisEvent)
-      return StoreError{kOnlyThisEvent};
     const auto key =
         event.eventIdentifier ? parseEventIdentifier(*event.eventIdentifier) : std::nullopt;
     if (!key)
@@ -287,7 +361,26 @@ class EdsStore final : public CalendarStore {
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
       return kGone;
-    if (auto error = removeOccurrence(calendarClient, *key, *series, *occurrence))
+    if (span == Span::thisEvent) {
+      if (auto error = removeOccurrence(calendarClient, *key, *series, *occurrence))
+        return StoreError{*error};
+      return std::nullopt;
+    }
+    // It and those after it: from the first, the whole series. EDS's own removal of this and the
+    // future occurrences leaves the master out of the file back-end's file (docs/eds.md), so the
+    // series is ended by a change to every occurrence instead.
+    const auto firstOne = series->first();
+    std::optional<std::string> error;
+    if (!firstOne || firstOne->originalStart == occurrence->originalStart) {
+      error = remove(calendarClient, key->uid, std::nullopt);
+    } else {
+      error = writeSeries(calendarClient, *series,
+                          series->endedBefore(occurrence->originalStart, currentSecond()));
+      const auto rest = error ? std::nullopt : seriesOf(key->calendar, key->uid);
+      if (rest && !rest->first())
+        error = remove(calendarClient, key->uid, std::nullopt);
+    }
+    if (error)
       return StoreError{*error};
     return std::nullopt;
   }
@@ -299,7 +392,8 @@ class EdsStore final : public CalendarStore {
   // single event keeps its UID unless the other calendar holds that UID already.
   std::optional<StoreError> move(Event& event, const EventKey& key, const Series& series,
                                  const Occurrence& occurrence, Draft draft, const Event& stored,
-                                 ECalClient* targetClient, Instant now) {
+                                 const std::optional<std::string>& rule, ECalClient* targetClient,
+                                 Instant now) {
     const std::string target = event.calendar->calendarIdentifier;
     ICalComponent* component = draft.component.get();
     std::string uid = key.uid;
@@ -310,15 +404,10 @@ class EdsStore final : public CalendarStore {
       uid = newUid();
     }
     i_cal_component_set_uid(component, uid.c_str());
-    // The other calendar learns every zone the event's times are written in: its end, an
-    // exception or an alarm may name a zone its start does not.
-    for (const std::string& tzid : tzidsIn(component)) {
-      ICalTimezone* zone = series.zones().named(tzid);
-      failureOf([&](GError** error) {
-        return e_cal_client_add_timezone_sync(targetClient, zone, budget_.cancellable(), error);
-      });
-    }
+    addZones(targetClient, series.zones(), component);
     writeEvent(component, event, stored, series.zones(), now);
+    if (rule && !setRule(component, *rule, series.zones()))
+      return StoreError{kUnkeptChange};
     if (auto error = create(targetClient, component))
       return StoreError{*error};
     ECalClient* sourceClient = client(key.calendar);
@@ -331,6 +420,133 @@ class EdsStore final : public CalendarStore {
     }
     readBack(event, target, uid, std::nullopt, now);
     return std::nullopt;
+  }
+
+  // A save that reaches the occurrences from `named` on. From the first that is every occurrence:
+  // the series is changed whole, and moves whole. From a later one the series is split there: the
+  // later part becomes a series of its own (a new UID), changed whole, in the calendar the event
+  // goes to, and the series left behind ends before it; the event then names the later part.
+  // EDS's own E_CAL_OBJ_MOD_THIS_AND_FUTURE is not used: it names the new part by a UID of its
+  // own choosing and drops the detached instances after the split (docs/eds.md).
+  std::optional<StoreError> saveReaching(Event& event, const EventKey& key, const Series& series,
+                                         const Occurrence& named, bool future,
+                                         ECalClient* targetClient, Instant now) {
+    const std::string target = event.calendar->calendarIdentifier;
+    const auto firstOne = series.first();
+    const bool split =
+        future && series.hasMaster() && firstOne && firstOne->originalStart != named.originalStart;
+    std::string uid = key.uid;
+    std::optional<Series> part;
+    if (split) {
+      uid = newUid();
+      auto components = series.partFrom(named.originalStart, uid, now);
+      part = components ? Series::of(std::move(*components), series.zones()) : std::nullopt;
+      if (!part)
+        return StoreError{kUnkeptChange};
+    }
+    const Series& changing = part ? *part : series;
+    const auto from = split ? changing.occurrenceAt(named.originalStart) : named;
+    if (!from)
+      return kGone;
+    std::optional<Instant> landed;
+    auto changed = changedWhole(changing, event, *from, now, landed);
+    if (!changed)
+      return StoreError{kUnkeptChange};
+
+    ECalClient* sourceClient = client(key.calendar);
+    if (split) {
+      // The later part first; should the series it leaves not end, the part goes again.
+      if (auto error = createSeries(targetClient, series.zones(), *changed))
+        return StoreError{*error};
+      if (auto error =
+              writeSeries(sourceClient, series, series.endedBefore(named.originalStart, now))) {
+        remove(targetClient, uid, std::nullopt);
+        return StoreError{*error};
+      }
+    } else if (target == key.calendar) {
+      if (auto error = writeSeries(sourceClient, series, *changed))
+        return StoreError{*error};
+    } else {
+      // Created there first and then removed here, keeping its UID unless that calendar holds it.
+      if (!components(targetClient, uid).empty()) {
+        uid = newUid();
+        for (const Ref<ICalComponent>& component : *changed)
+          i_cal_component_set_uid(component.get(), uid.c_str());
+      }
+      if (auto error = createSeries(targetClient, series.zones(), *changed))
+        return StoreError{*error};
+      if (auto error = remove(sourceClient, key.uid, std::nullopt)) {
+        remove(targetClient, uid, std::nullopt);
+        return StoreError{*error};
+      }
+    }
+    readBack(event, target, uid, landed, now);
+    return std::nullopt;
+  }
+
+  // Writes the components of a series over what the calendar holds of it (`before`): the master
+  // as the series (E_CAL_OBJ_MOD_ALL, which keeps the detached instances as they are), each
+  // detached instance that changed or is new (E_CAL_OBJ_MOD_THIS), then removes the instances
+  // `after` no longer has (E_CAL_OBJ_MOD_ONLY_THIS: no EXDATE). An instance whose RECURRENCE-ID
+  // moved is a new one, and its old one goes.
+  std::optional<std::string> writeSeries(ECalClient* calendarClient, const Series& before,
+                                         const Components& after) {
+    std::map<std::string, std::string> was;
+    for (const Ref<ICalComponent>& component : before.copies())
+      was.emplace(recurrenceIdText(component.get()), componentText(component.get()));
+    std::set<std::string> kept;
+    for (const Ref<ICalComponent>& component : after) {
+      const std::string id = recurrenceIdText(component.get());
+      kept.insert(id);
+      if (!id.empty()) {
+        if (const auto entry = was.find(id);
+            entry != was.end() && entry->second == componentText(component.get())) {
+          continue;
+        }
+      }
+      if (auto error = modify(calendarClient, component.get(),
+                              id.empty() ? E_CAL_OBJ_MOD_ALL : E_CAL_OBJ_MOD_THIS)) {
+        return error;
+      }
+    }
+    for (const std::string& id : before.recurrenceIds()) {
+      if (kept.contains(id))
+        continue;
+      if (auto error = remove(calendarClient, before.uid(), id, E_CAL_OBJ_MOD_ONLY_THIS))
+        return error;
+    }
+    return std::nullopt;
+  }
+
+  // Creates a series of a UID the calendar does not hold: the master, then each detached instance
+  // as a change to its occurrence, as EDS's own programs make them; should one fail, what was
+  // created goes again.
+  std::optional<std::string> createSeries(ECalClient* calendarClient, const Zones& zones,
+                                          const Components& components) {
+    if (components.empty())
+      return kNoSuchEvent;
+    for (const Ref<ICalComponent>& component : components)
+      addZones(calendarClient, zones, component.get());
+    if (auto error = create(calendarClient, components.front().get()))
+      return error;
+    for (std::size_t at = 1; at < components.size(); ++at) {
+      if (auto error = modify(calendarClient, components[at].get(), E_CAL_OBJ_MOD_THIS)) {
+        remove(calendarClient, uidOf(components.front().get()), std::nullopt);
+        return error;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The calendar learns every zone the component's times are written in: its end, an exception or
+  // an alarm may name a zone its start does not.
+  void addZones(ECalClient* calendarClient, const Zones& zones, ICalComponent* component) {
+    for (const std::string& tzid : tzidsIn(component)) {
+      ICalTimezone* zone = zones.named(tzid);
+      failureOf([&](GError** error) {
+        return e_cal_client_add_timezone_sync(calendarClient, zone, budget_.cancellable(), error);
+      });
+    }
   }
 
   // Removes one occurrence: EDS adds an EXDATE and drops its detached instance. A series with no
@@ -350,9 +566,9 @@ class EdsStore final : public CalendarStore {
   void readBack(Event& event, const std::string& calendar, const std::string& uid,
                 const std::optional<Instant>& originalStart, Instant now) {
     const auto series = seriesOf(calendar, uid);
-    const auto occurrence = !series         ? std::nullopt
-                            : originalStart ? series->occurrenceAt(*originalStart)
-                                            : series->first();
+    auto occurrence = series && originalStart ? series->occurrenceAt(*originalStart) : std::nullopt;
+    if (series && !occurrence)
+      occurrence = series->first();
     const auto target = calendarWithIdentifier(calendar);
     if (series && occurrence && target) {
       event = eventFrom(*series, *occurrence, *target);
@@ -393,20 +609,24 @@ class EdsStore final : public CalendarStore {
     }));
   }
 
-  std::optional<std::string> modify(ECalClient* calendarClient, ICalComponent* component) {
+  std::optional<std::string> modify(ECalClient* calendarClient, ICalComponent* component,
+                                    ECalObjModType reach) {
     return refusal(failureOf([&](GError** error) {
-      return e_cal_client_modify_object_sync(calendarClient, component, E_CAL_OBJ_MOD_THIS,
+      return e_cal_client_modify_object_sync(calendarClient, component, reach,
                                              E_CAL_OPERATION_FLAG_NONE, budget_.cancellable(),
                                              error);
     }));
   }
 
+  // Removes the whole series without a RECURRENCE-ID, else one occurrence: with an EXDATE
+  // (E_CAL_OBJ_MOD_THIS) or, for a detached instance alone, without (E_CAL_OBJ_MOD_ONLY_THIS).
   std::optional<std::string> remove(ECalClient* calendarClient, const std::string& uid,
-                                    const std::optional<std::string>& recurrenceId) {
+                                    const std::optional<std::string>& recurrenceId,
+                                    ECalObjModType reach = E_CAL_OBJ_MOD_THIS) {
     return refusal(failureOf([&](GError** error) {
       return e_cal_client_remove_object_sync(
           calendarClient, uid.c_str(), recurrenceId ? recurrenceId->c_str() : nullptr,
-          recurrenceId ? E_CAL_OBJ_MOD_THIS : E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE,
+          recurrenceId ? reach : E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE,
           budget_.cancellable(), error);
     }));
   }

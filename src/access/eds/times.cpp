@@ -20,6 +20,13 @@ Ref<ICalTime> valueOf(ICalProperty* property, ICalPropertyKind kind) {
       return Ref<ICalTime>(i_cal_property_get_recurrenceid(property));
     case I_CAL_LASTMODIFIED_PROPERTY:
       return Ref<ICalTime>(i_cal_property_get_lastmodified(property));
+    case I_CAL_EXDATE_PROPERTY:
+      return Ref<ICalTime>(i_cal_property_get_exdate(property));
+    case I_CAL_RDATE_PROPERTY: {
+      // An RDATE of a period has no date-time of its own.
+      const Ref<ICalDatetimeperiod> value(i_cal_property_get_rdate(property));
+      return value ? Ref<ICalTime>(i_cal_datetimeperiod_get_time(value.get())) : nullptr;
+    }
     default:
       return nullptr;
   }
@@ -39,6 +46,13 @@ Ref<ICalProperty> propertyOf(ICalPropertyKind kind, ICalTime* time) {
       return Ref<ICalProperty>(i_cal_property_new_created(time));
     case I_CAL_LASTMODIFIED_PROPERTY:
       return Ref<ICalProperty>(i_cal_property_new_lastmodified(time));
+    case I_CAL_EXDATE_PROPERTY:
+      return Ref<ICalProperty>(i_cal_property_new_exdate(time));
+    case I_CAL_RDATE_PROPERTY: {
+      const Ref<ICalDatetimeperiod> value(i_cal_datetimeperiod_new());
+      i_cal_datetimeperiod_set_time(value.get(), time);
+      return Ref<ICalProperty>(i_cal_property_new_rdate(value.get()));
+    }
     default:
       return nullptr;
   }
@@ -132,7 +146,11 @@ std::optional<TimeValue> timeOf(ICalComponent* component, ICalPropertyKind kind)
   const Ref<ICalProperty> property(i_cal_component_get_first_property(component, kind));
   if (!property)
     return std::nullopt;
-  Ref<ICalTime> time = valueOf(property.get(), kind);
+  return timeOf(property.get());
+}
+
+std::optional<TimeValue> timeOf(ICalProperty* property) {
+  Ref<ICalTime> time = valueOf(property, i_cal_property_isa(property));
   if (!time || i_cal_time_is_null_time(time.get()))
     return std::nullopt;
   TimeForm form;
@@ -140,7 +158,7 @@ std::optional<TimeValue> timeOf(ICalComponent* component, ICalPropertyKind kind)
     form.kind = TimeForm::Kind::date;
   } else if (i_cal_time_is_utc(time.get())) {
     form.kind = TimeForm::Kind::utc;
-  } else if (auto tzid = tzidOf(property.get())) {
+  } else if (auto tzid = tzidOf(property)) {
     form.kind = TimeForm::Kind::zoned;
     form.tzid = std::move(*tzid);
   } else {
@@ -209,17 +227,20 @@ void setTime(ICalComponent* component, ICalPropertyKind kind, const TimeValue& v
     i_cal_component_remove_property(component, old);
     g_object_unref(old);
   }
+  if (Ref<ICalProperty> property = timeProperty(kind, value))
+    i_cal_component_take_property(component, property.release());
+}
+
+Ref<ICalProperty> timeProperty(ICalPropertyKind kind, const TimeValue& value) {
   Ref<ICalTime> time = copyOf(value.time.get());
   if (value.form.kind == TimeForm::Kind::utc)
     i_cal_time_set_timezone(time.get(), i_cal_timezone_get_utc_timezone());
   Ref<ICalProperty> property = propertyOf(kind, time.get());
-  if (!property)
-    return;
-  if (value.form.kind == TimeForm::Kind::zoned) {
+  if (property && value.form.kind == TimeForm::Kind::zoned) {
     i_cal_property_take_parameter(property.get(),
                                   i_cal_parameter_new_tzid(value.form.tzid.c_str()));
   }
-  i_cal_component_take_property(component, property.release());
+  return property;
 }
 
 std::string timeText(const TimeValue& value) {

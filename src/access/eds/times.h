@@ -52,6 +52,8 @@ struct TimeValue {
 // The value of a component's DTSTART, DTEND, RECURRENCE-ID or LAST-MODIFIED; absent when it has
 // none, or holds no date.
 std::optional<TimeValue> timeOf(ICalComponent* component, ICalPropertyKind kind);
+// The value of one such property, or of an EXDATE or RDATE (none for an RDATE of a period).
+std::optional<TimeValue> timeOf(ICalProperty* property);
 // The TZID parameter of a property, if any.
 std::optional<std::string> tzidOf(ICalProperty* property);
 // Every TZID the component's properties and those of its components (alarms) name, each once.
@@ -72,6 +74,8 @@ Instant localMidnight(const Zones& zones, ICalTime* date);
 // Replaces the component's properties of the kind (DTSTART, DTEND, RECURRENCE-ID, DTSTAMP,
 // CREATED or LAST-MODIFIED) with one holding the value.
 void setTime(ICalComponent* component, ICalPropertyKind kind, const TimeValue& value);
+// A new property of one of those kinds, or an EXDATE or RDATE, holding the value.
+Ref<ICalProperty> timeProperty(ICalPropertyKind kind, const TimeValue& value);
 // The value as iCalendar writes it, without its TZID: "20240501T090000Z", "20240501".
 std::string timeText(const TimeValue& value);
 

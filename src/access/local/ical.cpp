@@ -183,6 +183,11 @@ std::string serialize(icalproperty* property) {
   return text ? withUnreadLinesRestored(text.get()) : std::string();
 }
 
+std::string serializedValue(icalproperty* property) {
+  OwnedString text(icalproperty_get_value_as_string_r(property));
+  return text ? std::string(text.get()) : std::string();
+}
+
 icalcomponent* copy(icalcomponent* component) {
   icalcomponent* copied = icalcomponent_new_from_string(libicalText(component).c_str());
   return copied ? copied : icalcomponent_new_clone(component);

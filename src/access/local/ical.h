@@ -48,6 +48,8 @@ std::optional<std::string> firstParseError(icalcomponent* component);
 // parse set aside come back as they were read.
 std::string serialize(icalcomponent* component);
 std::string serialize(icalproperty* property);
+// The property's value as iCalendar writes it ("FREQ=WEEKLY;COUNT=3" for an RRULE).
+std::string serializedValue(icalproperty* property);
 
 // A copy of the component, made through its text: libical's own clone empties a property of an
 // enumerated kind whose value it does not know (STATUS:X-DRAFT), which then no longer parses.

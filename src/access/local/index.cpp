@@ -21,7 +21,7 @@ namespace {
 // the texts they share (a component: one VEVENT) in the order of their first occurrence, so that a
 // window's texts lie together too; each component also carries what it needs of its file, the
 // version of the file included.
-constexpr std::int64_t kIndexVersion = 7;
+constexpr std::int64_t kIndexVersion = 8;
 
 // Repeating series without end are held this far ahead of the time they were indexed; windows
 // beyond that read those series from their files.
@@ -86,6 +86,7 @@ CREATE TABLE components(
   size INTEGER NOT NULL,
   modified INTEGER NOT NULL,
   changed INTEGER NOT NULL,
+  rule TEXT,
   PRIMARY KEY(first, id)) WITHOUT ROWID;
 CREATE INDEX components_file ON components(file);
 CREATE TABLE occurrences(
@@ -204,6 +205,7 @@ struct ComponentRow {
   std::string alarms;
   std::string name;
   FileVersion version;
+  std::optional<std::string> rule;
 };
 
 struct OccurrenceRow {
@@ -580,7 +582,7 @@ void Index::readInOnce(const CalendarPath& calendar, const std::string& name, st
           event.isAllDay, horizon,
           event.lastModifiedDate ? std::optional(event.lastModifiedDate->seconds) : std::nullopt,
           event.title, event.notes, event.location, encodeAlarms(event.alarms), name,
-          content->version});
+          content->version, event.recurrenceRule});
       found = components.emplace(key, std::pair(each.start.seconds, id)).first;
     }
     batch.occurrences.push_back(OccurrenceRow{each.start.seconds, fileId,
@@ -604,8 +606,8 @@ void Index::flush(Batch& batch) {
             });
   auto& component = db_.cached(
       "INSERT INTO components(first, id, file, event, calendar, uid, repeats, horizon, title, "
-      "notes, location, all_day, alarms, last_modified, name, inode, size, modified, changed) "
-      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "notes, location, all_day, alarms, last_modified, name, inode, size, modified, changed, "
+      "rule) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (const ComponentRow& row : batch.components) {
     component.bind(1, row.first)
         .bind(2, row.id)
@@ -626,6 +628,7 @@ void Index::flush(Batch& batch) {
         .bind(17, row.version.size)
         .bind(18, row.version.modified)
         .bind(19, row.version.changed)
+        .bind(20, row.rule)
         .run();
   }
   auto& occurrence = db_.cached(
@@ -762,12 +765,13 @@ EventWindow Index::windowOnce(const std::map<std::string, Calendar>& calendars, 
     source.name = row.text(at + 12);
     source.version = {static_cast<std::uint64_t>(row.integer(at + 13)), row.integer(at + 14),
                       row.integer(at + 15), row.integer(at + 16)};
+    event.recurrenceRule = row.optionalText(at + 17);
   };
   // Most components begin in the window, and are read in one pass over its part of the table;
   // series that began before it are looked up one by one.
   const std::string columns =
       "event, calendar, uid, repeats, horizon, title, notes, location, all_day, alarms, "
-      "last_modified, file, name, inode, size, modified, changed FROM components ";
+      "last_modified, file, name, inode, size, modified, changed, rule FROM components ";
   auto& inWindow = db_.cached("SELECT first, id, " + columns + "WHERE first >= ? AND first < ?");
   inWindow.bind(1, from.seconds).bind(2, to.seconds);
   while (inWindow.step()) {

@@ -33,6 +33,7 @@ std::optional<Move> readJournal(const std::filesystem::path& root) {
   Move move{document["from"].get<std::string>(), document["to"].get<std::string>(), {}};
   if (document.contains("occurrence") && document["occurrence"].is_number())
     move.occurrence = Instant{document["occurrence"].get<double>()};
+  move.split = document.contains("split") && document["split"] == true;
   return move;
 }
 
@@ -47,6 +48,14 @@ std::optional<std::string> completeMove(const std::filesystem::path& root, const
   std::optional<Series> series = readSeries(fileOf(root, from));
   if (!series)
     return std::nullopt;  // changed into something unreadable since: never rewritten
+  const Instant now{static_cast<double>(std::time(nullptr))};
+  if (move.split) {
+    // Ending the series before the occurrence again changes nothing more.
+    series->endBefore(*move.occurrence, now);
+    if (!series->first())
+      return removeFile(dir, from.file);
+    return writeFileAtomically(dir, from.file, series->text());
+  }
   const auto occurrence = series->occurrenceAt(*move.occurrence);
   if (!occurrence)
     return std::nullopt;  // already excluded
@@ -62,6 +71,8 @@ std::optional<std::string> beginMove(const std::filesystem::path& root, const Mo
   json document = {{"from", move.from}, {"to", move.to}};
   if (move.occurrence)
     document["occurrence"] = move.occurrence->seconds;
+  if (move.split)
+    document["split"] = true;
   try {
     return writeFileAtomically(root, kMoveJournalName, document.dump() + "\n");
   } catch (const json::exception&) {

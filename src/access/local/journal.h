@@ -19,6 +19,9 @@ struct Move {
   // For one occurrence of a repeating event split off into an event of its own: its original
   // start, excluded from the series left behind. Absent when the whole file moves.
   std::optional<Instant> occurrence;
+  // The occurrence and all after it left as a series of their own: the series left behind ends
+  // before the occurrence, rather than exclude it alone.
+  bool split = false;
 };
 
 // Writes the journal durably; an error text on failure.

@@ -28,7 +28,7 @@ const std::string kUnreadableFile = "事件文件无法解析，未作更改: ";
 const std::string kWriteFailed = "无法写入本地日历库: ";
 const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMBRA_STORE 或 HOME）";
 const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
-const std::string kOnlyThisEvent = "本地日历库只能更改单次事件";
+const std::string kUnkeptRule = "本地日历库无法保存这个重复规则";
 const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
 // An event that is no longer there, since another client removed or moved it.
 const StoreError kGone{kNoSuchEvent, true};
@@ -37,6 +37,25 @@ const std::string kRelativeStore = "本地日历库的位置（TEMBRA_STORE）�
 constexpr int kRestricted = 1;
 constexpr int kDenied = 2;
 constexpr int kFullAccess = 3;
+
+// `changed` applied to `series` at `occurrence` (none: a new series), then the rule it sets, if
+// it sets one: a single event becomes a series from its start, and what the change saved is the
+// series' first occurrence. `saved` is where it landed.
+std::optional<StoreError> applyChange(Series& series, const Event& changed,
+                                      const std::optional<Occurrence>& occurrence, bool setsRule,
+                                      Instant now, std::optional<Occurrence>& saved) {
+  saved = series.apply(changed, occurrence, now);
+  if (!saved)
+    return StoreError{kUnstorableDate};
+  if (!setsRule || changed.recurrenceRule->empty())
+    return std::nullopt;
+  if (!series.setRule(*changed.recurrenceRule, now))
+    return StoreError{kUnkeptRule};
+  saved = series.first();
+  if (!saved)
+    return StoreError{kUnkeptRule};
+  return std::nullopt;
+}
 
 class LocalStore final : public CalendarStore {
  public:
@@ -106,6 +125,27 @@ class LocalStore final : public CalendarStore {
     return eventFrom(*series, *first, path->id(), *calendar);
   }
 
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    if (!open())
+      return std::nullopt;
+    const auto path = parseEventId(identifier);
+    const auto calendar = path ? calendarWithIdentifier(path->calendar.id()) : std::nullopt;
+    const auto series = calendar ? readSeries(fileOf(*path)) : std::nullopt;
+    const auto occurrence = series ? series->occurrenceAt(occurrenceDate) : std::nullopt;
+    if (!occurrence)
+      return std::nullopt;
+    return eventFrom(*series, *occurrence, path->id(), *calendar);
+  }
+
+  std::optional<std::string> ruleProblem(const std::string& rule) override {
+    // libical walks the occurrences: a rule it does not read has none.
+    const icalrecurrencetype parsed = icalrecurrencetype_from_string(rule.c_str());
+    if (parsed.freq == ICAL_NO_RECURRENCE)
+      return kUnkeptRule;
+    return std::nullopt;
+  }
+
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     return eventWindow(predicate).expanded();
   }
@@ -134,8 +174,6 @@ class LocalStore final : public CalendarStore {
   Event newEvent() override { return Event{}; }
 
   std::optional<StoreError> saveEvent(Event& event, Span span) override {
-    if (span != Span::thisEvent)
-      return StoreError{kOnlyThisEvent};
     std::optional<StoreLock> lock;
     if (auto error = lockForWriting(lock))
       return error;
@@ -151,9 +189,10 @@ class LocalStore final : public CalendarStore {
 
     if (!event.eventIdentifier) {
       Series series = Series::create(newUuid());
-      const auto saved = series.apply(event, std::nullopt, now);
-      if (!saved)
-        return StoreError{kUnstorableDate};
+      std::optional<Occurrence> saved;
+      if (auto error = applyChange(series, event, std::nullopt, event.recurrenceRule.has_value(),
+                                   now, saved))
+        return error;
       const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
       if (auto error = writeSeries(targetPath, name, series))
         return error;
@@ -179,20 +218,33 @@ class LocalStore final : public CalendarStore {
     // writer may have changed others since the event was fetched.
     const Event changed =
         withChangesOf(event, eventFrom(*series, *occurrence, path->id(), *source));
+    const bool ruleChanged = event.changes && event.changes->recurrenceRule;
 
-    if (targetPath.id() == path->calendar.id()) {
-      const auto saved = series->apply(changed, occurrence, now);
+    if (series->repeats() && (span == Span::futureEvents || ruleChanged)) {
+      const auto firstOne = series->first();
+      if (firstOne && firstOne->originalStart != occurrence->originalStart &&
+          span == Span::futureEvents) {
+        return saveSplit(event, *path, std::move(*series), *occurrence, targetPath, *target, now);
+      }
+      // Every occurrence: the series is changed whole, and moves whole.
+      auto saved = changeWhole(*series, event, changed, *occurrence, now);
       if (!saved)
         return StoreError{kUnstorableDate};
-      if (auto error = writeSeries(targetPath, path->file, *series))
-        return error;
-      event = eventFrom(*series, *saved, path->id(), *target);
-      return std::nullopt;
+      return saveWhole(event, *path, std::move(*series), *saved, targetPath, *target);
     }
 
-    // Moving to another calendar. One occurrence of a repeating event leaves its series and
-    // becomes an event of its own there; anything else moves whole, keeping its UID.
-    if (series->repeats()) {
+    if (targetPath.id() == path->calendar.id() || series->repeats()) {
+      if (targetPath.id() == path->calendar.id()) {
+        std::optional<Occurrence> saved;
+        if (auto error = applyChange(*series, changed, occurrence, ruleChanged, now, saved))
+          return error;
+        if (auto error = writeSeries(targetPath, path->file, *series))
+          return error;
+        event = eventFrom(*series, *saved, path->id(), *target);
+        return std::nullopt;
+      }
+      // One occurrence of a repeating event moved to another calendar leaves its series and
+      // becomes an event of its own there.
       Series moved = Series::create(newUuid());
       const auto saved = moved.apply(changed, std::nullopt, now);
       if (!saved)
@@ -208,25 +260,13 @@ class LocalStore final : public CalendarStore {
       event = eventFrom(moved, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
     }
-    // A calendar holds a UID once: a server refuses a second copy, and a sync tool stops on the
-    // collection. An event moved to where its UID already is becomes a copy with a UID of its own.
-    if (holdsUid(folderOf(targetPath), series->uid()))
-      series->setUid(newUuid());
-    const auto saved = series->apply(changed, occurrence, now);
-    if (!saved)
-      return StoreError{kUnstorableDate};
-    const std::string name = fileNameForUid(series->uid(), folderOf(targetPath));
-    const Move move{path->id(), targetPath.id() + "/" + name, std::nullopt};
-    const auto leave = [&] { return deleteEventFile(path->calendar, path->file); };
-    if (auto error = journalledMove(move, targetPath, name, *series, leave))
+    std::optional<Occurrence> saved;
+    if (auto error = applyChange(*series, changed, occurrence, ruleChanged, now, saved))
       return error;
-    event = eventFrom(*series, *saved, targetPath.id() + "/" + name, *target);
-    return std::nullopt;
+    return saveWhole(event, *path, std::move(*series), *saved, targetPath, *target);
   }
 
   std::optional<StoreError> removeEvent(const Event& event, Span span) override {
-    if (span != Span::thisEvent)
-      return StoreError{kOnlyThisEvent};
     std::optional<StoreLock> lock;
     if (auto error = lockForWriting(lock))
       return error;
@@ -250,6 +290,14 @@ class LocalStore final : public CalendarStore {
     const auto occurrence = occurrenceOf(*series, event);
     if (!occurrence)
       return kGone;
+    if (span == Span::futureEvents) {
+      // It and those after it: from the first, the whole series.
+      const auto firstOne = series->first();
+      if (!firstOne || firstOne->originalStart == occurrence->originalStart)
+        return deleteEventFile(path->calendar, path->file);
+      series->endBefore(occurrence->originalStart, currentSecond());
+      return storeOrRemove(*path, *series);
+    }
     series->exclude(*occurrence, currentSecond());
     return storeOrRemove(*path, *series);
   }
@@ -305,6 +353,80 @@ class LocalStore final : public CalendarStore {
     // never writes it back that way.
     if (series->uid().empty())
       series->setUid(newUuid());
+    return std::nullopt;
+  }
+
+  // The series changed for every occurrence from `named` on (the first): its rule when the
+  // request set one, then the fields it set, each occurrence's dates moved as far as `named`'s.
+  // The occurrence `named` became; none when a date cannot be written.
+  static std::optional<Occurrence> changeWhole(Series& series, const Event& event,
+                                               const Event& changed, const Occurrence& named,
+                                               Instant now) {
+    if (event.changes && event.changes->recurrenceRule) {
+      if (!series.setRule(*changed.recurrenceRule, now))
+        return std::nullopt;
+      if (!series.repeats()) {
+        // The single event of the first occurrence, with the fields the request set.
+        const auto only = series.first();
+        return only ? series.apply(withChangesOf(event, series.eventAt(*only)), only, now)
+                    : std::nullopt;
+      }
+    }
+    const auto first = series.occurrenceAt(named.originalStart);
+    if (!first)
+      return series.first();
+    const auto saved = series.applyToAll(event, *first, now);
+    return saved ? saved : series.first();
+  }
+
+  // Writes a series changed whole: where it was, or into the other calendar its event moves to,
+  // keeping its UID there unless that calendar holds it already.
+  std::optional<StoreError> saveWhole(Event& event, const EventPath& path, Series series,
+                                      const Occurrence& saved, const CalendarPath& targetPath,
+                                      const Calendar& target) {
+    if (targetPath.id() == path.calendar.id()) {
+      if (auto error = writeSeries(targetPath, path.file, series))
+        return error;
+      event = eventFrom(series, saved, path.id(), target);
+      return std::nullopt;
+    }
+    // A calendar holds a UID once: a server refuses a second copy, and a sync tool stops on the
+    // collection. An event moved to where its UID already is becomes a copy with a UID of its own.
+    if (holdsUid(folderOf(targetPath), series.uid()))
+      series.setUid(newUuid());
+    const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
+    const Move move{path.id(), targetPath.id() + "/" + name, std::nullopt};
+    const auto leave = [&] { return deleteEventFile(path.calendar, path.file); };
+    if (auto error = journalledMove(move, targetPath, name, series, leave))
+      return error;
+    const auto again = series.occurrenceAt(saved.originalStart);
+    event = eventFrom(series, again ? *again : saved, targetPath.id() + "/" + name, target);
+    return std::nullopt;
+  }
+
+  // A save for this occurrence and those after it, not the first: they become a series of their
+  // own (a new UID, related to the old one), in the calendar the event moves to if it moves, and
+  // the series left behind ends before them. Journalled as a move that ends the old series.
+  std::optional<StoreError> saveSplit(Event& event, const EventPath& path, Series series,
+                                      const Occurrence& named, const CalendarPath& targetPath,
+                                      const Calendar& target, Instant now) {
+    std::optional<Series> part = series.partFrom(named.originalStart, newUuid(), now);
+    if (!part)
+      return StoreError{kUnreadableFile + path.id()};
+    const auto from = part->occurrenceAt(named.originalStart);
+    if (!from)
+      return kGone;
+    const Event changed = withChangesOf(event, eventFrom(*part, *from, path.id(), target));
+    const auto saved = changeWhole(*part, event, changed, *from, now);
+    if (!saved)
+      return StoreError{kUnstorableDate};
+    series.endBefore(named.originalStart, now);
+    const std::string name = fileNameForUid(part->uid(), folderOf(targetPath));
+    const Move move{path.id(), targetPath.id() + "/" + name, named.originalStart, true};
+    const auto leave = [&] { return storeOrRemove(path, series); };
+    if (auto error = journalledMove(move, targetPath, name, *part, leave))
+      return error;
+    event = eventFrom(*part, *saved, targetPath.id() + "/" + name, target);
     return std::nullopt;
   }
 

@@ -8,6 +8,7 @@
 
 #include "access/local/recurrence.h"
 #include "access/local/unread_lines.h"
+#include "access/recurrence_rule.h"
 #include "records/civil.h"
 #include "records/dates.h"
 #include "records/utf8.h"
@@ -59,9 +60,9 @@ std::optional<TimeValue> timeOf(const TimeReader& reader, icalcomponent* compone
   return reader.read(property);
 }
 
-// The span of a component: DTSTART to DTEND, or DTSTART plus DURATION; an all-day event lasts
-// at least one day and ends one second before the midnight that follows its last day.
-struct Span {
+// The extent of a component in time: DTSTART to DTEND, or DTSTART plus DURATION; an all-day event
+// lasts at least one day and ends one second before the midnight that follows its last day.
+struct Extent {
   TimeValue start;
   bool allDay = false;
   int days = 0;        // for all-day events
@@ -69,13 +70,13 @@ struct Span {
 };
 
 // None for no component: a file of overrides alone has no master.
-std::optional<Span> spanOf(const TimeReader& reader, icalcomponent* component) {
+std::optional<Extent> spanOf(const TimeReader& reader, icalcomponent* component) {
   if (!component)
     return std::nullopt;
   auto start = timeOf(reader, component, ICAL_DTSTART_PROPERTY);
   if (!start)
     return std::nullopt;
-  Span span{*start, start->form == TimeForm::date};
+  Extent span{*start, start->form == TimeForm::date};
   const auto end = timeOf(reader, component, ICAL_DTEND_PROPERTY);
   icalproperty* duration = icalcomponent_get_first_property(component, ICAL_DURATION_PROPERTY);
   if (span.allDay) {
@@ -96,7 +97,7 @@ std::optional<Span> spanOf(const TimeReader& reader, icalcomponent* component) {
   return span;
 }
 
-Instant endOf(const Span& span, Instant start) {
+Instant endOf(const Extent& span, Instant start) {
   if (!span.allDay)
     return start + span.seconds;
   return localMidnight(addDays(localDate(start), span.days)) + -1.0;
@@ -105,12 +106,12 @@ Instant endOf(const Span& span, Instant start) {
 // The start a date or date-time of RDATE, EXDATE or RECURRENCE-ID names in a series. In a series
 // of whole days, a date-time another tool wrote there stands for the day it names: that
 // occurrence starts at the day's first moment, as it is written once saved.
-Instant listedStart(const std::optional<Span>& series, const TimeValue& value) {
+Instant listedStart(const std::optional<Extent>& series, const TimeValue& value) {
   return series && series->allDay ? localMidnight(value.time) : instantOf(value);
 }
 
 std::optional<Instant> recurrenceIdOf(const TimeReader& reader, icalcomponent* component,
-                                      const std::optional<Span>& series) {
+                                      const std::optional<Extent>& series) {
   auto value = timeOf(reader, component, ICAL_RECURRENCEID_PROPERTY);
   if (!value)
     return std::nullopt;
@@ -542,7 +543,26 @@ std::optional<Occurrence> Series::occurrenceAt(Instant originalStart) const {
     return occurrenceFor(originalStart, override);
   if (!master_)
     return std::nullopt;
-  return occurrenceFor(originalStart, nullptr, lengthAt(periodLengths(), originalStart));
+  if (!repeats()) {
+    const auto only = single();
+    return only && keyOf(only->originalStart) == keyOf(originalStart) ? only : std::nullopt;
+  }
+  // Only where the rule or an RDATE places an occurrence.
+  const Instant at{static_cast<double>(keyOf(originalStart))};
+  if (ruleStarts(at, at, at + 1.0, 1).empty())
+    return std::nullopt;
+  return occurrenceFor(at, nullptr, lengthAt(periodLengths(), at));
+}
+
+std::optional<std::string> Series::ruleText() const {
+  if (!repeats())
+    return std::nullopt;
+  if (!master_)
+    return std::string();
+  icalproperty* rule = icalcomponent_get_first_property(master_, ICAL_RRULE_PROPERTY);
+  if (!rule)
+    return std::string();
+  return canonicalRuleText(ical::serializedValue(rule));
 }
 
 bool hasAlarmFromEnd(icalcomponent* component) {
@@ -615,6 +635,7 @@ Event Series::eventAt(const Occurrence& occurrence) const {
   event.isDetached = occurrence.detached;
   if (repeats())
     event.occurrenceDate = occurrence.originalStart;
+  event.recurrenceRule = ruleText();
   return event;
 }
 
@@ -666,45 +687,8 @@ bool Series::canHold(const Event& event) {
   return event.startDate && holds(event, utcValue(*event.startDate), now);
 }
 
-std::optional<Occurrence> Series::apply(const Event& event,
-                                        const std::optional<Occurrence>& occurrence, Instant now) {
-  // A changed event keeps the zone its DTSTART was written in; new and formerly all-day events
-  // are in UTC.
-  icalcomponent* formed = occurrence ? occurrence->component : master_;
-  const auto current = timeOf(*times_, formed, ICAL_DTSTART_PROPERTY);
-  const TimeValue form = current && current->form != TimeForm::date
-                             ? *current
-                             : utcValue(event.startDate.value_or(now));
-  if (!holds(event, form, now))
-    return std::nullopt;
-  // Before an override is copied from the series, which would carry the stamp along.
-  ical::keepReadableOnceWritten(calendar_.get());
-
-  icalcomponent* target = master_;
-  std::optional<Event> stored;
-  if (occurrence) {
-    stored = eventAt(*occurrence);
-    target = occurrence->component;
-    if (repeats() && !occurrence->detached) {
-      // The first change to one occurrence makes an override of it, keyed by its original start.
-      target = ical::copy(master_);
-      for (const icalproperty_kind kind :
-           {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY,
-            ICAL_RECURRENCEID_PROPERTY}) {
-        ical::removeAll(target, kind);
-      }
-      const auto masterSpan = spanOf(*times_, master_);
-      const TimeValue keyForm =
-          masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
-      icalcomponent_add_property(
-          target,
-          timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(keyForm, occurrence->originalStart)));
-      icalcomponent_add_component(calendar_.get(), target);
-      overrides_.push_back(target);
-      stored->startDate.reset();  // the override's times must be written out
-    }
-  }
-
+void Series::writeFields(icalcomponent* target, const Event& event,
+                         const std::optional<Event>& stored, const TimeValue& form, Instant now) {
   if (!stored || event.title != stored->title)
     ical::setText(target, ICAL_SUMMARY_PROPERTY, event.title);
   if (!stored || event.notes != stored->notes)
@@ -753,6 +737,48 @@ std::optional<Occurrence> Series::apply(const Event& event,
   }
   setUtcStamp(target, ICAL_DTSTAMP_PROPERTY, now);
   setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
+}
+
+std::optional<Occurrence> Series::apply(const Event& event,
+                                        const std::optional<Occurrence>& occurrence, Instant now) {
+  // A changed event keeps the zone its DTSTART was written in; new and formerly all-day events
+  // are in UTC.
+  icalcomponent* formed = occurrence ? occurrence->component : master_;
+  const auto current = timeOf(*times_, formed, ICAL_DTSTART_PROPERTY);
+  const TimeValue form = current && current->form != TimeForm::date
+                             ? *current
+                             : utcValue(event.startDate.value_or(now));
+  if (!holds(event, form, now))
+    return std::nullopt;
+  // Before an override is copied from the series, which would carry the stamp along.
+  ical::keepReadableOnceWritten(calendar_.get());
+
+  icalcomponent* target = master_;
+  std::optional<Event> stored;
+  if (occurrence) {
+    stored = eventAt(*occurrence);
+    target = occurrence->component;
+    if (repeats() && !occurrence->detached) {
+      // The first change to one occurrence makes an override of it, keyed by its original start.
+      target = ical::copy(master_);
+      for (const icalproperty_kind kind :
+           {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY,
+            ICAL_RECURRENCEID_PROPERTY}) {
+        ical::removeAll(target, kind);
+      }
+      const auto masterSpan = spanOf(*times_, master_);
+      const TimeValue keyForm =
+          masterSpan ? masterSpan->start : utcValue(occurrence->originalStart);
+      icalcomponent_add_property(
+          target,
+          timeProperty(ICAL_RECURRENCEID_PROPERTY, timeLike(keyForm, occurrence->originalStart)));
+      icalcomponent_add_component(calendar_.get(), target);
+      overrides_.push_back(target);
+      stored->startDate.reset();  // the override's times must be written out
+    }
+  }
+
+  writeFields(target, event, stored, form, now);
   addMissingTimeZones();
 
   if (target == master_ && !repeats())
@@ -809,6 +835,298 @@ void Series::addMissingTimeZones() {
     icalcomponent_add_property(copy, icalproperty_new_tzid(tzid.c_str()));
     icalcomponent_add_component(calendar_.get(), copy);
   }
+}
+
+namespace {
+
+// A date-time property's value moved by `seconds`, written in the form of `form`.
+void moveTime(const TimeReader& reader, icalproperty* property, double seconds,
+              const TimeValue& form, const std::optional<Extent>& series) {
+  const auto value = reader.read(property);
+  if (!value)
+    return;
+  const Instant moved = listedStart(series, *value) + seconds;
+  icalcomponent* owner = icalproperty_get_parent(property);
+  const icalproperty_kind kind = icalproperty_isa(property);
+  icalcomponent_remove_property(owner, property);
+  icalproperty_free(property);
+  icalcomponent_add_property(owner, timeProperty(kind, timeLike(form, moved)));
+}
+
+// Of the starts of a COUNT rule: how many come before `at`, and whether one comes at or after it.
+std::pair<std::size_t, bool> countedStarts(const Extent& series, const icalrecurrencetype& rule,
+                                           const ZoneRules& zone, Instant at) {
+  const auto recurrence = Recurrence::make(rule, wallClock(series.start));
+  if (!recurrence)
+    return {0, false};
+  const bool isDate = series.start.time.is_date != 0;
+  const auto instant = [&](std::int64_t wall) {
+    TimeValue value = series.start;
+    value.time = wallTime(wall, isDate);
+    return instantOf(value);
+  };
+  std::size_t before = 0;
+  for (const std::int64_t wall : recurrence->starts(wallSeconds(series.start.time),
+                                                    wallAtOrAfter(zone, at), kCountWalkLimit)) {
+    before += instant(wall) < at ? 1 : 0;
+  }
+  bool after = false;
+  for (const std::int64_t wall :
+       recurrence->starts(wallAtOrBefore(zone, at), wallAtOrAfter(zone, kEndOfTime), 4096)) {
+    after = after || instant(wall) >= at;
+  }
+  return {before, after};
+}
+
+// UNTIL as the form of DTSTART asks: a date for a series of days, else UTC, or local time for a
+// floating DTSTART. RFC 5545 says so, and other readers refuse the rule otherwise.
+std::string untilLike(const TimeValue& form, Instant until) {
+  if (form.form == TimeForm::date)
+    return valueText(dateValue(localDate(until)));
+  if (form.form == TimeForm::floating)
+    return valueText(timeLike(form, until));
+  return valueText(utcValue(until));
+}
+
+}  // namespace
+
+std::optional<Occurrence> Series::applyToAll(const Event& event, const Occurrence& named,
+                                             Instant now) {
+  const auto masterSpan = spanOf(*times_, master_);
+  if (!masterSpan)
+    return std::nullopt;
+  // Each occurrence moves as far as the change moves the one named, and takes the fields the
+  // change set onto what it holds itself.
+  const OccurrenceShift shift = occurrenceShift(event, eventAt(named));
+  const double byStart = shift.start;
+  const auto movedOnto = [&](const Event& own) { return shift.onto(event, own); };
+  ical::keepReadableOnceWritten(calendar_.get());
+
+  const Occurrence masterOccurrence = *occurrenceFor(instantOf(masterSpan->start), nullptr);
+  const Event masterStored = eventAt(masterOccurrence);
+  const Event masterChanged = movedOnto(masterStored);
+  const TimeValue form =
+      masterSpan->allDay ? utcValue(*masterChanged.startDate) : masterSpan->start;
+  if (!holds(masterChanged, form, now))
+    return std::nullopt;
+  // Overrides, EXDATEs and RDATEs keep naming the occurrences they named, in the form DTSTART
+  // takes now; moved by how far the rule's starts move.
+  std::vector<std::pair<icalcomponent*, Event>> overrides;
+  for (icalcomponent* override : overrides_) {
+    const auto original = recurrenceIdOf(*times_, override, masterSpan);
+    const auto occurrence = original ? occurrenceFor(*original, override) : std::nullopt;
+    if (occurrence)
+      overrides.emplace_back(override, eventAt(*occurrence));
+  }
+  writeFields(master_, masterChanged, masterStored, form, now);
+  const auto newSpan = spanOf(*times_, master_);
+  if (!newSpan)
+    return std::nullopt;
+  const bool reform = newSpan->allDay != masterSpan->allDay;
+  if (byStart != 0 || reform) {
+    // A rule ends where it ended, moved as far: its last occurrence stays within it.
+    for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
+      std::string problem;
+      auto parsed = parseRecurrenceRule(ical::serializedValue(property), problem);
+      const auto until = parsed ? untilInstant(*parsed) : std::nullopt;
+      if (!until)
+        continue;
+      parsed->until = untilLike(newSpan->start, *until + byStart);
+      if (icalvalue* value =
+              icalvalue_new_from_string(ICAL_RECUR_VALUE, recurrenceRuleText(*parsed).c_str()))
+        icalproperty_set_value(property, value);
+    }
+    for (const icalproperty_kind kind : {ICAL_EXDATE_PROPERTY, ICAL_RDATE_PROPERTY}) {
+      for (icalproperty* property : ical::properties(master_, kind)) {
+        if (!times_->periodLength(property))
+          moveTime(*times_, property, byStart, newSpan->start, masterSpan);
+      }
+    }
+  }
+  for (auto& [override, own] : overrides) {
+    const auto current = timeOf(*times_, override, ICAL_DTSTART_PROPERTY);
+    const Event changed = movedOnto(own);
+    const TimeValue overrideForm =
+        current && current->form != TimeForm::date ? *current : utcValue(*changed.startDate);
+    if (!holds(changed, overrideForm, now))
+      return std::nullopt;
+    writeFields(override, changed, own, overrideForm, now);
+    if (byStart != 0 || reform) {
+      if (icalproperty* key =
+              icalcomponent_get_first_property(override, ICAL_RECURRENCEID_PROPERTY))
+        moveTime(*times_, key, byStart, newSpan->start, masterSpan);
+    }
+  }
+  addMissingTimeZones();
+  return occurrenceAt(named.originalStart + byStart);
+}
+
+void Series::endBefore(Instant originalStart, Instant now) {
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return;
+  const ZoneRules& zone = span->start.rules ? *span->start.rules : utcRules();
+  // Each rule that still has a start from then on ends just before it.
+  for (icalproperty* property : ical::properties(master_, ICAL_RRULE_PROPERTY)) {
+    icalrecurrencetype rule = icalproperty_get_rrule(property);
+    bool later = true;
+    if (!icaltime_is_null_time(rule.until)) {
+      TimeValue until = span->start;
+      until.time = rule.until;
+      until.time.zone = nullptr;
+      if (icaltime_is_utc(rule.until)) {
+        until.form = TimeForm::utc;
+        until.rules = &utcRules();
+      } else if (rule.until.is_date) {
+        until.form = TimeForm::date;
+      }
+      later = instantOf(until) >= originalStart;
+    } else if (rule.count > 0) {
+      later = countedStarts(*span, rule, zone, originalStart).second;
+    }
+    if (!later)
+      continue;
+    std::string problem;
+    auto parsed = parseRecurrenceRule(ical::serializedValue(property), problem);
+    if (!parsed)
+      continue;
+    parsed->count.reset();
+    // An all-day series ends with the day before.
+    parsed->until = untilLike(span->start, originalStart + (span->allDay ? -86400.0 : -1.0));
+    icalproperty_set_value(
+        property, icalvalue_new_from_string(ICAL_RECUR_VALUE, recurrenceRuleText(*parsed).c_str()));
+  }
+  // Dates from then on, and the overrides of occurrences from then on, go.
+  for (const icalproperty_kind kind : {ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY}) {
+    for (icalproperty* property : ical::properties(master_, kind)) {
+      const auto value = times_->read(property);
+      if (value && listedStart(span, *value) >= originalStart) {
+        icalcomponent_remove_property(master_, property);
+        icalproperty_free(property);
+      }
+    }
+  }
+  for (icalcomponent* override : std::vector<icalcomponent*>(overrides_)) {
+    const auto original = recurrenceIdOf(*times_, override, span);
+    if (original && *original >= originalStart) {
+      std::erase(overrides_, override);
+      icalcomponent_remove_component(calendar_.get(), override);
+      icalcomponent_free(override);
+    }
+  }
+  setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+  setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
+}
+
+std::optional<Series> Series::partFrom(Instant originalStart, const std::string& uid,
+                                       Instant now) const {
+  std::optional<Series> part = Series::parse(text());
+  const auto span = spanOf(*times_, master_);
+  if (!part || !span)
+    return std::nullopt;
+  const ZoneRules& zone = span->start.rules ? *span->start.rules : utcRules();
+  icalcomponent* master = part->master_;
+  // A COUNT counts from the new start what is left of it.
+  for (icalproperty* property : ical::properties(master, ICAL_RRULE_PROPERTY)) {
+    const icalrecurrencetype rule = icalproperty_get_rrule(property);
+    if (rule.count <= 0)
+      continue;
+    const std::size_t before = countedStarts(*span, rule, zone, originalStart).first;
+    std::string problem;
+    auto parsed = parseRecurrenceRule(ical::serializedValue(property), problem);
+    if (!parsed)
+      continue;
+    parsed->count = std::max(1, rule.count - static_cast<int>(before));
+    icalproperty_set_value(
+        property, icalvalue_new_from_string(ICAL_RECUR_VALUE, recurrenceRuleText(*parsed).c_str()));
+  }
+  // The series begins there, as long as it was.
+  const Instant end = endOf(*span, originalStart) + (span->allDay ? 1.0 : 0.0);
+  ical::removeAll(master, ICAL_DURATION_PROPERTY);
+  setTime(master, ICAL_DTSTART_PROPERTY, timeLike(span->start, originalStart));
+  setTime(master, ICAL_DTEND_PROPERTY,
+          span->allDay ? dateValue(localDate(end)) : timeLike(span->start, end));
+  for (const icalproperty_kind kind : {ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY}) {
+    for (icalproperty* property : ical::properties(master, kind)) {
+      const auto value = part->times_->read(property);
+      if (value && listedStart(span, *value) < originalStart) {
+        icalcomponent_remove_property(master, property);
+        icalproperty_free(property);
+      }
+    }
+  }
+  for (icalcomponent* override : std::vector<icalcomponent*>(part->overrides_)) {
+    const auto original = recurrenceIdOf(*part->times_, override, span);
+    if (original && *original < originalStart) {
+      std::erase(part->overrides_, override);
+      icalcomponent_remove_component(part->calendar_.get(), override);
+      icalcomponent_free(override);
+    }
+  }
+  part->setUid(uid);
+  // Related to the series it was split from, as calendar programs relate the parts.
+  ical::removeAll(master, ICAL_RELATEDTO_PROPERTY);
+  icalproperty* related = icalproperty_new_relatedto(uid_.c_str());
+  icalproperty_add_parameter(related, icalparameter_new_reltype(ICAL_RELTYPE_SIBLING));
+  icalcomponent_add_property(master, related);
+  ical::removeAll(master, ICAL_CREATED_PROPERTY);
+  setUtcStamp(master, ICAL_CREATED_PROPERTY, now);
+  return part;
+}
+
+bool Series::setRule(const std::string& rule, Instant now) {
+  const auto span = spanOf(*times_, master_);
+  if (!span)
+    return false;
+  ical::keepReadableOnceWritten(calendar_.get());
+  if (rule.empty()) {
+    // The single event of the first occurrence, without the occurrences changed on their own.
+    const auto firstOne = first();
+    if (firstOne) {
+      const Instant start = firstOne->originalStart;
+      const Instant end = endOf(*span, start) + (span->allDay ? 1.0 : 0.0);
+      ical::removeAll(master_, ICAL_DURATION_PROPERTY);
+      setTime(master_, ICAL_DTSTART_PROPERTY, timeLike(span->start, start));
+      setTime(master_, ICAL_DTEND_PROPERTY,
+              span->allDay ? dateValue(localDate(end)) : timeLike(span->start, end));
+    }
+    for (const icalproperty_kind kind :
+         {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXDATE_PROPERTY, ICAL_EXRULE_PROPERTY}) {
+      ical::removeAll(master_, kind);
+    }
+    for (icalcomponent* override : overrides_) {
+      icalcomponent_remove_component(calendar_.get(), override);
+      icalcomponent_free(override);
+    }
+    overrides_.clear();
+  } else {
+    std::string problem;
+    auto parsed = parseRecurrenceRule(rule, problem);
+    if (!parsed)
+      return false;
+    if (const auto until = untilInstant(*parsed))
+      parsed->until = untilLike(span->start, *until);
+    icalvalue* value =
+        icalvalue_new_from_string(ICAL_RECUR_VALUE, recurrenceRuleText(*parsed).c_str());
+    if (!value)
+      return false;
+    ical::removeAll(master_, ICAL_RRULE_PROPERTY);
+    icalproperty* property = icalproperty_new(ICAL_RRULE_PROPERTY);
+    icalproperty_set_value(property, value);
+    icalcomponent_add_property(master_, property);
+    // Overrides of occurrences the new rule does not have would stand for nothing.
+    for (icalcomponent* override : std::vector<icalcomponent*>(overrides_)) {
+      const auto original = recurrenceIdOf(*times_, override, span);
+      if (original && !ruleStarts(*original, *original, *original + 1.0, 1).empty())
+        continue;
+      std::erase(overrides_, override);
+      icalcomponent_remove_component(calendar_.get(), override);
+      icalcomponent_free(override);
+    }
+  }
+  setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+  setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
+  return true;
 }
 
 std::string Series::text() const {

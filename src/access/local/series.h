@@ -62,6 +62,9 @@ class Series {
 
   const std::string& uid() const { return uid_; }
   bool repeats() const;
+  // The series' rule as RRULE value text (its first RRULE), "" when it repeats only by RDATEs;
+  // none when it does not repeat.
+  std::optional<std::string> ruleText() const;
   // True when the series has a last occurrence: it does not repeat, or every RRULE has a COUNT or
   // an UNTIL.
   bool bounded() const;
@@ -73,7 +76,8 @@ class Series {
   std::vector<Occurrence> occurrences(Instant from, Instant to) const;
   // The earliest occurrence by its original start; none when every one is excluded.
   std::optional<Occurrence> first() const;
-  // The occurrence whose original start is `originalStart`, as it stands.
+  // The occurrence whose original start is `originalStart`, as it stands; none when the series
+  // places none there (the rule, an RDATE or an override) or an EXDATE removed it.
   std::optional<Occurrence> occurrenceAt(Instant originalStart) const;
 
   // What the store reports of an occurrence, without identifier and calendar.
@@ -97,6 +101,30 @@ class Series {
   void exclude(const Occurrence& occurrence, Instant now);
   // Gives every VEVENT of the series this UID, replacing the one it had (or had not).
   void setUid(const std::string& uid);
+
+  // Changes that reach beyond one occurrence: those of a save for this occurrence and those after
+  // it, or for every occurrence, which is that of the first.
+
+  // Puts what `event` changed (its change set; every field for a value saved whole) onto every
+  // occurrence of the series: the master and each override. Each one's dates move as far as the
+  // change moves those of `named`, and the RECURRENCE-IDs, EXDATEs and RDATEs of the occurrences
+  // with them; an end left before its start is repaired in each. A rule's BY parts do not move.
+  // Returns `named` as it now stands; none, with the series half changed, when a date could not
+  // be written (the caller then writes nothing).
+  std::optional<Occurrence> applyToAll(const Event& event, const Occurrence& named, Instant now);
+  // Ends the series before the occurrence whose original start is `originalStart`: its rules end
+  // just before it (an UNTIL in the form of DTSTART), and its RDATEs, EXDATEs and overrides from
+  // there on go.
+  void endBefore(Instant originalStart, Instant now);
+  // The occurrences from `originalStart` on as a series of their own, with the UID, DTSTART there,
+  // what is left of a COUNT, the RDATEs, EXDATEs and overrides from there on, and a RELATED-TO of
+  // this series; none when it cannot be read back.
+  std::optional<Series> partFrom(Instant originalStart, const std::string& uid, Instant now) const;
+  // Gives the series a rule (RRULE value text), replacing its RRULEs: overrides of occurrences the
+  // rule does not have go; UNTIL is written in the form of DTSTART. "" makes it the single event
+  // of its first occurrence, without its dates and overrides. False, with nothing changed, when
+  // libical does not read the rule.
+  bool setRule(const std::string& rule, Instant now);
 
   // Adds a VTIMEZONE from the system's zone data for each TZID the file uses but does not define.
   void addMissingTimeZones();
@@ -134,6 +162,10 @@ class Series {
   std::map<std::int64_t, icalcomponent*> overridesByStart() const;
   icalcomponent* overrideAt(Instant originalStart) const;
   double masterDuration() const;
+  // Writes the event's texts, times, all-day flag and alarms into the component, those that differ
+  // from `stored` (all without it), in the zone of `form`; LAST-MODIFIED and DTSTAMP become now.
+  void writeFields(icalcomponent* target, const Event& event, const std::optional<Event>& stored,
+                   const TimeValue& form, Instant now);
 
   ical::Component calendar_;
   std::unique_ptr<TimeReader> times_;  // zones of this calendar; valid while calendar_ lives

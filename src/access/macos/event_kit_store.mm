@@ -16,6 +16,7 @@
 
 #include "access/calendar_store.h"
 #include "access/event_pieces.h"
+#include "access/framework_series.h"
 #include "access/store_factory.h"
 
 #if !__has_feature(objc_arc)
@@ -146,6 +147,84 @@ std::vector<Alarm> alarmValues(NSArray<EKAlarm*>* _Nullable alarms) {
   return values;
 }
 
+// A list of numbers as a rule takes it: nil for a part the rule does not have.
+NSArray<NSNumber*>* _Nullable nsNumbers(const std::vector<int>& values) {
+  if (values.empty())
+    return nil;
+  NSMutableArray<NSNumber*>* numbers = [NSMutableArray arrayWithCapacity:values.size()];
+  for (const int value : values)
+    [numbers addObject:[NSNumber numberWithInteger:value]];
+  return numbers;
+}
+
+std::vector<int> numberValues(NSArray<NSNumber*>* _Nullable numbers) {
+  std::vector<int> values;
+  for (NSNumber* number in numbers)
+    values.push_back(static_cast<int>(number.integerValue));
+  return values;
+}
+
+EKRecurrenceRule* ekRule(const FrameworkRule& rule) {
+  NSMutableArray<EKRecurrenceDayOfWeek*>* days = nil;
+  if (!rule.daysOfTheWeek.empty()) {
+    days = [NSMutableArray arrayWithCapacity:rule.daysOfTheWeek.size()];
+    for (const FrameworkWeekday& day : rule.daysOfTheWeek) {
+      [days addObject:[EKRecurrenceDayOfWeek dayOfWeek:static_cast<EKWeekday>(day.dayOfTheWeek)
+                                            weekNumber:day.weekNumber]];
+    }
+  }
+  EKRecurrenceEnd* end = nil;
+  if (rule.occurrenceCount)
+    end = [EKRecurrenceEnd
+        recurrenceEndWithOccurrenceCount:static_cast<NSUInteger>(*rule.occurrenceCount)];
+  else if (rule.endDate)
+    end = [EKRecurrenceEnd recurrenceEndWithEndDate:nsDate(*rule.endDate)];
+  return [[EKRecurrenceRule alloc]
+      initRecurrenceWithFrequency:static_cast<EKRecurrenceFrequency>(rule.frequency)
+                         interval:rule.interval
+                    daysOfTheWeek:days
+                   daysOfTheMonth:nsNumbers(rule.daysOfTheMonth)
+                  monthsOfTheYear:nsNumbers(rule.monthsOfTheYear)
+                   weeksOfTheYear:nsNumbers(rule.weeksOfTheYear)
+                    daysOfTheYear:nsNumbers(rule.daysOfTheYear)
+                     setPositions:nsNumbers(rule.setPositions)
+                              end:end];
+}
+
+FrameworkRule ruleFields(EKRecurrenceRule* rule) {
+  FrameworkRule fields;
+  fields.frequency = static_cast<FrameworkFrequency>(rule.frequency);
+  fields.interval = static_cast<int>(rule.interval);
+  for (EKRecurrenceDayOfWeek* day in rule.daysOfTheWeek) {
+    fields.daysOfTheWeek.push_back(
+        {static_cast<int>(day.dayOfTheWeek), static_cast<int>(day.weekNumber)});
+  }
+  fields.daysOfTheMonth = numberValues(rule.daysOfTheMonth);
+  fields.monthsOfTheYear = numberValues(rule.monthsOfTheYear);
+  fields.weeksOfTheYear = numberValues(rule.weeksOfTheYear);
+  fields.daysOfTheYear = numberValues(rule.daysOfTheYear);
+  fields.setPositions = numberValues(rule.setPositions);
+  fields.firstDayOfTheWeek = static_cast<int>(rule.firstDayOfTheWeek);
+  if (EKRecurrenceEnd* end = rule.recurrenceEnd) {
+    if (NSDate* date = end.endDate)
+      fields.endDate = instant(date);
+    else
+      fields.occurrenceCount = static_cast<long>(end.occurrenceCount);
+  }
+  return fields;
+}
+
+// The series' rule as RRULE text: its first, the one tembra shows; "" for a series without one,
+// absent for an event that does not repeat.
+std::optional<std::string> ruleText(EKEvent* event) {
+  if (!event.hasRecurrenceRules)
+    return std::nullopt;
+  NSArray<EKRecurrenceRule*>* rules = event.recurrenceRules;
+  if (rules == nil || rules.count == 0)
+    return std::string();
+  return frameworkRuleText(ruleFields([rules objectAtIndex:0]), event.allDay);
+}
+
 // Whether a value keeps the framework's object behind it: a value that may be saved or removed
 // must; one that is only printed need not, and a long window would otherwise hold every object it
 // read.
@@ -169,6 +248,7 @@ Event eventValue(EKEvent* event, CalendarValues& calendars, Keep keep) {
   value.isDetached = event.isDetached;
   if (event.hasRecurrenceRules)
     value.occurrenceDate = optionalInstant(event.occurrenceDate);
+  value.recurrenceRule = ruleText(event);
   if (keep == Keep::object)
     value.native = eventHandle(event);
   return value;
@@ -190,9 +270,29 @@ EKEvent* _Nullable ekEvent(EKEventStore* store, const std::string& identifier) {
   return nil;
 }
 
+// Gives the event the value's rule when it differs from the series' own: a series given several
+// rules elsewhere keeps them all while a request leaves its rule as it reads. "" removes the rules.
+std::optional<StoreError> writeRule(const Event& value, EKEvent* event) {
+  if (!value.recurrenceRule || ruleText(event) == value.recurrenceRule)
+    return std::nullopt;
+  if (value.recurrenceRule->empty()) {
+    event.recurrenceRules = nil;
+    return std::nullopt;
+  }
+  std::string problem;
+  const std::optional<FrameworkRule> rule = frameworkRule(*value.recurrenceRule, problem);
+  // The commands ask ruleProblem first; a rule that still cannot be kept changes nothing.
+  if (!rule)
+    return StoreError{problem};
+  NSMutableArray<EKRecurrenceRule*>* rules = [NSMutableArray arrayWithCapacity:1];
+  [rules addObject:ekRule(*rule)];
+  event.recurrenceRules = rules;
+  return std::nullopt;
+}
+
 // Writes the fields that differ from the object's own. The framework records what it was told
 // to change, and a date that was not changed must not move by a conversion's rounding.
-void write(EKEventStore* store, const Event& value, EKEvent* event) {
+std::optional<StoreError> write(EKEventStore* store, const Event& value, EKEvent* event) {
   if (value.calendar) {
     EKCalendar* current = event.calendar;
     if (current == nil || utf8(current.calendarIdentifier) != value.calendar->calendarIdentifier) {
@@ -219,6 +319,7 @@ void write(EKEventStore* store, const Event& value, EKEvent* event) {
     for (const Alarm& alarm : value.alarms)
       [event addAlarm:ekAlarm(alarm)];
   }
+  return writeRule(value, event);
 }
 
 // What an exception the framework raised says: its reason, else its name.
@@ -362,6 +463,55 @@ class EventKitStore final : public CalendarStore {
         [](const std::string&) -> std::optional<Event> { return std::nullopt; });
   }
 
+  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
+                                                Instant occurrenceDate) override {
+    return framework_.run(
+        [&](EKEventStore* store) -> std::optional<Event> {
+          EKEvent* series = ekEvent(store, identifier);
+          if (series == nil)
+            return std::nullopt;
+          CalendarValues calendars;
+          // An event that does not repeat is its own occurrence at its start.
+          if (!series.hasRecurrenceRules) {
+            NSDate* start = series.startDate;
+            if (start != nil && sameMillisecond(instant(start), occurrenceDate))
+              return eventValue(series, calendars, Keep::object);
+            return std::nullopt;
+          }
+          // The framework finds occurrences by where they lie now, not by their original start:
+          // windows around that start are searched, nearest first.
+          const Event seriesValue = eventValue(series, calendars, Keep::valuesOnly);
+          NSMutableArray<EKCalendar*>* calendar = nil;
+          if (EKCalendar* own = series.calendar) {
+            calendar = [NSMutableArray arrayWithCapacity:1];
+            [calendar addObject:own];
+          }
+          for (const auto& [from, to] : occurrenceSearchWindows(occurrenceDate)) {
+            @autoreleasepool {
+              NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
+                                                                  endDate:nsDate(to)
+                                                                calendars:calendar];
+              NSArray<EKEvent*>* found = [store eventsMatchingPredicate:query];
+              std::vector<Event> values;
+              for (EKEvent* event in found)
+                values.push_back(eventValue(event, calendars, Keep::valuesOnly));
+              if (const auto index = occurrenceAmong(values, seriesValue, occurrenceDate))
+                return eventValue([found objectAtIndex:*index], calendars, Keep::object);
+            }
+          }
+          return std::nullopt;
+        },
+        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
+  }
+
+  // Refuses what the framework's rule object cannot hold, before anything is saved.
+  std::optional<std::string> ruleProblem(const std::string& rule) override {
+    std::string problem;
+    if (frameworkRule(rule, problem))
+      return std::nullopt;
+    return problem;
+  }
+
   std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
     return framework_.run(
         [&](EKEventStore* store) -> std::vector<Event> {
@@ -410,19 +560,28 @@ class EventKitStore final : public CalendarStore {
     return framework_.run(
         [&](EKEventStore* store) -> std::optional<StoreError> {
           EKEvent* event = eventOfHandle(value.native);
+          std::optional<StoreError> refused;
           if (event == nil) {
             event = [EKEvent eventWithEventStore:store];
-            write(store, value, event);
+            refused = write(store, value, event);
           } else {
             // Only the fields the request set reach the framework's object, which records them
             // as its changes; the end is repaired on the object as it stands.
             CalendarValues current;
-            write(store, withChangesOf(value, eventValue(event, current, Keep::valuesOnly)),
-                  event);
+            refused = write(
+                store, withChangesOf(value, eventValue(event, current, Keep::valuesOnly)), event);
           }
+          if (refused)
+            return refused;
+          // A rule belongs to the whole series, whatever else the request reaches.
+          const bool setsRule =
+              value.changes ? value.changes->recurrenceRule : value.recurrenceRule.has_value();
           NSError* error = nil;
-          if (![store saveEvent:event span:ekSpan(span) error:&error])
+          if (![store saveEvent:event
+                           span:setsRule ? EKSpanFutureEvents : ekSpan(span)
+                          error:&error]) {
             return storeError(error);
+          }
           CalendarValues calendars;
           value = eventValue(event, calendars, Keep::object);
           return std::nullopt;
@@ -436,9 +595,9 @@ class EventKitStore final : public CalendarStore {
           EKEvent* event = eventOfHandle(value.native);
           if (event == nil && value.eventIdentifier)
             event = ekEvent(store, *value.eventIdentifier);
-          // Nothing in the store stands behind the value: there is nothing left to remove.
+          // Nothing in the store stands behind the value: it is already gone.
           if (event == nil)
-            return std::nullopt;
+            return StoreError{std::string(), true};
           NSError* error = nil;
           if (![store removeEvent:event span:ekSpan(span) error:&error])
             return storeError(error);

@@ -29,6 +29,23 @@ enum EKAuthorizationStatus : NSInteger {
       10.9, 14.0, "EKAuthorizationStatusFullAccess") = 3,
 };
 
+enum EKRecurrenceFrequency : NSInteger {
+  EKRecurrenceFrequencyDaily = 0,
+  EKRecurrenceFrequencyWeekly = 1,
+  EKRecurrenceFrequencyMonthly = 2,
+  EKRecurrenceFrequencyYearly = 3,
+};
+
+enum EKWeekday : NSInteger {
+  EKWeekdaySunday = 1,
+  EKWeekdayMonday = 2,
+  EKWeekdayTuesday = 3,
+  EKWeekdayWednesday = 4,
+  EKWeekdayThursday = 5,
+  EKWeekdayFriday = 6,
+  EKWeekdaySaturday = 7,
+};
+
 typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError* _Nullable error);
 
 @class EKEventStore;
@@ -55,6 +72,41 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 @property(nonatomic, copy, nullable) NSDate* absoluteDate;
 @end
 
+@interface EKRecurrenceDayOfWeek : NSObject
++ (instancetype)dayOfWeek:(EKWeekday)dayOfTheWeek weekNumber:(NSInteger)weekNumber;
+@property(nonatomic, readonly) EKWeekday dayOfTheWeek;
+@property(nonatomic, readonly) NSInteger weekNumber;
+@end
+
+@interface EKRecurrenceEnd : NSObject
++ (instancetype)recurrenceEndWithEndDate:(NSDate*)endDate;
++ (instancetype)recurrenceEndWithOccurrenceCount:(NSUInteger)occurrenceCount;
+@property(nonatomic, readonly, nullable) NSDate* endDate;
+@property(nonatomic, readonly) NSUInteger occurrenceCount;
+@end
+
+@interface EKRecurrenceRule : EKObject
+- (instancetype)initRecurrenceWithFrequency:(EKRecurrenceFrequency)type
+                                   interval:(NSInteger)interval
+                              daysOfTheWeek:(nullable NSArray<EKRecurrenceDayOfWeek*>*)days
+                             daysOfTheMonth:(nullable NSArray<NSNumber*>*)monthDays
+                            monthsOfTheYear:(nullable NSArray<NSNumber*>*)months
+                             weeksOfTheYear:(nullable NSArray<NSNumber*>*)weeksOfTheYear
+                              daysOfTheYear:(nullable NSArray<NSNumber*>*)daysOfTheYear
+                               setPositions:(nullable NSArray<NSNumber*>*)setPositions
+                                        end:(nullable EKRecurrenceEnd*)end;
+@property(nonatomic, copy, nullable) EKRecurrenceEnd* recurrenceEnd;
+@property(nonatomic, readonly) EKRecurrenceFrequency frequency;
+@property(nonatomic, readonly) NSInteger interval;
+@property(nonatomic, readonly) NSInteger firstDayOfTheWeek;
+@property(nonatomic, readonly, nullable) NSArray<EKRecurrenceDayOfWeek*>* daysOfTheWeek;
+@property(nonatomic, readonly, nullable) NSArray<NSNumber*>* daysOfTheMonth;
+@property(nonatomic, readonly, nullable) NSArray<NSNumber*>* daysOfTheYear;
+@property(nonatomic, readonly, nullable) NSArray<NSNumber*>* weeksOfTheYear;
+@property(nonatomic, readonly, nullable) NSArray<NSNumber*>* monthsOfTheYear;
+@property(nonatomic, readonly, nullable) NSArray<NSNumber*>* setPositions;
+@end
+
 @interface EKCalendarItem : EKObject
 @property(nonatomic, strong, null_unspecified) EKCalendar* calendar;
 @property(nonatomic, copy, null_unspecified) NSString* title;
@@ -64,6 +116,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 @property(nonatomic, readonly, null_unspecified) NSString* calendarItemExternalIdentifier;
 @property(nonatomic, readonly) BOOL hasRecurrenceRules;
 @property(nonatomic, copy, nullable) NSArray<EKAlarm*>* alarms;
+@property(nonatomic, copy, nullable) NSArray<EKRecurrenceRule*>* recurrenceRules;
 - (void)addAlarm:(EKAlarm*)alarm;
 - (void)removeAlarm:(EKAlarm*)alarm;
 @end

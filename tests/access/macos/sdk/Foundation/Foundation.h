@@ -97,6 +97,14 @@ enum : NSStringEncoding { NSUTF8StringEncoding = 4 };
 - (void)addObject:(ObjectType)anObject;
 @end
 
+@interface NSValue : NSObject
+@end
+
+@interface NSNumber : NSValue
++ (NSNumber*)numberWithInteger:(NSInteger)value;
+@property(readonly) NSInteger integerValue;
+@end
+
 @interface NSDate : NSObject
 + (instancetype)dateWithTimeIntervalSince1970:(NSTimeInterval)secs;
 @property(readonly) NSTimeInterval timeIntervalSince1970;
