@@ -5,16 +5,18 @@
 #import <Foundation/Foundation.h>
 
 #include <atomic>
-#include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/colour_space.h"
 #include "access/event_pieces.h"
 #include "access/framework_series.h"
 #include "access/store_factory.h"
@@ -79,15 +81,32 @@ StoreError storeError(NSError* _Nullable error) {
   return StoreError{error != nil ? utf8(error.localizedDescription) : std::string()};
 }
 
-// The calendar's colour belongs to the calendar (the Get rule): it is read, never released.
+struct ColorRelease {
+  void operator()(CGColorRef color) const { CGColorRelease(color); }
+};
+struct ColorSpaceRelease {
+  void operator()(CGColorSpaceRef space) const { CGColorSpaceRelease(space); }
+};
+static_assert(std::is_same_v<CGFloat, double>, "components are read as doubles");
+
+// The calendar's colour in sRGB, whatever colour space it was given in (Display P3, extended sRGB,
+// CMYK, grey), whose components would otherwise be read as if they were sRGB's. The colour belongs
+// to the calendar (the Get rule): it is read, never released; its converted copy is this
+// function's own (the Create rule).
 std::optional<std::vector<double>> colorComponents(CGColorRef _Nullable color) {
   if (color == nullptr)
     return std::nullopt;
-  const std::size_t count = CGColorGetNumberOfComponents(color);
-  const CGFloat* components = CGColorGetComponents(color);
+  const std::unique_ptr<CGColorSpace, ColorSpaceRelease> srgb(
+      CGColorSpaceCreateWithName(kCGColorSpaceSRGB));
+  const std::unique_ptr<CGColor, ColorRelease> converted(
+      srgb ? CGColorCreateCopyByMatchingToColorSpace(srgb.get(), kCGRenderingIntentDefault, color,
+                                                     nullptr)
+           : nullptr);
+  const CGFloat* components = converted ? CGColorGetComponents(converted.get()) : nullptr;
   if (components == nullptr)
-    return std::vector<double>{};
-  return std::vector<double>(components, components + count);
+    return srgbComponents(std::nullopt);
+  return srgbComponents(
+      std::span<const double>(components, CGColorGetNumberOfComponents(converted.get())));
 }
 
 Calendar calendarValue(EKCalendar* calendar) {
