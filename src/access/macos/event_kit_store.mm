@@ -277,10 +277,21 @@ NSString* _Nullable nsText(const std::optional<std::string>& text) {
   return text ? nsString(*text) : nil;
 }
 
+// A calendar that cannot hold events (a reminders list) is no event calendar: the framework finds
+// it by its identifier all the same.
+bool holdsEvents(EKCalendar* calendar) {
+  return (calendar.allowedEntityTypes & EKEntityMaskEvent) != 0;
+}
+
+// The event calendar with the identifier; none for any other calendar.
 EKCalendar* _Nullable ekCalendar(EKEventStore* store, const std::string& identifier) {
-  if (NSString* text = nsString(identifier))
-    return [store calendarWithIdentifier:text];
-  return nil;
+  NSString* text = nsString(identifier);
+  if (text == nil)
+    return nil;
+  EKCalendar* calendar = [store calendarWithIdentifier:text];
+  if (calendar == nil || !holdsEvents(calendar))
+    return nil;
+  return calendar;
 }
 
 EKEvent* _Nullable ekEvent(EKEventStore* store, const std::string& identifier) {
@@ -443,8 +454,10 @@ class EventKitStore final : public CalendarStore {
     return framework_.run(
         [](EKEventStore* store) {
           std::vector<Calendar> values;
-          for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent])
-            values.push_back(calendarValue(calendar));
+          for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent]) {
+            if (holdsEvents(calendar))
+              values.push_back(calendarValue(calendar));
+          }
           return values;
         },
         [](const std::string&) { return std::vector<Calendar>(); });

@@ -14,6 +14,11 @@ enum EKEntityType : NSUInteger {
   EKEntityTypeReminder = 1,
 };
 
+enum EKEntityMask : NSUInteger {
+  EKEntityMaskEvent = 1 << EKEntityTypeEvent,
+  EKEntityMaskReminder = 1 << EKEntityTypeReminder,
+};
+
 enum EKSpan : NSInteger {
   EKSpanThisEvent = 0,
   EKSpanFutureEvents = 1,
@@ -63,6 +68,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 @property(nonatomic, strong, null_unspecified) EKSource* source;
 @property(nonatomic, null_unspecified) CGColorRef CGColor TEMBRA_FIXTURE_MACOS(10.15);
 @property(nonatomic, readonly) BOOL allowsContentModifications;
+@property(nonatomic, readonly) EKEntityMask allowedEntityTypes TEMBRA_FIXTURE_MACOS(10.8);
 @end
 
 @interface EKAlarm : EKObject
