@@ -361,34 +361,20 @@ std::string exceptionReason(NSException* exception) {
 
 // The framework's event store, reachable only through run(). A framework call may raise an
 // Objective-C exception (on dates far outside what the framework handles, for one), which would
-// end the run with no document; run() turns it into the failure value the store interface
-// promises. Unwinding is safe on both sides: in Objective-C++ ARC releases the references of the
-// frames an exception leaves (-fobjc-arc-exceptions is the default there), and on 64-bit macOS an
-// Objective-C exception unwinds C++ frames as a C++ exception does, destroying their values.
+// end the run with no document; guarded() and run() turn it into the failure value the store
+// interface promises. Unwinding is safe on both sides: in Objective-C++ ARC releases the references
+// of the frames an exception leaves (-fobjc-arc-exceptions is the default there), and on 64-bit
+// macOS an Objective-C exception unwinds C++ frames as a C++ exception does, destroying their
+// values.
 class FrameworkStore {
  public:
-  FrameworkStore() {
-    // Made at start-up, before the arguments are read; creating it asks the user nothing.
-    @autoreleasepool {
-      @try {
-        store_ = [[EKEventStore alloc] init];
-      } @catch (NSException* exception) {
-        unavailable_ = exceptionReason(exception);
-      } @catch (id) {
-      }
-    }
-  }
-
-  // body(store) in an autorelease pool of its own; caught(reason) in its place when the store
-  // could not be made or the framework raises while body runs.
+  // body() in an autorelease pool of its own; caught(reason) in its place when the framework raises
+  // while body runs. For the framework's class methods, which need no store.
   template <class Body, class Caught>
-  auto run(Body&& body, Caught&& caught) -> decltype(body(std::declval<EKEventStore*>())) {
+  static auto guarded(Body&& body, Caught&& caught) -> decltype(body()) {
     @autoreleasepool {
-      EKEventStore* store = store_;
-      if (store == nil)
-        return caught(unavailable_);
       @try {
-        return body(store);
+        return body();
       } @catch (NSException* exception) {
         return caught(exceptionReason(exception));
       } @catch (id) {
@@ -397,9 +383,43 @@ class FrameworkStore {
     }
   }
 
+  // body(store), guarded. The store is made by the first call that needs it, which comes after the
+  // run's first read of the authorization status: a store made earlier, while another run's
+  // question was still open, would keep the view without access it had then although the status
+  // this run reads says granted. caught(reason) in body's place when the store cannot be made.
+  template <class Body, class Caught>
+  auto run(Body&& body, Caught&& caught) -> decltype(body(std::declval<EKEventStore*>())) {
+    return guarded(
+        [&]() -> decltype(body(std::declval<EKEventStore*>())) {
+          if (store_ == nil)
+            store_ = [[EKEventStore alloc] init];
+          EKEventStore* store = store_;
+          if (store == nil)
+            return caught(std::string());
+          return body(store);
+        },
+        caught);
+  }
+
+  // After a grant: the store that asked keeps the view without access it was made with. A new
+  // store reads the calendars with the access just given; the old one is only reset where no new
+  // one can be made. Nothing fetched from the old store exists yet.
+  void renew() {
+    const bool renewed = guarded(
+        [&] {
+          EKEventStore* fresh = [[EKEventStore alloc] init];
+          if (fresh == nil)
+            return false;
+          store_ = fresh;
+          return true;
+        },
+        [](const std::string&) { return false; });
+    if (!renewed)
+      run([](EKEventStore* store) { [store reset]; }, [](const std::string&) {});
+  }
+
  private:
   EKEventStore* _Nullable store_ = nil;
-  std::string unavailable_;
 };
 
 // The completion of one permission request, run once: by the framework's answer, or by a failure
@@ -427,8 +447,8 @@ constexpr int kRestricted = 1;
 class EventKitStore final : public CalendarStore {
  public:
   int authorizationStatus(EntityType) override {
-    return framework_.run(
-        [](EKEventStore*) {
+    return FrameworkStore::guarded(
+        [] {
           return static_cast<int>(
               [EKEventStore authorizationStatusForEntityType:EKEntityTypeEvent]);
         },
@@ -443,12 +463,9 @@ class EventKitStore final : public CalendarStore {
     ask(Question::accessToEvents, std::move(completion));
   }
 
-  // The store was made before the user allowed access and keeps the empty view it had then; a
-  // reset makes it read the calendars anew. The access code calls this on the main thread, after
-  // its wait and before any read, so no object the reset would invalidate exists yet.
-  void accessGranted() override {
-    framework_.run([](EKEventStore* store) { [store reset]; }, [](const std::string&) {});
-  }
+  // The store that asked was made before the user allowed access and keeps the empty view it had
+  // then. The access code calls this on the main thread, after its wait and before any read.
+  void accessGranted() override { framework_.renew(); }
 
   std::vector<Calendar> calendars(EntityType) override {
     return framework_.run(

@@ -18,8 +18,8 @@ rows=(
   "macOS 14 call outside @available|s/if (@available(macOS 14.0, \*)) {/if (true) {/|macOS 13 target|'requestFullAccessToEventsWithCompletion:' is only available on macOS 14.0 or newer"
   "nullable passed to a non-null parameter|s/\[store eventWithIdentifier:text\]/[store eventWithIdentifier:nsString(identifier)]/|this machine's target|implicit conversion from nullable pointer 'NSString * _Nullable' to non-nullable pointer type 'NSString * _Nonnull'"
   "nil reaching a non-null parameter on one path|/Nothing in the store stands behind/,+2d|static analyzer|nil passed to a callee that requires a non-null 1st parameter"
-  "the framework's store reached outside the exception guard|s/framework_.run(\[\](EKEventStore\* store) { \[store reset\]; }, \[\](const std::string&) {});/[framework_.store_ reset];/|this machine's target|'store_' is a private member"
-  "no refresh after the grant|/void accessGranted() override {/,/^  }$/d|this machine's target|allocating an object of abstract class type"
+  "the framework's store reached outside the exception guard|s/void accessGranted() override { framework_.renew(); }/void accessGranted() override { [framework_.store_ reset]; }/|this machine's target|'store_' is a private member"
+  "no refresh after the grant|/void accessGranted() override/d|this machine's target|allocating an object of abstract class type"
   "title matching passes on text that may be nil|s/isEqualToString:right.precomposedStringWithCanonicalMapping/isEqualToString:decode(b)/|this machine's target|implicit conversion from nullable pointer 'NSString * _Nullable' to non-nullable pointer type 'NSString * _Nonnull'|src/commands/macos/title_match.mm"
 )
 
