@@ -33,6 +33,7 @@ build_rows=(
   "one architecture only|/set(CMAKE_OSX_ARCHITECTURES/d|the macOS build is for '', not 'arm64 x86_64'"
   "no Info.plist embedded|/LINKER:-sectcreate/d|the macOS link line embeds no Info.plist"
   "an Info.plist without the usage text of macOS 12 and 13|/<key>NSCalendarsUsageDescription</,+1d|the embedded Info.plist lacks NSCalendarsUsageDescription|packaging/macos/Info.plist.in"
+  "the standard library's semaphore waited on on Apple platforms|s# EXCLUDE answer_signal.cpp# EXCLUDE#|the macOS build still compiles the standard semaphore's wait"
   "the choice of a back-end compiled on Apple platforms|s# store_choice.cpp)#)#|the macOS build still compiles the back-end choice (TEMBRA_BACKEND)"
 )
 
