@@ -29,7 +29,8 @@ namespace tembra {
 namespace {
 
 // The framework reads at most four years of events per query and quietly cuts a longer window
-// short; longer windows are read in pieces of a little less.
+// short; longer windows are read in pieces of a little less, and only in the years windowPieces
+// reads.
 constexpr double kLongestQuery = 4 * 365 * 86400.0;
 
 // No NSString stands for text that is not UTF-8; callers take that as "no such thing".
@@ -553,6 +554,10 @@ class EventKitStore final : public CalendarStore {
         [](const std::string&) -> std::optional<Event> { return std::nullopt; });
   }
 
+  // A window reads only the years windowPieces reads: an event outside them would be saved and
+  // then never listed.
+  bool canKeep(const Event& event) override { return readByWindows(event); }
+
   // Refuses what the framework's rule object cannot hold, before anything is saved.
   std::optional<std::string> ruleProblem(const std::string& rule) override {
     std::string problem;
@@ -577,16 +582,24 @@ class EventKitStore final : public CalendarStore {
           }
 
           CalendarValues calendarValues;
+          CalendarValues* values = &calendarValues;
           return eventsInPieces(
-              predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
-                // What the framework made for this piece goes with the piece: only values stay.
+              windowPieces(predicate.startDate, predicate.endDate, kLongestQuery),
+              [&](Instant from, Instant to) {
+                // Event by event: what the framework makes for one event goes with it, and only
+                // values stay, however many events a piece holds.
                 @autoreleasepool {
                   NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
                                                                       endDate:nsDate(to)
                                                                     calendars:calendars];
                   std::vector<Event> events;
-                  for (EKEvent* event in [store eventsMatchingPredicate:query])
-                    events.push_back(eventValue(event, calendarValues, Keep::valuesOnly));
+                  std::vector<Event>* found = &events;
+                  EKEventSearchCallback each = ^(EKEvent* event, BOOL*) {
+                    @autoreleasepool {
+                      found->push_back(eventValue(event, *values, Keep::valuesOnly));
+                    }
+                  };
+                  [store enumerateEventsMatchingPredicate:query usingBlock:each];
                   return events;
                 }
               });

@@ -53,7 +53,10 @@ enum EKWeekday : NSInteger {
 
 typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError* _Nullable error);
 
+@class EKEvent;
 @class EKEventStore;
+
+typedef void (^EKEventSearchCallback)(EKEvent* event, BOOL* stop);
 
 @interface EKObject : NSObject
 @end
@@ -152,6 +155,8 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
                                         endDate:(NSDate*)endDate
                                       calendars:(nullable NSArray<EKCalendar*>*)calendars;
 - (NSArray<EKEvent*>*)eventsMatchingPredicate:(NSPredicate*)predicate;
+- (void)enumerateEventsMatchingPredicate:(NSPredicate*)predicate
+                              usingBlock:(EKEventSearchCallback)block TEMBRA_FIXTURE_MACOS(10.8);
 - (BOOL)saveEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
 - (BOOL)removeEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
 - (void)reset;
