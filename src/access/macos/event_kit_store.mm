@@ -402,6 +402,15 @@ class FrameworkStore {
         caught);
   }
 
+  // A lookup: what body(store) found, or why the store could not answer (the framework raised,
+  // or no store could be made), never an empty answer in its place.
+  template <class Body>
+  auto lookup(Body&& body) -> Answer<decltype(body(std::declval<EKEventStore*>()))> {
+    using Found = decltype(body(std::declval<EKEventStore*>()));
+    return run([&](EKEventStore* store) -> Answer<Found> { return body(store); },
+               [](const std::string& reason) -> Answer<Found> { return StoreError{reason}; });
+  }
+
   // After a grant: the store that asked keeps the view without access it was made with. A new
   // store reads the calendars with the access just given; the old one is only reset where no new
   // one can be made. Nothing fetched from the old store exists yet.
@@ -442,8 +451,9 @@ class OneAnswer {
 // Which question a request asks.
 enum class Question { fullAccessWhereItExists, accessToEvents };
 
-// Access that cannot be read is access that cannot be used.
-constexpr int kRestricted = 1;
+// A status the framework could not give: no code it defines, which status shows as "unknown" and
+// the access check asks about, as for any code it does not know.
+constexpr int kUnreadableStatus = -1;
 
 class EventKitStore final : public CalendarStore {
  public:
@@ -453,7 +463,7 @@ class EventKitStore final : public CalendarStore {
           return static_cast<int>(
               [EKEventStore authorizationStatusForEntityType:EKEntityTypeEvent]);
         },
-        [](const std::string&) { return kRestricted; });
+        [](const std::string&) { return kUnreadableStatus; });
   }
 
   void requestFullAccessToEvents(AccessCompletion completion) override {
@@ -468,90 +478,80 @@ class EventKitStore final : public CalendarStore {
   // then. The access code calls this on the main thread, after its wait and before any read.
   void accessGranted() override { framework_.renew(); }
 
-  std::vector<Calendar> calendars(EntityType) override {
-    return framework_.run(
-        [](EKEventStore* store) {
-          std::vector<Calendar> values;
-          for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent]) {
-            if (holdsEvents(calendar))
-              values.push_back(calendarValue(calendar));
-          }
-          return values;
-        },
-        [](const std::string&) { return std::vector<Calendar>(); });
+  Answer<std::vector<Calendar>> calendars(EntityType) override {
+    return framework_.lookup([](EKEventStore* store) {
+      std::vector<Calendar> values;
+      for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent]) {
+        if (holdsEvents(calendar))
+          values.push_back(calendarValue(calendar));
+      }
+      return values;
+    });
   }
 
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
-    return framework_.run(
-        [](EKEventStore* store) -> std::optional<Calendar> {
-          if (EKCalendar* calendar = store.defaultCalendarForNewEvents)
-            return calendarValue(calendar);
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  Answer<std::optional<Calendar>> defaultCalendarForNewEvents() override {
+    return framework_.lookup([](EKEventStore* store) -> std::optional<Calendar> {
+      if (EKCalendar* calendar = store.defaultCalendarForNewEvents)
+        return calendarValue(calendar);
+      return std::nullopt;
+    });
   }
 
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Calendar> {
-          if (EKCalendar* calendar = ekCalendar(store, identifier))
-            return calendarValue(calendar);
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Calendar> {
+      if (EKCalendar* calendar = ekCalendar(store, identifier))
+        return calendarValue(calendar);
+      return std::nullopt;
+    });
   }
 
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Event> {
-          if (EKEvent* event = ekEvent(store, identifier)) {
-            CalendarValues calendars;
-            return eventValue(event, calendars, Keep::object);
-          }
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
+  Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Event> {
+      if (EKEvent* event = ekEvent(store, identifier)) {
+        CalendarValues calendars;
+        return eventValue(event, calendars, Keep::object);
+      }
+      return std::nullopt;
+    });
   }
 
-  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                Instant occurrenceDate) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Event> {
-          EKEvent* series = ekEvent(store, identifier);
-          if (series == nil)
-            return std::nullopt;
-          CalendarValues calendars;
-          // An event that does not repeat is its own occurrence at its start.
-          if (!series.hasRecurrenceRules) {
-            NSDate* start = series.startDate;
-            if (start != nil && sameMillisecond(instant(start), occurrenceDate))
-              return eventValue(series, calendars, Keep::object);
-            return std::nullopt;
-          }
-          // The framework finds occurrences by where they lie now, not by their original start:
-          // windows around that start are searched, nearest first.
-          const Event seriesValue = eventValue(series, calendars, Keep::valuesOnly);
-          NSMutableArray<EKCalendar*>* calendar = nil;
-          if (EKCalendar* own = series.calendar) {
-            calendar = [NSMutableArray arrayWithCapacity:1];
-            [calendar addObject:own];
-          }
-          for (const auto& [from, to] : occurrenceSearchWindows(occurrenceDate)) {
-            @autoreleasepool {
-              NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
-                                                                  endDate:nsDate(to)
-                                                                calendars:calendar];
-              NSArray<EKEvent*>* found = [store eventsMatchingPredicate:query];
-              std::vector<Event> values;
-              for (EKEvent* event in found)
-                values.push_back(eventValue(event, calendars, Keep::valuesOnly));
-              if (const auto index = occurrenceAmong(values, seriesValue, occurrenceDate))
-                return eventValue([found objectAtIndex:*index], calendars, Keep::object);
-            }
-          }
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
+  Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Event> {
+      EKEvent* series = ekEvent(store, identifier);
+      if (series == nil)
+        return std::nullopt;
+      CalendarValues calendars;
+      // An event that does not repeat is its own occurrence at its start.
+      if (!series.hasRecurrenceRules) {
+        NSDate* start = series.startDate;
+        if (start != nil && sameMillisecond(instant(start), occurrenceDate))
+          return eventValue(series, calendars, Keep::object);
+        return std::nullopt;
+      }
+      // The framework finds occurrences by where they lie now, not by their original start:
+      // windows around that start are searched, nearest first.
+      const Event seriesValue = eventValue(series, calendars, Keep::valuesOnly);
+      NSMutableArray<EKCalendar*>* calendar = nil;
+      if (EKCalendar* own = series.calendar) {
+        calendar = [NSMutableArray arrayWithCapacity:1];
+        [calendar addObject:own];
+      }
+      for (const auto& [from, to] : occurrenceSearchWindows(occurrenceDate)) {
+        @autoreleasepool {
+          NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
+                                                              endDate:nsDate(to)
+                                                            calendars:calendar];
+          NSArray<EKEvent*>* found = [store eventsMatchingPredicate:query];
+          std::vector<Event> values;
+          for (EKEvent* event in found)
+            values.push_back(eventValue(event, calendars, Keep::valuesOnly));
+          if (const auto index = occurrenceAmong(values, seriesValue, occurrenceDate))
+            return eventValue([found objectAtIndex:*index], calendars, Keep::object);
+        }
+      }
+      return std::nullopt;
+    });
   }
 
   // A window reads only the years windowPieces reads: an event outside them would be saved and
@@ -566,45 +566,43 @@ class EventKitStore final : public CalendarStore {
     return problem;
   }
 
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::vector<Event> {
-          NSMutableArray<EKCalendar*>* calendars = nil;
-          if (predicate.calendars) {
-            calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
-            for (const Calendar& calendar : *predicate.calendars) {
-              if (EKCalendar* found = ekCalendar(store, calendar.calendarIdentifier))
-                [calendars addObject:found];
-            }
-            // An empty list would mean every calendar to the framework.
-            if (calendars.count == 0)
-              return {};
-          }
+  Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::vector<Event> {
+      NSMutableArray<EKCalendar*>* calendars = nil;
+      if (predicate.calendars) {
+        calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
+        for (const Calendar& calendar : *predicate.calendars) {
+          if (EKCalendar* found = ekCalendar(store, calendar.calendarIdentifier))
+            [calendars addObject:found];
+        }
+        // An empty list would mean every calendar to the framework.
+        if (calendars.count == 0)
+          return std::vector<Event>();
+      }
 
-          CalendarValues calendarValues;
-          CalendarValues* values = &calendarValues;
-          return eventsInPieces(
-              windowPieces(predicate.startDate, predicate.endDate, kLongestQuery),
-              [&](Instant from, Instant to) {
-                // Event by event: what the framework makes for one event goes with it, and only
-                // values stay, however many events a piece holds.
-                @autoreleasepool {
-                  NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
-                                                                      endDate:nsDate(to)
-                                                                    calendars:calendars];
-                  std::vector<Event> events;
-                  std::vector<Event>* found = &events;
-                  EKEventSearchCallback each = ^(EKEvent* event, BOOL*) {
-                    @autoreleasepool {
-                      found->push_back(eventValue(event, *values, Keep::valuesOnly));
-                    }
-                  };
-                  [store enumerateEventsMatchingPredicate:query usingBlock:each];
-                  return events;
-                }
-              });
-        },
-        [](const std::string&) { return std::vector<Event>(); });
+      CalendarValues calendarValues;
+      CalendarValues* values = &calendarValues;
+      return eventsInPieces(windowPieces(predicate.startDate, predicate.endDate, kLongestQuery),
+                            [&](Instant from, Instant to) {
+                              // Event by event: what the framework makes for one event goes with
+                              // it, and only values stay, however many events a piece holds.
+                              @autoreleasepool {
+                                NSPredicate* query =
+                                    [store predicateForEventsWithStartDate:nsDate(from)
+                                                                   endDate:nsDate(to)
+                                                                 calendars:calendars];
+                                std::vector<Event> events;
+                                std::vector<Event>* found = &events;
+                                EKEventSearchCallback each = ^(EKEvent* event, BOOL*) {
+                                  @autoreleasepool {
+                                    found->push_back(eventValue(event, *values, Keep::valuesOnly));
+                                  }
+                                };
+                                [store enumerateEventsMatchingPredicate:query usingBlock:each];
+                                return events;
+                              }
+                            });
+    });
   }
 
   Event newEvent() override {
