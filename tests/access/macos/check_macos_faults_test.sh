@@ -30,7 +30,7 @@ build_rows=(
   "a library outside the system linked into the system store|s#\"-framework EventKit\"#-L/usr/local/lib -lintl \"-framework EventKit\"#|the macOS link line names a library outside the system: -L/usr/local/lib -lintl"
   "ICU looked for on Apple platforms|s#^if(NOT APPLE OR (TEMBRA_STORE#if(TRUE OR (TEMBRA_STORE#|the macOS build still looks for ICU"
   "the ICU title matching compiled on Apple platforms|s# EXCLUDE title_match.cpp)#)#|the macOS build still compiles the ICU title matching"
-  "one architecture only|/set(CMAKE_OSX_ARCHITECTURES/d|the macOS build is for '', not 'arm64 x86_64'"
+  "one architecture only|/set(CMAKE_OSX_ARCHITECTURES/,+1d|the macOS build is for '', not 'arm64 x86_64'"
   "no Info.plist embedded|/LINKER:-sectcreate/d|the macOS link line embeds no Info.plist"
   "an Info.plist without the usage text of macOS 12 and 13|/<key>NSCalendarsUsageDescription</,+1d|the embedded Info.plist lacks NSCalendarsUsageDescription|packaging/macos/Info.plist.in"
   "the standard library's semaphore waited on on Apple platforms|s# EXCLUDE answer_signal.cpp# EXCLUDE#|the macOS build still compiles the standard semaphore's wait"
