@@ -65,6 +65,14 @@ class Answer {
   // Moved out of an answer about to go, so that `for (x : store.calendars(...).value())` is safe.
   T value() && { return std::get<T>(std::move(answer_)); }
 
+  // The answer with `change` made to what it holds; a failure stays that failure.
+  template <typename Change>
+  auto then(Change&& change) && -> Answer<decltype(change(std::declval<T>()))> {
+    if (failed())
+      return error();
+    return change(std::move(*this).value());
+  }
+
  private:
   std::variant<T, StoreError> answer_;
 };
@@ -300,10 +308,7 @@ class CalendarStore {
   // The same events and order, each shared part once. A store that holds its events that way
   // says so here; by default each event stands alone.
   virtual Answer<EventWindow> eventWindow(const EventPredicate& predicate) {
-    Answer<std::vector<Event>> events = eventsMatching(predicate);
-    if (events.failed())
-      return events.error();
-    return EventWindow::of(std::move(events).value());
+    return eventsMatching(predicate).then(EventWindow::of);
   }
 
   // A new, unsaved event bound to this store.

@@ -217,10 +217,7 @@ class EdsStore final : public CalendarStore {
   }
 
   Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
-    Answer<EventWindow> window = eventWindow(predicate);
-    if (window.failed())
-      return window.error();
-    return window.value().expanded();
+    return eventWindow(predicate).then([](EventWindow window) { return window.expanded(); });
   }
 
   Answer<EventWindow> eventWindow(const EventPredicate& predicate) override {

@@ -133,10 +133,7 @@ class LocalStore final : public CalendarStore {
   }
 
   Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
-    Answer<EventWindow> window = eventWindow(predicate);
-    if (window.failed())
-      return window.error();
-    return window.value().expanded();
+    return eventWindow(predicate).then([](EventWindow window) { return window.expanded(); });
   }
 
   Answer<EventWindow> eventWindow(const EventPredicate& predicate) override {

@@ -1,15 +1,9 @@
 // Regression tests for faults of the local store found by running it as users and other tools do:
 // writers that died at the wrong moment, a folder that cannot be flushed, alarms read in the wrong
 // zone, and values a file cannot hold.
-#include <dirent.h>
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <cstdarg>
-#include <cstring>
 
 #include <atomic>
 #include <cerrno>
@@ -35,48 +29,11 @@ namespace {
 // Set by a test to make every fsync of a folder fail as a disk with I/O errors would.
 std::atomic<bool> failFolderFlush{false};
 
-// Set by a test to make every opening of a path that holds this text fail as a disk with I/O
-// errors would.
-std::atomic<const char*> failingPaths{nullptr};
-
-bool failsToOpen(const char* path) {
-  const char* failing = failingPaths.load();
-  if (!failing || !path || !std::strstr(path, failing))
-    return false;
-  errno = EIO;
-  return true;
-}
-
-template <typename Function>
-Function next(const char* name) {
-  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
-}
+// Paths that hold this variable's text fail to open, as on a disk with I/O errors
+// (support/preload/failing_reads.cpp, linked into this program).
+constexpr const char* kFailingReads = "TEMBRA_FAILING_READS";
 
 }  // namespace
-
-// Take the place of the C library's in this test program.
-extern "C" DIR* opendir(const char* path) {
-  static const auto real = next<DIR* (*)(const char*)>("opendir");
-  return failsToOpen(path) ? nullptr : real(path);
-}
-
-extern "C" int open(const char* path, int flags, ...) {
-  static const auto real = next<int (*)(const char*, int, ...)>("open");
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(arguments, mode_t) : 0;
-  va_end(arguments);
-  return failsToOpen(path) ? -1 : real(path, flags, mode);
-}
-
-extern "C" int openat(int dirFd, const char* path, int flags, ...) {
-  static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
-  va_list arguments;
-  va_start(arguments, flags);
-  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(arguments, mode_t) : 0;
-  va_end(arguments);
-  return failsToOpen(path) ? -1 : real(dirFd, path, flags, mode);
-}
 
 // Takes the place of the C library's fsync in this test program.
 extern "C" int fsync(int fd) {
@@ -122,7 +79,7 @@ class StoreFaults : public ::testing::Test {
   }
   void TearDown() override {
     failFolderFlush = false;
-    failingPaths = nullptr;
+    ::unsetenv(kFailingReads);
   }
 
   const fs::path& root() const { return folder.path(); }
@@ -356,13 +313,13 @@ TEST_F(StoreFaults, WhatTheDiskCannotReadIsAFailureNotNothing) {
     std::vector<std::string> words{"tembra"};
     words.insert(words.end(), row.words.begin(), row.words.end());
     const auto outcome = testing::capture([&](testing::CapturedOutput& output) {
-      failingPaths = row.failing;
+      ::setenv(kFailingReads, row.failing, 1);
       const int status = runTembra(words, output, [&] { return createLocalStore(root()); });
-      failingPaths = nullptr;
+      ::unsetenv(kFailingReads);
       if (status != 0)
         throw testing::Ended{status};
     });
-    failingPaths = nullptr;
+    ::unsetenv(kFailingReads);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_TRUE(outcome.out.starts_with(row.out)) << outcome.out;
     EXPECT_NE(outcome.out.find("Input\\/output error"), std::string::npos) << outcome.out;

@@ -1,6 +1,6 @@
-// Preloaded into a tembra run by tests: every opening of a path that holds the text of
-// TEMBRA_FAILING_READS fails as on a disk with I/O errors, so that a run meets the errors a real
-// disk gives, which no permission can make for root.
+// Every opening of a path that holds the text of TEMBRA_FAILING_READS fails as on a disk with I/O
+// errors, which no permission can make for root: preloaded into a tembra run by the interop tests,
+// and linked into the test program for its in-process runs.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
