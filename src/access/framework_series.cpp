@@ -18,7 +18,9 @@ constexpr double kDay = 86400;
 // UNTIL for an end date: in UTC, or as the local date of a series of days.
 std::string untilText(Instant end, bool allDay) {
   const auto seconds = static_cast<long long>(std::floor(end.seconds));
-  char text[40];
+  // Wide enough for every value the format's fields can take, as the compiler counts them: a
+  // Release build refuses a buffer it could overflow.
+  char text[64];
   if (allDay) {
     const auto time = static_cast<std::time_t>(seconds);
     std::tm local{};
