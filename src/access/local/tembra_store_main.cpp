@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "access/local/admin.h"
+#include "access/local/import.h"
 #include "access/local/console.h"
 #include "access/local/layout.h"
 #include "access/local/local_store.h"

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "access/local/admin.h"
+#include "access/local/import.h"
 #include "access/local/checksum_vfs.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "access/local/admin.h"
+#include "access/local/import.h"
 #include "access/local/files.h"
 #include "access/local/ical.h"
 #include "records/dates.h"
