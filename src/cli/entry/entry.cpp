@@ -61,10 +61,6 @@ const CommandRow& commandNamed(const std::vector<std::string>& args, Output& out
 
 }  // namespace
 
-std::span<const CommandRow> commandTable() {
-  return kCommands;
-}
-
 int runTembra(std::vector<std::string> args, Output& output, const StoreFactory& makeStore) {
   Process process{
       .formatters = Formatters{},
