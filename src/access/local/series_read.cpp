@@ -427,7 +427,7 @@ std::optional<Alarm> Series::alarmOf(icalcomponent* alarm, double duration) cons
   if (!icaltime_is_null_time(trigger.time)) {
     // Absolute triggers are UTC. Some tools write them as floating time, which is read in the
     // local zone, or with a TZID, which is read in that zone.
-    const ZoneRules* rules = &localZone();
+    const ZoneRules* rules = &localRules();
     if (icaltime_is_utc(trigger.time)) {
       rules = &utcRules();
     } else if (auto tzid = ical::parameterText(property, ICAL_TZID_PARAMETER)) {
