@@ -203,10 +203,10 @@ void IndexMonth(benchmark::State& state) {
   auto store = local::createLocalStore(generatedStore());
   const auto predicate =
       store->predicateForEvents(Instant{1740787200}, Instant{1743465600}, std::nullopt);
-  store->eventsMatching(predicate);  // builds the index
+  store->eventsMatching(predicate).value();  // builds the index
   for (auto _ : state) {
     auto fresh = local::createLocalStore(generatedStore());
-    benchmark::DoNotOptimize(fresh->eventsMatching(predicate));
+    benchmark::DoNotOptimize(fresh->eventsMatching(predicate).value());
   }
 }
 BENCHMARK(IndexMonth)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace tembra {
@@ -43,6 +45,28 @@ struct StoreError {
   std::string description;
   // The event is no longer there: another client removed or moved it since it was fetched.
   bool notFound = false;
+};
+
+// A store's answer to a lookup: what it found, which may be nothing (an empty list, an absent
+// value), or why it could not answer at all (the calendar service failed, a folder could not be
+// read). A failure is never an empty answer: the host would take it for "there is none".
+template <typename T>
+class Answer {
+ public:
+  Answer(T value) : answer_(std::move(value)) {}
+  Answer(StoreError error) : answer_(std::move(error)) {}
+
+  bool failed() const { return std::holds_alternative<StoreError>(answer_); }
+  // Only when failed().
+  const StoreError& error() const { return std::get<StoreError>(answer_); }
+  // Only when not failed(); std::bad_variant_access otherwise.
+  T& value() & { return std::get<T>(answer_); }
+  const T& value() const& { return std::get<T>(answer_); }
+  // Moved out of an answer about to go, so that `for (x : store.calendars(...).value())` is safe.
+  T value() && { return std::get<T>(std::move(answer_)); }
+
+ private:
+  std::variant<T, StoreError> answer_;
 };
 
 // The account that holds calendars.
@@ -232,13 +256,15 @@ struct EventPredicate {
 
 // The operations the commands use. A back-end never ends the process: refusals come back as
 // StoreError values, and anything it cannot find is simply absent. A failure raised inside a
-// framework the back-end calls becomes one of the two: a refused write, or nothing found.
+// framework the back-end calls, or an error of the files or the service behind it, becomes a
+// refused write or, for a lookup, a failed Answer: never "nothing found".
 class CalendarStore {
  public:
   virtual ~CalendarStore() = default;
 
   // The authorization code for events (0 not determined, 1 restricted, 2 denied, 3 full access,
-  // 4 write-only; other values are possible). Asks the user nothing.
+  // 4 write-only; other values are possible, and one the store cannot read is such a value).
+  // Asks the user nothing.
   virtual int authorizationStatus(EntityType type) = 0;
   // Ask for full access to events. The completion runs once, on a thread other than the caller's,
   // possibly after the caller has stopped waiting.
@@ -252,16 +278,16 @@ class CalendarStore {
   virtual void accessGranted() = 0;
 
   // Every calendar of the type, writable or not, in the store's order.
-  virtual std::vector<Calendar> calendars(EntityType type) = 0;
-  virtual std::optional<Calendar> defaultCalendarForNewEvents() = 0;
-  virtual std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) = 0;
+  virtual Answer<std::vector<Calendar>> calendars(EntityType type) = 0;
+  virtual Answer<std::optional<Calendar>> defaultCalendarForNewEvents() = 0;
+  virtual Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) = 0;
   // The event, or for a repeating event its first occurrence.
-  virtual std::optional<Event> eventWithIdentifier(const std::string& identifier) = 0;
+  virtual Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) = 0;
   // One occurrence of the event by its original start (its occurrenceDate): none when the series
   // has no occurrence that starts there, changed or not. An event that does not repeat is its own
   // occurrence at its start.
-  virtual std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                        Instant occurrenceDate) = 0;
+  virtual Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                                Instant occurrenceDate) = 0;
 
   EventPredicate predicateForEvents(Instant start, Instant end,
                                     std::optional<std::vector<Calendar>> calendars) const {
@@ -270,11 +296,14 @@ class CalendarStore {
   // Every event and every occurrence that overlaps the window, in the store's order. The events
   // are for reading: they carry no native handle, so a long window keeps no back-end object alive;
   // to change one, fetch it with eventWithIdentifier.
-  virtual std::vector<Event> eventsMatching(const EventPredicate& predicate) = 0;
+  virtual Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) = 0;
   // The same events and order, each shared part once. A store that holds its events that way
   // says so here; by default each event stands alone.
-  virtual EventWindow eventWindow(const EventPredicate& predicate) {
-    return EventWindow::of(eventsMatching(predicate));
+  virtual Answer<EventWindow> eventWindow(const EventPredicate& predicate) {
+    Answer<std::vector<Event>> events = eventsMatching(predicate);
+    if (events.failed())
+      return events.error();
+    return EventWindow::of(std::move(events).value());
   }
 
   // A new, unsaved event bound to this store.

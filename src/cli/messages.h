@@ -45,6 +45,8 @@ inline constexpr std::string_view kUpdateNeedsInput = "update 需要 --input <JS
 inline constexpr std::string_view kUpdateFailed = "更新事件失败: ";
 inline constexpr std::string_view kDeleteNeedsId = "delete 需要 --id";
 inline constexpr std::string_view kDeleteFailed = "删除事件失败: ";
+// A store that could not answer a read, followed by its own words.
+inline constexpr std::string_view kReadFailed = "读取日历失败: ";
 
 // Repeating events: occurrences, spans and rules (additions beyond the commands' own options).
 inline constexpr std::string_view kOccurrencesOption = "--occurrences 只能是 all";

@@ -3,6 +3,7 @@
 
 #include "access/authorization.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "records/calendar_record.h"
 
 namespace tembra {
@@ -11,7 +12,8 @@ void runCalendars(Process& process) {
   requireAccess(process);
   // The store's order is kept and equal titles are all listed: the host tells them apart by id.
   Json records = Json::array();
-  for (const Calendar& calendar : process.store->calendars(EntityType::event)) {
+  for (const Calendar& calendar :
+       answered(process.output, process.store->calendars(EntityType::event))) {
     if (calendar.allowsContentModifications)
       records.push_back(calendarJSON(calendar));
   }

@@ -4,6 +4,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "commands/event_input.h"
 #include "commands/repeating.h"
 #include "commands/saved_event.h"
@@ -38,10 +39,12 @@ void runCreate(Process& process) {
          kExitUsage);
   }
   Event event = store.newEvent();
-  std::optional<Calendar> target = store.defaultCalendarForNewEvents();
+  std::optional<Calendar> target =
+      answered(process.output, store.defaultCalendarForNewEvents(), messages::kCreateFailed);
   const std::optional<std::string> calendarId = stringValue(*input, "calendarId");
   if (calendarId && !calendarId->empty()) {
-    std::optional<Calendar> named = store.calendarWithIdentifier(*calendarId);
+    std::optional<Calendar> named = answered(
+        process.output, store.calendarWithIdentifier(*calendarId), messages::kCreateFailed);
     if (named && named->allowsContentModifications)
       target = std::move(named);
   }

@@ -4,6 +4,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "commands/repeating.h"
 #include "records/utf8.h"
 
@@ -30,9 +31,12 @@ void runDelete(Process& process) {
   }
 
   CalendarStore& store = *process.store;
-  const std::optional<Event> named = namedEvent(store, *id, occurrence);
+  const std::optional<Event> named =
+      answered(process.output, namedEvent(store, *id, occurrence), messages::kDeleteFailed);
   const std::optional<Reached> reached =
-      named ? reachedFrom(store, *id, *named, reach) : std::optional<Reached>();
+      named ? answered(process.output, reachedFrom(store, *id, *named, reach),
+                       messages::kDeleteFailed)
+            : std::nullopt;
   // Deleting twice must succeed twice: the host may retry after losing the first answer. An event
   // another client removed since it was found is gone all the same.
   const std::optional<StoreError> error =

@@ -4,6 +4,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "commands/repeating.h"
 #include "records/event_record.h"
 #include "records/utf8.h"
@@ -22,7 +23,8 @@ void runGet(Process& process) {
     if (!occurrence)
       fail(process.output, messages::kOccurrenceNeedsDate, kExitUsage);
   }
-  const std::optional<Event> event = namedEvent(*process.store, *id, occurrence);
+  const std::optional<Event> event =
+      answered(process.output, namedEvent(*process.store, *id, occurrence));
   if (!event) {
     // The identifier is shown as given; bytes that are not UTF-8 would make the record unwritable.
     fail(process.output, std::string(messages::kEventNotFound) + repairUtf8(*id),

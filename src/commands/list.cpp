@@ -4,6 +4,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "records/event_record.h"
 #include "records/utf8.h"
 
@@ -36,7 +37,8 @@ void runList(Process& process) {
   std::optional<std::vector<Calendar>> calendars;
   const std::optional<std::string> calendarId = argValue(process.args, "--calendar");
   if (calendarId && !calendarId->empty()) {
-    std::optional<Calendar> calendar = store.calendarWithIdentifier(*calendarId);
+    std::optional<Calendar> calendar =
+        answered(process.output, store.calendarWithIdentifier(*calendarId));
     if (!calendar) {
       fail(process.output, std::string(messages::kCalendarNotFound) + repairUtf8(*calendarId),
            kExitCalendarNotFound);
@@ -45,7 +47,8 @@ void runList(Process& process) {
   }
 
   EventWindow window =
-      store.eventWindow(store.predicateForEvents(*from, *to, std::move(calendars)));
+      answered(process.output,
+               store.eventWindow(store.predicateForEvents(*from, *to, std::move(calendars))));
   // Each event's record is made once, whatever its number of occurrences, and before anything
   // is written: a text that JSON cannot hold is found while the fallback can still be the whole
   // output. What the record holds is released at once.

@@ -35,23 +35,25 @@ RuleInput recurrenceInput(const Json& input, CalendarStore& store) {
   return {std::move(written), std::nullopt};
 }
 
-std::optional<Event> namedEvent(CalendarStore& store, const std::string& id,
-                                const std::optional<Instant>& occurrence) {
+Answer<std::optional<Event>> namedEvent(CalendarStore& store, const std::string& id,
+                                        const std::optional<Instant>& occurrence) {
   return occurrence ? store.occurrenceWithIdentifier(id, *occurrence)
                     : store.eventWithIdentifier(id);
 }
 
-std::optional<Reached> reachedFrom(CalendarStore& store, const std::string& id, Event named,
-                                   Reach reach) {
+Answer<std::optional<Reached>> reachedFrom(CalendarStore& store, const std::string& id, Event named,
+                                           Reach reach) {
   if (!named.hasRecurrenceRules || reach == Reach::thisOccurrence)
-    return Reached{std::move(named), Span::thisEvent};
+    return std::optional<Reached>(Reached{std::move(named), Span::thisEvent});
   if (reach == Reach::future)
-    return Reached{std::move(named), Span::futureEvents};
+    return std::optional<Reached>(Reached{std::move(named), Span::futureEvents});
   // Every occurrence is the future of the first, as the framework reaches them.
-  std::optional<Event> first = store.eventWithIdentifier(id);
-  if (!first)
-    return std::nullopt;
-  return Reached{std::move(*first), Span::futureEvents};
+  Answer<std::optional<Event>> first = store.eventWithIdentifier(id);
+  if (first.failed())
+    return first.error();
+  if (!first.value())
+    return std::optional<Reached>();
+  return std::optional<Reached>(Reached{std::move(*first.value()), Span::futureEvents});
 }
 
 }  // namespace tembra

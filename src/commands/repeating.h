@@ -32,8 +32,8 @@ RuleInput recurrenceInput(const Json& input, CalendarStore& store);
 // The event a request names: the occurrence of `id` that starts (originally) at `occurrence`, or
 // without one the event (for a series, its first occurrence); none when there is no such event
 // or occurrence.
-std::optional<Event> namedEvent(CalendarStore& store, const std::string& id,
-                                const std::optional<Instant>& occurrence);
+Answer<std::optional<Event>> namedEvent(CalendarStore& store, const std::string& id,
+                                        const std::optional<Instant>& occurrence);
 
 // What a save or removal that reaches `reach` from `named` works on: the named occurrence, or for
 // every occurrence of a series its first, with the store's span.
@@ -41,7 +41,7 @@ struct Reached {
   Event event;
   Span span = Span::thisEvent;
 };
-std::optional<Reached> reachedFrom(CalendarStore& store, const std::string& id, Event named,
-                                   Reach reach);
+Answer<std::optional<Reached>> reachedFrom(CalendarStore& store, const std::string& id, Event named,
+                                           Reach reach);
 
 }  // namespace tembra

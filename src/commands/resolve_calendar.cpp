@@ -6,6 +6,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "commands/title_match.h"
 #include "records/calendar_record.h"
 
@@ -46,7 +47,8 @@ Json resolveCalendar(Process& process, const std::optional<std::string>& title) 
   // falls back with "matched" false instead of passing for no title at all.
   const bool asked = !wanted || !wanted->empty();
 
-  std::vector<Calendar> candidates = process.store->calendars(EntityType::event);
+  std::vector<Calendar> candidates =
+      answered(process.output, process.store->calendars(EntityType::event));
   std::erase_if(candidates,
                 [](const Calendar& calendar) { return !calendar.allowsContentModifications; });
   if (wanted && asked) {
@@ -55,7 +57,8 @@ Json resolveCalendar(Process& process, const std::optional<std::string>& title) 
   }
 
   // Never the first writable calendar instead: the host asked for the store's own choice.
-  const std::optional<Calendar> fallback = process.store->defaultCalendarForNewEvents();
+  const std::optional<Calendar> fallback =
+      answered(process.output, process.store->defaultCalendarForNewEvents());
   if (!fallback)
     fail(process.output, messages::kNoCalendarToResolve, kExitNoCalendar);
   return resolution(*fallback, !asked, true);

@@ -4,6 +4,7 @@
 #include "access/authorization.h"
 #include "cli/messages.h"
 #include "cli/process.h"
+#include "commands/answered.h"
 #include "commands/event_input.h"
 #include "commands/repeating.h"
 #include "commands/saved_event.h"
@@ -45,9 +46,12 @@ void runUpdate(Process& process) {
   if (rule.rule && reach == Reach::thisOccurrence)
     reach = Reach::all;
 
-  const std::optional<Event> named = namedEvent(store, *id, occurrence);
+  const std::optional<Event> named =
+      answered(process.output, namedEvent(store, *id, occurrence), messages::kUpdateFailed);
   std::optional<Reached> reached =
-      named ? reachedFrom(store, *id, *named, reach) : std::optional<Reached>();
+      named ? answered(process.output, reachedFrom(store, *id, *named, reach),
+                       messages::kUpdateFailed)
+            : std::nullopt;
   if (!reached) {
     fail(process.output, std::string(messages::kEventNotFound) + repairUtf8(*id),
          kExitEventNotFound);
@@ -75,7 +79,8 @@ void runUpdate(Process& process) {
     event.setAllDay(*allDay);
   const std::optional<std::string> calendarId = stringValue(*input, "calendarId");
   if (calendarId && !calendarId->empty()) {
-    std::optional<Calendar> calendar = store.calendarWithIdentifier(*calendarId);
+    std::optional<Calendar> calendar = answered(
+        process.output, store.calendarWithIdentifier(*calendarId), messages::kUpdateFailed);
     if (calendar && calendar->allowsContentModifications)
       event.setCalendar(std::move(calendar));
   }

@@ -45,11 +45,14 @@ TEST(ListOverStore, WritesWhatTheGeneralWriterWrites) {
     auto store = createLocalStore(folder.path());
     std::optional<std::vector<Calendar>> calendars;
     if (*window.calendar)
-      calendars = std::vector<Calendar>{*store->calendarWithIdentifier(window.calendar)};
+      calendars = std::vector<Calendar>{*store->calendarWithIdentifier(window.calendar).value()};
     JsonWriter expected;
     expected.beginArray();
-    for (const Event& event : store->eventsMatching(store->predicateForEvents(
-             *parseDate(formatters, window.from), *parseDate(formatters, window.to), calendars))) {
+    for (const Event& event :
+         store
+             ->eventsMatching(store->predicateForEvents(
+                 *parseDate(formatters, window.from), *parseDate(formatters, window.to), calendars))
+             .value()) {
       if (!event.isDetached)
         writeEventRecord(expected, formatters, event);
     }

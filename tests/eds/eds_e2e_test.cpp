@@ -498,6 +498,35 @@ TEST_P(EdsStore, AStalledOnlineCalendarIsEmptyAndNotWritableForTheRun) {
   EXPECT_EQ(created.out, "{\"error\":\"创建事件失败: 日历「Stalled」没有在限定时间内应答\"}\n");
 }
 
+// Regression: a calendar that did not answer said that its events were not there: get answered 4,
+// delete "already gone", a list of it []. What tembra could not read it now says it could not.
+TEST_P(EdsStore, ACalendarThatDidNotAnswerIsAFailureNotNothing) {
+  int port = 0;
+  const SilentServer server(listenOnLocalPort(port));
+  const std::string stalled = fixture({"add-calendar", "--title", "Stalled", "--caldav",
+                                       "http://127.0.0.1:" + std::to_string(port) + "/dav/"});
+  const std::string id = stalled + "/somewhere";
+  const struct {
+    const char* name;
+    std::vector<std::string> words;
+    const char* failed;
+  } rows[] = {
+      {"get", {"get", "--id", id}, "读取日历失败: "},
+      {"delete", {"delete", "--id", id}, "删除事件失败: "},
+      {"list_of_it",
+       {"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-03T00:00:00Z", "--calendar",
+        stalled},
+       "读取日历失败: "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ProcessResult result = store->tembra(row.words);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, std::string("{\"error\":\"") + row.failed +
+                              "日历「Stalled」没有在限定时间内应答\"}\n");
+  }
+}
+
 // Regression: a default calendar switched off since it was chosen (an online account's calendar
 // disabled) left default-calendar and create without a calendar at status 3.
 TEST_P(EdsStore, ADefaultCalendarSwitchedOffGivesWayToPersonal) {

@@ -283,11 +283,14 @@ void generate(const std::string& target, int events, int series) {
 
 void window(const std::string& calendarUid, const std::string& from, const std::string& to) {
   const auto store = createEdsStore();
-  const auto calendar = store->calendarWithIdentifier(calendarUid);
+  const auto calendar = store->calendarWithIdentifier(calendarUid).value();
   if (!calendar)
     die("no calendar " + calendarUid);
-  const tembra::EventWindow found = store->eventWindow(store->predicateForEvents(
-      instantOf(from), instantOf(to), std::vector<tembra::Calendar>{*calendar}));
+  const tembra::EventWindow found =
+      store
+          ->eventWindow(store->predicateForEvents(instantOf(from), instantOf(to),
+                                                  std::vector<tembra::Calendar>{*calendar}))
+          .value();
   std::cout << found.events.size() << " " << found.occurrences.size() << "\n";
 }
 
@@ -297,8 +300,8 @@ void window(const std::string& calendarUid, const std::string& from, const std::
 void race(const std::string& id) {
   const auto first = createEdsStore();
   const auto second = createEdsStore();
-  std::optional<tembra::Event> a = first->eventWithIdentifier(id);
-  std::optional<tembra::Event> b = second->eventWithIdentifier(id);
+  std::optional<tembra::Event> a = first->eventWithIdentifier(id).value();
+  std::optional<tembra::Event> b = second->eventWithIdentifier(id).value();
   if (!a || !b)
     die("no event " + id);
   a->setTitle("Retro");
@@ -306,10 +309,10 @@ void race(const std::string& id) {
   if (second->saveEvent(*b, tembra::Span::thisEvent) ||
       first->saveEvent(*a, tembra::Span::thisEvent))
     die("a save was refused");
-  const auto now = createEdsStore()->eventWithIdentifier(id);
+  const auto now = createEdsStore()->eventWithIdentifier(id).value();
   std::cout << now->title.value_or("") << "|" << now->notes.value_or("") << "\n";
-  std::optional<tembra::Event> late = first->eventWithIdentifier(id);
-  if (second->removeEvent(*second->eventWithIdentifier(id), tembra::Span::thisEvent))
+  std::optional<tembra::Event> late = first->eventWithIdentifier(id).value();
+  if (second->removeEvent(*second->eventWithIdentifier(id).value(), tembra::Span::thisEvent))
     die("the removal was refused");
   late->setTitle("too late");
   const auto refused = first->saveEvent(*late, tembra::Span::thisEvent);

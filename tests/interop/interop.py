@@ -77,6 +77,7 @@ class Paths:
     tembra = None
     tembra_store = None
     source_dir = None
+    failing_reads = None  # a library that, preloaded, fails the opening of chosen paths
     scratch = None  # a temporary folder for the run, removed at its end
 
 
@@ -87,10 +88,12 @@ def main(around=None):
     parser.add_argument("--tembra", required=True)
     parser.add_argument("--tembra-store", required=True)
     parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--failing-reads")
     known, rest = parser.parse_known_args()
     Paths.tembra = known.tembra
     Paths.tembra_store = known.tembra_store
     Paths.source_dir = pathlib.Path(known.source_dir)
+    Paths.failing_reads = known.failing_reads
     argv = [sys.argv[0]] + rest
     # Stopped from outside (ctest's timeout), the run ends as on Ctrl-C, which unittest does not
     # take for a test's failure, and what the tests started is still cleaned up.

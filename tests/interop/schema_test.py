@@ -238,6 +238,29 @@ class SchemaTest(unittest.TestCase):
         ]:
             self.check(name, args, status, None)
 
+        # A calendar folder the disk cannot read: what its reads cannot answer is a failure.
+        failing = {"LD_PRELOAD": interop.Paths.failing_reads, "TEMBRA_FAILING_READS": f"/{work}/",
+                   "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
+        saved = {name: os.environ.get(name) for name in failing}
+        os.environ.update(failing)
+        try:
+            for command, args in [
+                    ("calendars", ["calendars"]),
+                    ("default-calendar", ["default-calendar"]),
+                    ("resolve-calendar", ["resolve-calendar", "--title", "Work"]),
+                    ("list", ["list", "--from", "2024-05-01T00:00:00Z",
+                              "--to", "2024-05-31T00:00:00Z"]),
+                    ("get", ["get", "--id", f"{work}/gone.ics"])]:
+                failed = self.check(f"{command} of an unreadable calendar", args, 1, None)
+                self.assertTrue(failed["error"].startswith("读取日历失败: 无法读取本地日历库: "),
+                                failed)
+        finally:
+            for name, value in saved.items():
+                if value is None:
+                    del os.environ[name]
+                else:
+                    os.environ[name] = value
+
         # A back-end the run cannot serve ends every command but status, which reports it.
         os.environ["TEMBRA_BACKEND"] = "nope"
         try:

@@ -27,6 +27,8 @@ struct FakeData {
   std::vector<Event> events;
   std::optional<std::string> refuseSave;    // description of a refused save
   std::optional<std::string> refuseRemove;  // description of a refused removal
+  // Every lookup fails with this description, as a store that cannot answer.
+  std::optional<std::string> failLookups;
   // Saves and removals find the event gone, as when another client removed it meanwhile.
   bool goneOnWrite = false;
   // The modification time a save stamps on the event; absent: the store reports none.
@@ -60,40 +62,52 @@ class FakeStore final : public CalendarStore {
       data_->readsBeforeGrant = data_->storeReads;
   }
 
-  std::vector<Calendar> calendars(EntityType) override {
+  Answer<std::vector<Calendar>> calendars(EntityType) override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     return data_->calendars;
   }
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
+  Answer<std::optional<Calendar>> defaultCalendarForNewEvents() override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     if (!data_->defaultCalendarId)
-      return std::nullopt;
+      return std::optional<Calendar>();
     return findCalendar(*data_->defaultCalendarId);
   }
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
+  Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     return findCalendar(identifier);
   }
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
+  Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     for (const Event& event : data_->events) {
       if (event.eventIdentifier == identifier)
-        return event;
+        return std::optional<Event>(event);
     }
-    return std::nullopt;
+    return std::optional<Event>();
   }
-  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                Instant occurrenceDate) override {
+  Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     for (const Event& event : data_->events) {
       const Instant at = event.occurrenceDate ? *event.occurrenceDate : *event.startDate;
       if (event.eventIdentifier == identifier && at == occurrenceDate)
-        return event;
+        return std::optional<Event>(event);
     }
-    return std::nullopt;
+    return std::optional<Event>();
   }
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
+  Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
     ++data_->storeReads;
+    if (data_->failLookups)
+      return StoreError{*data_->failLookups};
     std::vector<Event> found;
     for (const Event& event : data_->events) {
       if (*event.startDate >= predicate.endDate || *event.endDate < predicate.startDate)

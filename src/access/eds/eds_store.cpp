@@ -34,6 +34,8 @@ const std::string kUnkeptChange = "日历服务无法保存这个更改";
 const StoreError kGone{kNoSuchEvent, true};
 // A write the run's budget cut short: EDS may still carry it out.
 const std::string kLate = "日历服务没有在限定时间内应答，这次更改可能稍后仍会生效";
+// A read EDS failed (over D-Bus, or in the calendar's back-end), followed by its words.
+const std::string kReadFailed = "日历服务读取失败: ";
 
 // The time-range query is asked for a little more than the window: the calendar reads all-day
 // dates in its own zone, and the exact window is applied to the occurrences afterwards.
@@ -60,13 +62,25 @@ std::string rangeQuery(Instant from, Instant to) {
          timeText(utcTime(end)) + "\"))";
 }
 
-// What the calendar returns for a query; a query that fails finds nothing.
+// Keeps the first failure of a read in `failure`: none that says only that nothing is there.
+void noteFailure(GError* error, std::optional<std::string>& failure) {
+  if (!error || failure ||
+      g_error_matches(error, E_CAL_CLIENT_ERROR, E_CAL_CLIENT_ERROR_OBJECT_NOT_FOUND)) {
+    return;
+  }
+  failure = kReadFailed + repairUtf8(error->message ? error->message : "");
+}
+
+// What the calendar returns for a query; a query that fails finds nothing and says why in
+// `failure`.
 std::vector<Ref<ICalComponent>> query(ECalClient* client, const std::string& sexp,
-                                      GCancellable* cancellable) {
+                                      GCancellable* cancellable,
+                                      std::optional<std::string>& failure) {
   GSList* found = nullptr;
-  failureOf([&](GError** error) {
-    return e_cal_client_get_object_list_sync(client, sexp.c_str(), &found, cancellable, error);
-  });
+  GError* raw = nullptr;
+  e_cal_client_get_object_list_sync(client, sexp.c_str(), &found, cancellable, &raw);
+  const std::unique_ptr<GError, ErrorFree> error(raw);
+  noteFailure(error.get(), failure);
   return takeAll<ICalComponent>(found);
 }
 
@@ -74,11 +88,13 @@ std::vector<Ref<ICalComponent>> query(ECalClient* client, const std::string& sex
 // now: an exact look-up in the calendar's table of UIDs. A query by UID would be evaluated against
 // every component of the calendar, and match regardless of case.
 std::vector<Ref<ICalComponent>> componentsOf(ECalClient* client, const std::string& uid,
-                                             GCancellable* cancellable) {
+                                             GCancellable* cancellable,
+                                             std::optional<std::string>& failure) {
   GSList* found = nullptr;
-  failureOf([&](GError** error) {
-    return e_cal_client_get_objects_for_uid_sync(client, uid.c_str(), &found, cancellable, error);
-  });
+  GError* raw = nullptr;
+  e_cal_client_get_objects_for_uid_sync(client, uid.c_str(), &found, cancellable, &raw);
+  const std::unique_ptr<GError, ErrorFree> error(raw);
+  noteFailure(error.get(), failure);
   std::vector<Ref<ICalComponent>> components;
   for (const Ref<ECalComponent>& component : takeAll<ECalComponent>(found)) {
     components.emplace_back(
@@ -159,106 +175,56 @@ class EdsStore final : public CalendarStore {
   }
   void accessGranted() override {}
 
-  std::vector<Calendar> calendars(EntityType) override {
-    const std::vector<Ref<ESource>> sources = calendarSources();
-    std::vector<ESource*> all;
-    for (const Ref<ESource>& source : sources)
-      all.push_back(source.get());
-    connect(all);
-    std::vector<Calendar> calendars;
-    for (const Ref<ESource>& source : sources)
-      calendars.push_back(calendarFrom(source.get()));
-    return calendars;
+  Answer<std::vector<Calendar>> calendars(EntityType) override {
+    return answer([&] { return allCalendars(); });
   }
 
-  // The registry answers with the calendar last chosen as the default even when it has been
-  // switched off since (an online account's calendar disabled); EDS's own programs then use the
-  // built-in calendar, and so does tembra.
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
-    if (!registry())
-      return std::nullopt;
-    Ref<ESource> source(e_source_registry_ref_default_calendar(registry_.get()));
-    if (!source || !isUsableCalendar(source.get()))
-      source.reset(e_source_registry_ref_builtin_calendar(registry_.get()));
-    if (!source || !isUsableCalendar(source.get()))
-      return std::nullopt;
-    return calendarFrom(source.get());
+  Answer<std::optional<Calendar>> defaultCalendarForNewEvents() override {
+    return answer([&] { return defaultCalendar(); });
   }
 
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
-    const Ref<ESource> source = calendarSource(identifier);
-    if (!source)
-      return std::nullopt;
-    return calendarFrom(source.get());
+  Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) override {
+    return answer([&] { return calendarAt(identifier); });
   }
 
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
-    const auto key = parseEventIdentifier(identifier);
-    if (!key)
-      return std::nullopt;
-    const auto calendar = calendarWithIdentifier(key->calendar);
-    if (!calendar)
-      return std::nullopt;
-    const auto series = seriesOf(key->calendar, key->uid);
-    if (!series)
-      return std::nullopt;
-    const auto first = series->first();
-    if (!first)
-      return std::nullopt;
-    return eventFrom(*series, *first, *calendar);
+  Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) override {
+    return answer([&]() -> std::optional<Event> {
+      const auto key = parseEventIdentifier(identifier);
+      const auto calendar = key ? calendarAt(key->calendar) : std::nullopt;
+      const auto series = calendar ? seriesOf(key->calendar, key->uid) : std::nullopt;
+      const auto first = series ? series->first() : std::nullopt;
+      if (!first)
+        return std::nullopt;
+      return eventFrom(*series, *first, *calendar);
+    });
   }
 
-  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                Instant occurrenceDate) override {
-    const auto key = parseEventIdentifier(identifier);
-    const auto calendar = key ? calendarWithIdentifier(key->calendar) : std::nullopt;
-    const auto series = calendar ? seriesOf(key->calendar, key->uid) : std::nullopt;
-    if (!series)
-      return std::nullopt;
-    // iCalendar holds whole seconds.
-    const Instant at{std::round(occurrenceDate.seconds)};
-    const auto occurrence = series->repeats() ? series->occurrenceAt(at) : series->first();
-    if (!occurrence || (!series->repeats() && occurrence->start != at))
-      return std::nullopt;
-    return eventFrom(*series, *occurrence, *calendar);
+  Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) override {
+    return answer([&]() -> std::optional<Event> {
+      const auto key = parseEventIdentifier(identifier);
+      const auto calendar = key ? calendarAt(key->calendar) : std::nullopt;
+      const auto series = calendar ? seriesOf(key->calendar, key->uid) : std::nullopt;
+      if (!series)
+        return std::nullopt;
+      // iCalendar holds whole seconds.
+      const Instant at{std::round(occurrenceDate.seconds)};
+      const auto occurrence = series->repeats() ? series->occurrenceAt(at) : series->first();
+      if (!occurrence || (!series->repeats() && occurrence->start != at))
+        return std::nullopt;
+      return eventFrom(*series, *occurrence, *calendar);
+    });
   }
 
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
-    return eventWindow(predicate).expanded();
+  Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
+    Answer<EventWindow> window = eventWindow(predicate);
+    if (window.failed())
+      return window.error();
+    return window.value().expanded();
   }
 
-  // Each series once, with its occurrences as dates: the occurrences of the rule share one event
-  // (one per length, as an alarm related to the end depends on it), and each detached instance
-  // has its own.
-  EventWindow eventWindow(const EventPredicate& predicate) override {
-    const std::vector<Calendar> calendars =
-        predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
-    EventWindow window;
-    for (const Calendar& calendar : calendars) {
-      const CalendarRef shared(calendar);
-      for (const Series& series :
-           seriesInWindow(calendar.calendarIdentifier, predicate.startDate, predicate.endDate)) {
-        const std::string id = eventIdentifier({calendar.calendarIdentifier, series.uid()});
-        std::map<std::pair<ICalComponent*, double>, std::uint32_t> shown;
-        for (const Occurrence& occurrence :
-             series.occurrences(predicate.startDate, predicate.endDate)) {
-          const auto [entry, added] = shown.try_emplace(
-              {occurrence.component, occurrence.end.seconds - occurrence.start.seconds},
-              static_cast<std::uint32_t>(window.events.size()));
-          if (added) {
-            Event& event = window.events.emplace_back(series.eventAt(occurrence));
-            event.eventIdentifier = id;
-            event.calendar = shared;
-          }
-          const auto original =
-              series.repeats() ? std::optional<Instant>(occurrence.originalStart) : std::nullopt;
-          window.occurrences.push_back(
-              {occurrence.start, occurrence.end, original, entry->second, occurrence.detached});
-        }
-      }
-    }
-    sortInWindowOrder(window);
-    return window;
+  Answer<EventWindow> eventWindow(const EventPredicate& predicate) override {
+    return answer([&] { return windowOf(predicate); });
   }
 
   bool canKeep(const Event& event) override { return canHold(event); }
@@ -270,6 +236,17 @@ class EdsStore final : public CalendarStore {
   Event newEvent() override { return Event{}; }
 
   std::optional<StoreError> saveEvent(Event& event, Span span) override {
+    readFailure_.reset();
+    return unlessUnread(saveNow(event, span));
+  }
+
+  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+    readFailure_.reset();
+    return unlessUnread(removeNow(event, span));
+  }
+
+ private:
+  std::optional<StoreError> saveNow(Event& event, Span span) {
     if (!event.calendar)
       return StoreError{kNoSuchCalendar};
     const std::string target = event.calendar->calendarIdentifier;
@@ -340,7 +317,7 @@ class EdsStore final : public CalendarStore {
                 now);
   }
 
-  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+  std::optional<StoreError> removeNow(const Event& event, Span span) {
     const auto key =
         event.eventIdentifier ? parseEventIdentifier(*event.eventIdentifier) : std::nullopt;
     if (!key)
@@ -385,7 +362,6 @@ class EdsStore final : public CalendarStore {
     return std::nullopt;
   }
 
- private:
   // Moves an event to another calendar: it is created there first and then removed from its old
   // calendar, and should the removal fail, the new copy is removed again, so that a failure leaves
   // the event in one calendar. One occurrence of a series becomes an event of its own there; a
@@ -569,7 +545,7 @@ class EdsStore final : public CalendarStore {
     auto occurrence = series && originalStart ? series->occurrenceAt(*originalStart) : std::nullopt;
     if (series && !occurrence)
       occurrence = series->first();
-    const auto target = calendarWithIdentifier(calendar);
+    const auto target = calendarAt(calendar);
     if (series && occurrence && target) {
       event = eventFrom(*series, *occurrence, *target);
       return;
@@ -592,7 +568,7 @@ class EdsStore final : public CalendarStore {
   // The components of one UID (the master and its detached instances), as the calendar holds them
   // now, not as its index of time ranges has them.
   std::vector<Ref<ICalComponent>> components(ECalClient* calendarClient, const std::string& uid) {
-    return componentsOf(calendarClient, uid, budget_.cancellable());
+    return componentsOf(calendarClient, uid, budget_.cancellable(), readFailure_);
   }
 
   // EDS's reason for a refused write, or the budget's when the run's time ran out during it.
@@ -631,10 +607,100 @@ class EdsStore final : public CalendarStore {
     }));
   }
 
+  // What `find` finds, unless a read of it failed: a lookup that met a failure cannot answer.
+  template <typename Find>
+  auto answer(const Find& find) -> Answer<decltype(find())> {
+    readFailure_.reset();
+    auto found = find();
+    if (readFailure_)
+      return StoreError{*readFailure_};
+    return found;
+  }
+
+  // A write that met a failed read cannot tell "not there" or "no such calendar".
+  std::optional<StoreError> unlessUnread(std::optional<StoreError> error) const {
+    if (error && readFailure_)
+      return StoreError{*readFailure_};
+    return error;
+  }
+
+  std::vector<Calendar> allCalendars() {
+    const std::vector<Ref<ESource>> sources = calendarSources();
+    std::vector<ESource*> all;
+    for (const Ref<ESource>& source : sources)
+      all.push_back(source.get());
+    connect(all);
+    std::vector<Calendar> calendars;
+    for (const Ref<ESource>& source : sources)
+      calendars.push_back(calendarFrom(source.get()));
+    return calendars;
+  }
+
+  // The registry answers with the calendar last chosen as the default even when it has been
+  // switched off since (an online account's calendar disabled); EDS's own programs then use the
+  // built-in calendar, and so does tembra.
+  std::optional<Calendar> defaultCalendar() {
+    if (!registry())
+      return std::nullopt;
+    Ref<ESource> source(e_source_registry_ref_default_calendar(registry_.get()));
+    if (!source || !isUsableCalendar(source.get()))
+      source.reset(e_source_registry_ref_builtin_calendar(registry_.get()));
+    if (!source || !isUsableCalendar(source.get()))
+      return std::nullopt;
+    return calendarFrom(source.get());
+  }
+
+  std::optional<Calendar> calendarAt(const std::string& identifier) {
+    const Ref<ESource> source = calendarSource(identifier);
+    if (!source)
+      return std::nullopt;
+    return calendarFrom(source.get());
+  }
+
+  // Each series once, with its occurrences as dates: the occurrences of the rule share one event
+  // (one per length, as an alarm related to the end depends on it), and each detached instance
+  // has its own.
+  EventWindow windowOf(const EventPredicate& predicate) {
+    const std::vector<Calendar> calendars =
+        predicate.calendars ? *predicate.calendars : allCalendars();
+    EventWindow window;
+    for (const Calendar& calendar : calendars) {
+      // A calendar that did not open in time is left out of a list of every calendar, as it is
+      // of `calendars`; a list of it alone cannot be answered.
+      if (!predicate.calendars && !client(calendar.calendarIdentifier))
+        continue;
+      const CalendarRef shared(calendar);
+      for (const Series& series :
+           seriesInWindow(calendar.calendarIdentifier, predicate.startDate, predicate.endDate)) {
+        const std::string id = eventIdentifier({calendar.calendarIdentifier, series.uid()});
+        std::map<std::pair<ICalComponent*, double>, std::uint32_t> shown;
+        for (const Occurrence& occurrence :
+             series.occurrences(predicate.startDate, predicate.endDate)) {
+          const auto [entry, added] = shown.try_emplace(
+              {occurrence.component, occurrence.end.seconds - occurrence.start.seconds},
+              static_cast<std::uint32_t>(window.events.size()));
+          if (added) {
+            Event& event = window.events.emplace_back(series.eventAt(occurrence));
+            event.eventIdentifier = id;
+            event.calendar = shared;
+          }
+          const auto original =
+              series.repeats() ? std::optional<Instant>(occurrence.originalStart) : std::nullopt;
+          window.occurrences.push_back(
+              {occurrence.start, occurrence.end, original, entry->second, occurrence.detached});
+        }
+      }
+    }
+    sortInWindowOrder(window);
+    return window;
+  }
+
   std::optional<Series> seriesOf(const std::string& calendar, const std::string& uid) {
     ECalClient* calendarClient = client(calendar);
-    if (!calendarClient)
+    if (!calendarClient) {
+      noteUnopened(calendar);
       return std::nullopt;
+    }
     return Series::of(components(calendarClient, uid), zonesOf(calendarClient));
   }
 
@@ -645,12 +711,14 @@ class EdsStore final : public CalendarStore {
   std::vector<Series> seriesInWindow(const std::string& calendar, Instant from, Instant to) {
     std::vector<Series> found;
     ECalClient* calendarClient = client(calendar);
-    if (!calendarClient)
+    if (!calendarClient) {
+      noteUnopened(calendar);
       return found;
+    }
     std::vector<std::string> order;
     std::map<std::string, std::vector<Ref<ICalComponent>>> byUid;
     for (Ref<ICalComponent>& component :
-         query(calendarClient, rangeQuery(from, to), budget_.cancellable())) {
+         query(calendarClient, rangeQuery(from, to), budget_.cancellable(), readFailure_)) {
       const std::string uid = uidOf(component.get());
       auto [entry, added] = byUid.try_emplace(uid);
       if (added)
@@ -688,7 +756,7 @@ class EdsStore final : public CalendarStore {
     // index of time ranges.
     const std::set<std::string> wanted(uids.begin(), uids.end());
     for (Ref<ICalComponent>& component :
-         query(calendarClient, "(has-recurrences?)", budget_.cancellable())) {
+         query(calendarClient, "(has-recurrences?)", budget_.cancellable(), readFailure_)) {
       if (const auto entry = byUid.find(uidOf(component.get()));
           entry != byUid.end() && wanted.contains(entry->first)) {
         entry->second.push_back(std::move(component));
@@ -763,6 +831,12 @@ class EdsStore final : public CalendarStore {
     return connection ? connection->client.get() : nullptr;
   }
 
+  // A calendar that exists but was not opened cannot say what it holds.
+  void noteUnopened(const std::string& uid) {
+    if (!readFailure_ && calendarSource(uid))
+      readFailure_ = unopened(uid).description;
+  }
+
   // Why a write cannot reach a calendar that was not opened: EDS's words, or the budget's.
   StoreError unopened(const std::string& uid) const {
     const Connection* connection = connector_.find(uid);
@@ -802,6 +876,8 @@ class EdsStore final : public CalendarStore {
 
   ICalTimezone* local_;
   Budget budget_;
+  // The first failure of a read since the lookup or write began.
+  std::optional<std::string> readFailure_;
   std::optional<bool> reached_;
   Clock::time_point reachDeadline_;
   Ref<ESourceRegistry> registry_;

@@ -57,12 +57,38 @@ std::optional<StoreLock> StoreLock::acquire(const std::filesystem::path& root, s
 
 namespace {
 
-std::vector<FolderEntry> entriesOf(DIR* stream) {
+thread_local ReadWatch* watching = nullptr;
+
+}  // namespace
+
+ReadWatch::ReadWatch() : outer_(watching) {
+  watching = this;
+}
+
+ReadWatch::~ReadWatch() {
+  watching = outer_;
+  if (outer_ && failure_ && !outer_->failure_)
+    outer_->failure_ = failure_;
+}
+
+void noteReadError(std::string_view what) {
+  const int error = errno;
+  if (error == ENOENT || error == ENOTDIR || error == ELOOP || !watching || watching->failure_)
+    return;
+  watching->failure_ = std::string(what) + ": " + std::strerror(error);
+}
+
+namespace {
+
+std::vector<FolderEntry> entriesOf(DIR* stream, std::string_view what) {
   std::vector<FolderEntry> entries;
   if (!stream)
     return entries;
+  errno = 0;
   while (const dirent* entry = ::readdir(stream))
     entries.push_back({entry->d_name, entry->d_type, static_cast<std::uint64_t>(entry->d_ino)});
+  if (errno != 0)
+    noteReadError(what);
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   return entries;
@@ -94,6 +120,7 @@ std::optional<std::string> readAll(int fd, std::size_t expected) {
     if (got < 0) {
       if (errno == EINTR)
         continue;
+      noteReadError("cannot read a file");
       return std::nullopt;
     }
     if (got == 0)
@@ -108,27 +135,39 @@ std::optional<std::string> readAll(int fd, std::size_t expected) {
 
 std::vector<FolderEntry> folderEntries(const std::filesystem::path& dir) {
   const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
-  return entriesOf(stream.get());
+  const std::string what = "cannot list " + dir.string();
+  if (!stream)
+    noteReadError(what);
+  return entriesOf(stream.get(), what);
 }
 
 std::vector<FolderEntry> folderEntries(int dirFd) {
   // The stream takes its own descriptor, so that the caller's stays open and at its place.
   const int own = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (own < 0)
+  if (own < 0) {
+    noteReadError("cannot list a calendar folder");
     return {};
+  }
   const std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(own), ::closedir);
   if (!stream)
     ::close(own);
-  return entriesOf(stream.get());
+  return entriesOf(stream.get(), "cannot list a calendar folder");
 }
 
 UniqueFd openFolder(const std::filesystem::path& dir) {
-  return UniqueFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd)
+    noteReadError("cannot open " + dir.string());
+  return fd;
 }
 
 std::optional<FileVersion> fileVersionAt(int dirFd, const std::string& name) {
   struct stat info;
-  if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+  if (::fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    noteReadError("cannot look at " + name);
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode))
     return std::nullopt;
   return versionOf(info);
 }
@@ -146,6 +185,8 @@ std::optional<FileContent> readFileAt(int dirFd, const std::string& name,
   if (!fileVersionAt(dirFd, name))
     return std::nullopt;
   UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!fd)
+    noteReadError("cannot open " + name);
   struct stat info;
   if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
     return std::nullopt;
@@ -364,12 +405,18 @@ std::optional<std::string> readFile(const std::filesystem::path& path, Links lin
   // the read for ever. The descriptor is then checked to be that same regular file.
   struct stat before;
   const auto look = links == Links::follow ? ::stat : ::lstat;
-  if (look(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
+  if (look(path.c_str(), &before) != 0) {
+    noteReadError("cannot look at " + path.string());
+    return std::nullopt;
+  }
+  if (!S_ISREG(before.st_mode))
     return std::nullopt;
   const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::follow ? 0 : O_NOFOLLOW);
   UniqueFd fd(::open(path.c_str(), flags));
-  if (!fd)
+  if (!fd) {
+    noteReadError("cannot open " + path.string());
     return std::nullopt;
+  }
   struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_ino != before.st_ino ||
       info.st_dev != before.st_dev) {

@@ -164,4 +164,29 @@ void removeTemporaries(const std::filesystem::path& dir);
 // The text of errno for a failed operation.
 std::string systemError(std::string_view what);
 
+// Collects, while it lives and on its thread, the first error that the store's reads meet other
+// than "not there" (no such file or folder, or a link where the store keeps none): a disk error, a
+// permission refused, a folder that cannot be listed. A lookup that met one cannot answer, since
+// what it would leave out is unknown; a file that reads but is no iCalendar is no such error.
+// Reads note nothing while no watch lives. Watches nest: an inner one hands what it met outward.
+class ReadWatch {
+ public:
+  ReadWatch();
+  ~ReadWatch();
+  ReadWatch(const ReadWatch&) = delete;
+  ReadWatch& operator=(const ReadWatch&) = delete;
+
+  // The first error met, in words; none while every read found what was there or nothing.
+  const std::optional<std::string>& failure() const { return failure_; }
+
+ private:
+  friend void noteReadError(std::string_view what);
+  ReadWatch* outer_;
+  std::optional<std::string> failure_;
+};
+
+// Called right after a read of `what` failed: notes errno's error to the living watch, unless it
+// says that nothing is there.
+void noteReadError(std::string_view what);
+
 }  // namespace tembra::local

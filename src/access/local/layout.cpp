@@ -35,7 +35,11 @@ std::optional<std::vector<std::string>> splitId(std::string_view id, std::size_t
 
 bool isRealFolder(const std::filesystem::path& path) {
   struct stat info;
-  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  if (::lstat(path.c_str(), &info) != 0) {
+    noteReadError("cannot look at " + path.string());
+    return false;
+  }
+  return S_ISDIR(info.st_mode);
 }
 
 // Metadata files hold one value; a trailing line break from an editor is not part of it.

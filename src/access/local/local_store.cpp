@@ -27,6 +27,7 @@ const std::string kNoSuchCalendar = "日历不存在或已删除";
 const std::string kUnreadableFile = "事件文件无法解析，未作更改: ";
 const std::string kWriteFailed = "无法写入本地日历库: ";
 const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMBRA_STORE 或 HOME）";
+const std::string kReadFailed = "无法读取本地日历库: ";
 const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
 const std::string kUnkeptRule = "本地日历库无法保存这个重复规则";
 const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
@@ -79,63 +80,48 @@ class LocalStore final : public CalendarStore {
   // events are read from the files at each operation.
   void accessGranted() override {}
 
-  std::vector<Calendar> calendars(EntityType) override {
-    std::vector<Calendar> calendars;
-    if (!open())
-      return calendars;
-    for (const CalendarFolder& folder : listCalendarFolders(root_, settings_)) {
-      calendars.push_back(calendarFrom(folder, settings_));
-    }
-    return calendars;
+  Answer<std::vector<Calendar>> calendars(EntityType) override {
+    const ReadWatch watch;
+    return answer(watch, [&] { return allCalendars(); });
   }
 
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
-    if (!open() || !settings_.defaultCalendar)
-      return std::nullopt;
-    return calendarWithIdentifier(*settings_.defaultCalendar);
+  Answer<std::optional<Calendar>> defaultCalendarForNewEvents() override {
+    const ReadWatch watch;
+    return answer(watch, [&] {
+      return settings_.defaultCalendar ? calendarAt(*settings_.defaultCalendar) : std::nullopt;
+    });
   }
 
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
-    if (!open())
-      return std::nullopt;
-    const auto path = parseCalendarId(identifier);
-    if (!path)
-      return std::nullopt;
-    const auto folder = readCalendarFolder(root_, *path);
-    if (!folder)
-      return std::nullopt;
-    return calendarFrom(*folder, settings_);
+  Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) override {
+    const ReadWatch watch;
+    return answer(watch, [&] { return calendarAt(identifier); });
   }
 
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
-    if (!open())
-      return std::nullopt;
-    const auto path = parseEventId(identifier);
-    if (!path)
-      return std::nullopt;
-    const auto calendar = calendarWithIdentifier(path->calendar.id());
-    if (!calendar)
-      return std::nullopt;
-    const auto series = readSeries(fileOf(*path));
-    if (!series)
-      return std::nullopt;
-    const auto first = series->first();
-    if (!first)
-      return std::nullopt;
-    return eventFrom(*series, *first, path->id(), *calendar);
+  Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) override {
+    const ReadWatch watch;
+    return answer(watch, [&]() -> std::optional<Event> {
+      const auto path = parseEventId(identifier);
+      const auto calendar = path ? calendarAt(path->calendar.id()) : std::nullopt;
+      const auto series = calendar ? readSeries(fileOf(*path)) : std::nullopt;
+      const auto first = series ? series->first() : std::nullopt;
+      if (!first)
+        return std::nullopt;
+      return eventFrom(*series, *first, path->id(), *calendar);
+    });
   }
 
-  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                Instant occurrenceDate) override {
-    if (!open())
-      return std::nullopt;
-    const auto path = parseEventId(identifier);
-    const auto calendar = path ? calendarWithIdentifier(path->calendar.id()) : std::nullopt;
-    const auto series = calendar ? readSeries(fileOf(*path)) : std::nullopt;
-    const auto occurrence = series ? series->occurrenceAt(occurrenceDate) : std::nullopt;
-    if (!occurrence)
-      return std::nullopt;
-    return eventFrom(*series, *occurrence, path->id(), *calendar);
+  Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) override {
+    const ReadWatch watch;
+    return answer(watch, [&]() -> std::optional<Event> {
+      const auto path = parseEventId(identifier);
+      const auto calendar = path ? calendarAt(path->calendar.id()) : std::nullopt;
+      const auto series = calendar ? readSeries(fileOf(*path)) : std::nullopt;
+      const auto occurrence = series ? series->occurrenceAt(occurrenceDate) : std::nullopt;
+      if (!occurrence)
+        return std::nullopt;
+      return eventFrom(*series, *occurrence, path->id(), *calendar);
+    });
   }
 
   std::optional<std::string> ruleProblem(const std::string& rule) override {
@@ -146,15 +132,70 @@ class LocalStore final : public CalendarStore {
     return std::nullopt;
   }
 
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
-    return eventWindow(predicate).expanded();
+  Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
+    Answer<EventWindow> window = eventWindow(predicate);
+    if (window.failed())
+      return window.error();
+    return window.value().expanded();
   }
 
-  EventWindow eventWindow(const EventPredicate& predicate) override {
+  Answer<EventWindow> eventWindow(const EventPredicate& predicate) override {
+    const ReadWatch watch;
+    return answer(watch, [&] { return windowOf(predicate); });
+  }
+
+  bool canKeep(const Event& event) override { return Series::canHold(event); }
+
+  Event newEvent() override { return Event{}; }
+
+  // A write that met an error of the files while it read cannot tell "not there" or "no such
+  // calendar": what it did not find may be what it could not read.
+  std::optional<StoreError> saveEvent(Event& event, Span span) override {
+    const ReadWatch watch;
+    return unlessUnread(watch, saveNow(event, span));
+  }
+
+  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+    const ReadWatch watch;
+    return unlessUnread(watch, removeNow(event, span));
+  }
+
+ private:
+  // What `find` finds, once the store is open, unless a read met an error of the files.
+  template <typename Find>
+  auto answer(const ReadWatch& watch, const Find& find) -> Answer<decltype(find())> {
     if (!open())
-      return {};
+      return StoreError{openProblem_};
+    auto found = find();
+    if (watch.failure())
+      return StoreError{kReadFailed + *watch.failure()};
+    return found;
+  }
+
+  std::optional<StoreError> unlessUnread(const ReadWatch& watch, std::optional<StoreError> error) {
+    if (error && watch.failure())
+      return StoreError{kReadFailed + *watch.failure()};
+    return error;
+  }
+
+  std::vector<Calendar> allCalendars() {
+    std::vector<Calendar> calendars;
+    for (const CalendarFolder& folder : listCalendarFolders(root_, settings_))
+      calendars.push_back(calendarFrom(folder, settings_));
+    return calendars;
+  }
+
+  std::optional<Calendar> calendarAt(const std::string& identifier) {
+    const auto path = parseCalendarId(identifier);
+    const auto folder = path ? readCalendarFolder(root_, *path) : std::nullopt;
+    if (!folder)
+      return std::nullopt;
+    return calendarFrom(*folder, settings_);
+  }
+
+  EventWindow windowOf(const EventPredicate& predicate) {
     const std::vector<Calendar> calendars =
-        predicate.calendars ? *predicate.calendars : this->calendars(EntityType::event);
+        predicate.calendars ? *predicate.calendars : allCalendars();
     std::map<std::string, Calendar> byId;
     for (const Calendar& calendar : calendars)
       byId.emplace(calendar.calendarIdentifier, calendar);
@@ -169,17 +210,13 @@ class LocalStore final : public CalendarStore {
         eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate));
   }
 
-  bool canKeep(const Event& event) override { return Series::canHold(event); }
-
-  Event newEvent() override { return Event{}; }
-
-  std::optional<StoreError> saveEvent(Event& event, Span span) override {
+  std::optional<StoreError> saveNow(Event& event, Span span) {
     std::optional<StoreLock> lock;
     if (auto error = lockForWriting(lock))
       return error;
     if (!event.calendar)
       return StoreError{kNoSuchCalendar};
-    const auto target = calendarWithIdentifier(event.calendar->calendarIdentifier);
+    const auto target = calendarAt(event.calendar->calendarIdentifier);
     if (!target)
       return StoreError{kNoSuchCalendar};
     if (!target->allowsContentModifications)
@@ -203,7 +240,7 @@ class LocalStore final : public CalendarStore {
     const auto path = parseEventId(*event.eventIdentifier);
     if (!path)
       return kGone;
-    const auto source = calendarWithIdentifier(path->calendar.id());
+    const auto source = calendarAt(path->calendar.id());
     if (!source)
       return kGone;
     if (!source->allowsContentModifications)
@@ -266,21 +303,23 @@ class LocalStore final : public CalendarStore {
     return saveWhole(event, *path, std::move(*series), *saved, targetPath, *target);
   }
 
-  std::optional<StoreError> removeEvent(const Event& event, Span span) override {
+  std::optional<StoreError> removeNow(const Event& event, Span span) {
     std::optional<StoreLock> lock;
     if (auto error = lockForWriting(lock))
       return error;
     const auto path = event.eventIdentifier ? parseEventId(*event.eventIdentifier) : std::nullopt;
     if (!path)
       return kGone;
-    const auto calendar = calendarWithIdentifier(path->calendar.id());
+    const auto calendar = calendarAt(path->calendar.id());
     if (!calendar)
       return kGone;  // with its calendar: nothing left to remove
     if (!calendar->allowsContentModifications)
       return StoreError{readOnlyMessage(*calendar)};
     struct stat info;
-    if (::lstat(fileOf(*path).c_str(), &info) != 0)
+    if (::lstat(fileOf(*path).c_str(), &info) != 0) {
+      noteReadError("cannot look at " + fileOf(*path).string());
       return kGone;
+    }
     std::optional<Series> series;
     if (auto error = readForChange(*path, series))
       return error;
@@ -302,7 +341,6 @@ class LocalStore final : public CalendarStore {
     return storeOrRemove(*path, *series);
   }
 
- private:
   std::filesystem::path folderOf(const CalendarPath& path) const {
     return root_ / path.source / path.calendar;
   }
@@ -536,9 +574,15 @@ class LocalStore final : public CalendarStore {
     if (opened_)
       return usable_;
     opened_ = true;
-    usable_ = !root_.empty() && !createStoreIfAbsent(root_, false);
-    if (!usable_)
+    if (root_.empty()) {
+      openProblem_ = kStoreUnavailable;
       return false;
+    }
+    if (auto problem = createStoreIfAbsent(root_, false)) {
+      openProblem_ = kWriteFailed + *problem;
+      return false;
+    }
+    usable_ = true;
     // A move cut short shows its event in two calendars until it is finished; readers finish it
     // too, under the lock, so that what they list is the state before the move or after it.
     if (moveUnfinished(root_)) {
@@ -587,6 +631,7 @@ class LocalStore final : public CalendarStore {
   bool indexFailed_ = false;
   bool opened_ = false;
   bool usable_ = false;
+  std::string openProblem_;  // why the store could not be opened
   Settings settings_;
 };
 

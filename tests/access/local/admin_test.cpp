@@ -77,15 +77,15 @@ TEST(CreateStore, AnEmptyFolderCountsAsAbsentAndAFullOneIsKept) {
   ASSERT_FALSE(createStoreIfAbsent(synced.path(), false));
   EXPECT_FALSE(std::filesystem::exists(synced.path() / "local"));
   auto store = createLocalStore(synced.path());
-  ASSERT_EQ(store->calendars(EntityType::event).size(), 1u);
-  EXPECT_FALSE(store->defaultCalendarForNewEvents());
+  ASSERT_EQ(store->calendars(EntityType::event).value().size(), 1u);
+  EXPECT_FALSE(store->defaultCalendarForNewEvents().value());
 
   TempStore bare;
   ASSERT_FALSE(createStoreIfAbsent(bare.path(), true));
-  EXPECT_TRUE(createLocalStore(bare.path())->calendars(EntityType::event).empty());
+  EXPECT_TRUE(createLocalStore(bare.path())->calendars(EntityType::event).value().empty());
   // Made once, a store is not made again.
   ASSERT_FALSE(createStoreIfAbsent(bare.path(), false));
-  EXPECT_TRUE(createLocalStore(bare.path())->calendars(EntityType::event).empty());
+  EXPECT_TRUE(createLocalStore(bare.path())->calendars(EntityType::event).value().empty());
 }
 
 TEST(TembraStore, ReportsMisuseOnStandardErrorWithAFailingStatus) {

@@ -24,7 +24,7 @@ int writer(const std::filesystem::path& root, int number) {
   for (int i = 0; i < kEventsEach; ++i) {
     auto store = createLocalStore(root);
     Event event = store->newEvent();
-    event.calendar = store->defaultCalendarForNewEvents();
+    event.calendar = store->defaultCalendarForNewEvents().value();
     event.title = "writer " + std::to_string(number) + " event " + std::to_string(i);
     event.startDate = Instant{1714550400.0 + 3600 * i};
     event.endDate = *event.startDate + 1800;
@@ -34,7 +34,7 @@ int writer(const std::filesystem::path& root, int number) {
   }
   for (const std::string& id : ids) {
     auto store = createLocalStore(root);
-    auto event = store->eventWithIdentifier(id);
+    auto event = store->eventWithIdentifier(id).value();
     if (!event)
       return 2;
     event->notes = "updated";
@@ -62,9 +62,12 @@ TEST(LocalStoreConcurrency, ParallelWritersLoseNothing) {
   }
 
   auto store = createLocalStore(folder.path());
-  EXPECT_EQ(store->calendars(EntityType::event).size(), 1u);
-  const std::vector<Event> events = store->eventsMatching(
-      store->predicateForEvents(Instant{1714500000.0}, Instant{1714700000.0}, std::nullopt));
+  EXPECT_EQ(store->calendars(EntityType::event).value().size(), 1u);
+  const std::vector<Event> events =
+      store
+          ->eventsMatching(
+              store->predicateForEvents(Instant{1714500000.0}, Instant{1714700000.0}, std::nullopt))
+          .value();
   EXPECT_EQ(events.size(), static_cast<std::size_t>(kProcesses * kEventsEach));
   for (const Event& event : events)
     EXPECT_EQ(event.notes, "updated") << *event.title;
@@ -88,7 +91,7 @@ TEST(LocalStoreConcurrency, UpdatesOfOneEventAtOnceKeepEveryChange) {
   testing::TempStore folder;
   auto setUp = createLocalStore(folder.path());
   Event created = setUp->newEvent();
-  created.calendar = setUp->defaultCalendarForNewEvents();
+  created.calendar = setUp->defaultCalendarForNewEvents().value();
   created.title = "Standup";
   created.startDate = Instant{1714554000};  // 2024-05-01T09:00:00Z
   created.endDate = Instant{1714557600};
@@ -137,19 +140,19 @@ TEST(LocalStoreConcurrency, UpdatesOfOneEventAtOnceKeepEveryChange) {
     SCOPED_TRACE(row.name);
     auto firstStore = createLocalStore(folder.path());
     auto secondStore = createLocalStore(folder.path());
-    std::optional<Event> first = firstStore->eventWithIdentifier(id);
-    std::optional<Event> second = secondStore->eventWithIdentifier(id);
+    std::optional<Event> first = firstStore->eventWithIdentifier(id).value();
+    std::optional<Event> second = secondStore->eventWithIdentifier(id).value();
     ASSERT_TRUE(first && second);
     row.first.set(*first);
     row.second.set(*second);
     ASSERT_FALSE(secondStore->saveEvent(*second, Span::thisEvent));
     ASSERT_FALSE(firstStore->saveEvent(*first, Span::thisEvent));
-    row.check(*createLocalStore(folder.path())->eventWithIdentifier(id));
+    row.check(*createLocalStore(folder.path())->eventWithIdentifier(id).value());
   }
 
   // An event another host removed meanwhile is not there to change, nor to remove again.
   auto late = createLocalStore(folder.path());
-  std::optional<Event> stale = late->eventWithIdentifier(id);
+  std::optional<Event> stale = late->eventWithIdentifier(id).value();
   ASSERT_TRUE(stale);
   ASSERT_FALSE(createLocalStore(folder.path())->removeEvent(*stale, Span::thisEvent));
   stale->setTitle("too late");

@@ -83,11 +83,11 @@ class IndexTest : public ::testing::Test {
   // Checks a fresh store handle (as a new run would use) against a full read of the files.
   void expectSameAsFiles(const std::string& when) {
     auto store = createLocalStore(folder.path());
-    const std::vector<Calendar> calendars = store->calendars(EntityType::event);
+    const std::vector<Calendar> calendars = store->calendars(EntityType::event).value();
     for (const Window& window : kWindows) {
       const Instant from{window.from}, to{window.to};
-      const auto indexed =
-          describeAll(store->eventsMatching(store->predicateForEvents(from, to, std::nullopt)));
+      const auto indexed = describeAll(
+          store->eventsMatching(store->predicateForEvents(from, to, std::nullopt)).value());
       const auto read = describeAll(eventsInWindow(folder.path(), calendars, from, to));
       EXPECT_EQ(indexed, read) << when << ", window " << window.name;
       if (window.name == std::string("month")) {
@@ -95,8 +95,11 @@ class IndexTest : public ::testing::Test {
       }
     }
     // One calendar only.
-    const auto one = store->eventsMatching(store->predicateForEvents(
-        Instant{kWindows[2].from}, Instant{kWindows[2].to}, std::vector<Calendar>{calendars[1]}));
+    const auto one = store
+                         ->eventsMatching(store->predicateForEvents(
+                             Instant{kWindows[2].from}, Instant{kWindows[2].to},
+                             std::vector<Calendar>{calendars[1]}))
+                         .value();
     EXPECT_EQ(describeAll(one),
               describeAll(eventsInWindow(folder.path(), {calendars[1]}, Instant{kWindows[2].from},
                                          Instant{kWindows[2].to})))
@@ -106,7 +109,7 @@ class IndexTest : public ::testing::Test {
       const auto path = *parseCalendarId(calendar.calendarIdentifier);
       for (const std::string& name : eventFileNames(folder.path() / calendar.calendarIdentifier)) {
         const std::string id = path.id() + "/" + name;
-        const auto indexed = store->eventWithIdentifier(id);
+        const auto indexed = store->eventWithIdentifier(id).value();
         const auto series = readSeries(folder.path() / id);
         const auto first = series ? series->first() : std::nullopt;
         ASSERT_EQ(indexed.has_value(), first.has_value()) << when << " " << id;
@@ -140,13 +143,15 @@ TEST_F(IndexTest, MatchesTheFilesAfterEveryKindOfChange) {
   {
     auto store = createLocalStore(folder.path());
     Event created = store->newEvent();
-    created.calendar = store->defaultCalendarForNewEvents();
+    created.calendar = store->defaultCalendarForNewEvents().value();
     created.title = "new";
     created.startDate = Instant{1731000000};
     created.endDate = Instant{1731003600};
     ASSERT_FALSE(store->saveEvent(created, Span::thisEvent));
-    auto month = store->eventsMatching(store->predicateForEvents(
-        Instant{kWindows[1].from}, Instant{kWindows[1].to}, std::nullopt));
+    auto month = store
+                     ->eventsMatching(store->predicateForEvents(
+                         Instant{kWindows[1].from}, Instant{kWindows[1].to}, std::nullopt))
+                     .value();
     ASSERT_GE(month.size(), 3u);
     month[0].title = "changed";
     ASSERT_FALSE(store->saveEvent(month[0], Span::thisEvent));
@@ -187,7 +192,7 @@ TEST_F(IndexTest, AnImportLeavesItHoldingEveryFileOfTheFolder) {
 
   // The index as the import left it, not brought up to date: what the next run finds there.
   const std::vector<Calendar> calendars =
-      createLocalStore(folder.path())->calendars(EntityType::event);
+      createLocalStore(folder.path())->calendars(EntityType::event).value();
   std::map<std::string, Calendar> byId;
   for (const Calendar& calendar : calendars)
     byId.emplace(calendar.calendarIdentifier, calendar);
@@ -247,7 +252,8 @@ const InPlaceChange kInPlaceChanges[] = {
        const std::string text = testing::generatedEventText(99, 1);
        std::ofstream(dir / "late.ics", std::ios::binary) << text.substr(0, text.size() / 2);
        auto store = createLocalStore(dir.parent_path().parent_path());
-       store->eventsMatching(store->predicateForEvents(Instant{1e9}, Instant{1.9e9}, std::nullopt));
+       store->eventsMatching(store->predicateForEvents(Instant{1e9}, Instant{1.9e9}, std::nullopt))
+           .value();
        writeInPlace(dir / "late.ics", text);
      }},
 };
@@ -305,7 +311,8 @@ TEST_F(IndexTest, AFileChangedWhileItIsReadIsReadAgain) {
     ASSERT_TRUE(changed) << way;
     expectSameAsFiles(way);
     const auto event = createLocalStore(folder.path())
-                           ->eventWithIdentifier(generated.calendarIds[0] + "/gen-3.ics");
+                           ->eventWithIdentifier(generated.calendarIds[0] + "/gen-3.ics")
+                           .value();
     ASSERT_TRUE(event);
     EXPECT_EQ(event->title, title);
   }
@@ -384,7 +391,8 @@ class IndexDamage : public ::testing::Test {
   void SetUp() override {
     generated = testing::generateStore(folder.path(), 80, 5);
     expected = describeAll(eventsInWindow(
-        folder.path(), createLocalStore(folder.path())->calendars(EntityType::event), from, to));
+        folder.path(), createLocalStore(folder.path())->calendars(EntityType::event).value(), from,
+        to));
     ASSERT_GT(expected.size(), generated.events);
     ASSERT_EQ(list(), expected);
   }
@@ -392,7 +400,8 @@ class IndexDamage : public ::testing::Test {
   // A wide window, as a new run lists it.
   std::vector<std::string> list() const {
     auto store = createLocalStore(folder.path());
-    return describeAll(store->eventsMatching(store->predicateForEvents(from, to, std::nullopt)));
+    return describeAll(
+        store->eventsMatching(store->predicateForEvents(from, to, std::nullopt)).value());
   }
 
   testing::TempStore folder;

@@ -72,7 +72,7 @@ TEST(CalendarOrder, AddedFirstThenOthersByFolderName) {
   std::filesystem::create_directories(folder.path() / ".hidden" / "cal");
 
   auto store = createLocalStore(folder.path());
-  const std::vector<Calendar> calendars = store->calendars(EntityType::event);
+  const std::vector<Calendar> calendars = store->calendars(EntityType::event).value();
   ASSERT_EQ(calendars.size(), 4u);
   EXPECT_EQ(calendars[0].calendarIdentifier, zeta);
   EXPECT_EQ(calendars[0].source->title, "Acme");
@@ -87,7 +87,7 @@ TEST(CalendarOrder, AddedFirstThenOthersByFolderName) {
   EXPECT_EQ(calendars[2].color, (std::vector<double>{1.0, 128 / 255.0, 0.0, 128 / 255.0}));
   EXPECT_EQ(calendars[3].calendarIdentifier, "synced/b-cal");
   EXPECT_EQ(calendars[3].title, "b-cal");
-  EXPECT_FALSE(store->defaultCalendarForNewEvents());
+  EXPECT_FALSE(store->defaultCalendarForNewEvents().value());
 }
 
 }  // namespace
@@ -104,7 +104,8 @@ TEST(CalendarOrder, FoldersFoundOnDiskFollowTheirIdentifiersOrder) {
     std::filesystem::create_directories(folder.path() / path);
   }
   std::vector<std::string> ids;
-  for (const Calendar& calendar : createLocalStore(folder.path())->calendars(EntityType::event)) {
+  for (const Calendar& calendar :
+       createLocalStore(folder.path())->calendars(EntityType::event).value()) {
     ids.push_back(calendar.calendarIdentifier);
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"a-b/y", "a/x", "a/z"}));

@@ -49,7 +49,7 @@ class LocalStoreTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(createStoreIfAbsent(folder.path(), false));
     store = createLocalStore(folder.path());
-    calendar = *store->defaultCalendarForNewEvents();
+    calendar = *store->defaultCalendarForNewEvents().value();
   }
 
   std::string import(const std::string& fixtureName, const std::string& calendarId) {
@@ -61,7 +61,7 @@ class LocalStoreTest : public ::testing::Test {
   }
 
   std::vector<Event> window(const char* from, const char* to) {
-    return store->eventsMatching(store->predicateForEvents(at(from), at(to), std::nullopt));
+    return store->eventsMatching(store->predicateForEvents(at(from), at(to), std::nullopt)).value();
   }
 
   Event newEvent(const char* start, const char* end, const char* title = "Lunch") {
@@ -92,7 +92,7 @@ TEST_F(LocalStoreTest, SavesAndReadsBackEveryField) {
   EXPECT_TRUE(event.eventIdentifier->starts_with("local/calendar/"));
   ASSERT_TRUE(event.lastModifiedDate);
 
-  const auto read = store->eventWithIdentifier(*event.eventIdentifier);
+  const auto read = store->eventWithIdentifier(*event.eventIdentifier).value();
   ASSERT_TRUE(read);
   EXPECT_EQ(read->title, "Lunch / 午饭");
   EXPECT_EQ(read->notes, event.notes);
@@ -118,14 +118,14 @@ TEST_F(LocalStoreTest, StoresAllDayEventsAsDates) {
   const std::string file = *readFile(fileOf(*event.eventIdentifier));
   EXPECT_NE(file.find("DTSTART;VALUE=DATE:20240501\r\n"), std::string::npos) << file;
   EXPECT_NE(file.find("DTEND;VALUE=DATE:20240502\r\n"), std::string::npos) << file;
-  const auto read = store->eventWithIdentifier(*event.eventIdentifier);
+  const auto read = store->eventWithIdentifier(*event.eventIdentifier).value();
   EXPECT_TRUE(read->isAllDay);
   EXPECT_EQ(text(*read->startDate), localText("2024-05-01T00:00:00"));
   EXPECT_EQ(text(*read->endDate), localText("2024-05-01T23:59:59"));
   // Saved again unchanged, the event keeps its one day.
   Event again = *read;
   ASSERT_FALSE(store->saveEvent(again, Span::thisEvent));
-  EXPECT_EQ(text(*store->eventWithIdentifier(*event.eventIdentifier)->endDate),
+  EXPECT_EQ(text(*store->eventWithIdentifier(*event.eventIdentifier).value()->endDate),
             localText("2024-05-01T23:59:59"));
 }
 
@@ -151,7 +151,7 @@ TEST_F(LocalStoreTest, ExpandsAWeeklySeriesAcrossTheDstChange) {
 
 TEST_F(LocalStoreTest, LooksUpARepeatingEventAsItsFirstOccurrence) {
   const std::string id = import("weekly_berlin.ics", calendar.calendarIdentifier);
-  const auto first = store->eventWithIdentifier(id);
+  const auto first = store->eventWithIdentifier(id).value();
   ASSERT_TRUE(first);
   EXPECT_EQ(text(*first->startDate), "2024-03-13T08:00:00.000Z");
   EXPECT_EQ(first->occurrenceDate, first->startDate);
@@ -205,18 +205,18 @@ TEST_F(LocalStoreTest, RemovingOneOccurrenceAddsAnExdate) {
   EXPECT_NE(file.find("EXDATE;TZID=Europe/Berlin:20240417T090000"), std::string::npos) << file;
   EXPECT_EQ(window("2024-03-01T00:00:00Z", "2024-05-01T00:00:00Z").size(), 4u);
   // The series changed, so its modification time is now.
-  EXPECT_GT(store->eventWithIdentifier(id)->lastModifiedDate->seconds,
+  EXPECT_GT(store->eventWithIdentifier(id).value()->lastModifiedDate->seconds,
             at("2025-01-01T00:00:00Z").seconds);
 }
 
 TEST_F(LocalStoreTest, RemovingTheLastOccurrenceRemovesTheFile) {
   const std::string id = import("weekly_berlin.ics", calendar.calendarIdentifier);
   for (int i = 0; i < 5; ++i) {
-    const auto first = store->eventWithIdentifier(id);
+    const auto first = store->eventWithIdentifier(id).value();
     ASSERT_TRUE(first) << i;
     ASSERT_FALSE(store->removeEvent(*first, Span::thisEvent));
   }
-  EXPECT_FALSE(store->eventWithIdentifier(id));
+  EXPECT_FALSE(store->eventWithIdentifier(id).value());
   EXPECT_FALSE(std::filesystem::exists(fileOf(id)));
 }
 
@@ -248,7 +248,7 @@ TEST_F(LocalStoreTest, AFileThatDoesNotParseIsSkippedAndLeftAlone) {
   const std::vector<Event> events = window("2024-01-01T00:00:00Z", "2025-01-01T00:00:00Z");
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventIdentifier, good.eventIdentifier);
-  EXPECT_FALSE(store->eventWithIdentifier("local/calendar/broken.ics"));
+  EXPECT_FALSE(store->eventWithIdentifier("local/calendar/broken.ics").value());
   Event forged = good;
   forged.eventIdentifier = "local/calendar/broken.ics";
   EXPECT_TRUE(store->saveEvent(forged, Span::thisEvent));
@@ -263,7 +263,7 @@ TEST_F(LocalStoreTest, TextThatIsNotUtf8IsRepaired) {
          "UID:latin1\r\nDTSTAMP:20240101T000000Z\r\n"
          "DTSTART:20240501T090000Z\r\nSUMMARY:Caf\xe9\r\n"
          "END:VEVENT\r\nEND:VCALENDAR\r\n";
-  const auto event = store->eventWithIdentifier("local/calendar/latin1.ics");
+  const auto event = store->eventWithIdentifier("local/calendar/latin1.ics").value();
   ASSERT_TRUE(event);
   EXPECT_EQ(event->title, "Caf\xEF\xBF\xBD");
 }
@@ -282,15 +282,15 @@ TEST_F(LocalStoreTest, IdentifiersNeverLeaveTheStore) {
            "local/calendar/link.ics", "local/linked/secret.ics", "local//calendar/x.ics",
            std::string("local/calendar/a\0b.ics", 22), "local/calendar/.lock.ics", "", "local",
            "local/calendar", "local/calendar/x.ics/y"}) {
-    EXPECT_FALSE(store->eventWithIdentifier(id)) << id;
+    EXPECT_FALSE(store->eventWithIdentifier(id).value()) << id;
     Event forged = newEvent("2024-05-01T09:00:00Z", "2024-05-01T10:00:00Z");
     forged.eventIdentifier = id;
     EXPECT_TRUE(store->saveEvent(forged, Span::thisEvent)) << id;
   }
   for (const std::string id : {"..", "../local", "local/linked", "/tmp", "local/calendar/.."}) {
-    EXPECT_FALSE(store->calendarWithIdentifier(id)) << id;
+    EXPECT_FALSE(store->calendarWithIdentifier(id).value()) << id;
   }
-  for (const Calendar& listed : store->calendars(EntityType::event)) {
+  for (const Calendar& listed : store->calendars(EntityType::event).value()) {
     EXPECT_NE(listed.calendarIdentifier, "local/linked");
   }
   EXPECT_TRUE(std::filesystem::exists(outside / "secret.ics"));
@@ -303,7 +303,7 @@ TEST_F(LocalStoreTest, AReadOnlyCalendarRefusesWrites) {
       addCalendar(folder.path(), {"Holidays", "Subscriptions", std::nullopt, true}, readOnly));
   const std::string id = import("birthday.ics", readOnly);
   store = createLocalStore(folder.path());
-  const auto event = store->eventWithIdentifier(id);
+  const auto event = store->eventWithIdentifier(id).value();
   ASSERT_TRUE(event);
   Event changed = *event;
   changed.title = "Mine now";
@@ -312,12 +312,12 @@ TEST_F(LocalStoreTest, AReadOnlyCalendarRefusesWrites) {
   EXPECT_EQ(refused->description, "日历「Holidays」是只读的，不能更改其中的事件");
   EXPECT_TRUE(store->removeEvent(*event, Span::thisEvent));
   Event created = newEvent("2024-05-01T09:00:00Z", "2024-05-01T10:00:00Z");
-  created.calendar = store->calendarWithIdentifier(readOnly);
+  created.calendar = store->calendarWithIdentifier(readOnly).value();
   EXPECT_TRUE(store->saveEvent(created, Span::thisEvent));
   // Moving out of a read-only calendar is a change to it as well.
   changed.calendar = calendar;
   EXPECT_TRUE(store->saveEvent(changed, Span::thisEvent));
-  EXPECT_EQ(store->eventWithIdentifier(id)->title, "Birthday");
+  EXPECT_EQ(store->eventWithIdentifier(id).value()->title, "Birthday");
 }
 
 TEST_F(LocalStoreTest, MovingAnEventChangesItsIdentifierAndKeepsItsUid) {
@@ -327,12 +327,12 @@ TEST_F(LocalStoreTest, MovingAnEventChangesItsIdentifierAndKeepsItsUid) {
   Event event = newEvent("2024-05-01T09:00:00Z", "2024-05-01T10:00:00Z");
   ASSERT_FALSE(store->saveEvent(event, Span::thisEvent));
   const std::string oldId = *event.eventIdentifier;
-  event.calendar = store->calendarWithIdentifier(other);
+  event.calendar = store->calendarWithIdentifier(other).value();
   ASSERT_FALSE(store->saveEvent(event, Span::thisEvent));
   EXPECT_NE(*event.eventIdentifier, oldId);
   EXPECT_TRUE(event.eventIdentifier->starts_with(other + "/"));
-  EXPECT_FALSE(store->eventWithIdentifier(oldId));
-  const auto moved = store->eventWithIdentifier(*event.eventIdentifier);
+  EXPECT_FALSE(store->eventWithIdentifier(oldId).value());
+  const auto moved = store->eventWithIdentifier(*event.eventIdentifier).value();
   ASSERT_TRUE(moved);
   EXPECT_EQ(moved->calendar->title, "Work");
   EXPECT_EQ(*moved->calendarItemExternalIdentifier + ".ics",
@@ -345,7 +345,7 @@ TEST_F(LocalStoreTest, MovingOneOccurrenceSplitsItOffItsSeries) {
   store = createLocalStore(folder.path());
   const std::string id = import("weekly_berlin.ics", calendar.calendarIdentifier);
   Event occurrence = window("2024-04-10T00:00:00Z", "2024-04-11T00:00:00Z").at(0);
-  occurrence.calendar = store->calendarWithIdentifier(other);
+  occurrence.calendar = store->calendarWithIdentifier(other).value();
   ASSERT_FALSE(store->saveEvent(occurrence, Span::thisEvent));
   EXPECT_FALSE(occurrence.hasRecurrenceRules);
   const std::vector<Event> events = window("2024-03-01T00:00:00Z", "2024-05-01T00:00:00Z");
@@ -372,11 +372,11 @@ TEST_F(LocalStoreTest, AFileWithoutUidGetsOneWhenTheStoreWritesIt) {
   std::ofstream(dir / "single.ics") << fileText("");
   std::ofstream(dir / "daily.ics") << fileText("RRULE:FREQ=DAILY;COUNT=3\r\n");
 
-  auto single = store->eventWithIdentifier("local/calendar/single.ics");
+  auto single = store->eventWithIdentifier("local/calendar/single.ics").value();
   ASSERT_TRUE(single);
   single->title = "Changed";
   ASSERT_FALSE(store->saveEvent(*single, Span::thisEvent));
-  const auto daily = store->eventWithIdentifier("local/calendar/daily.ics");
+  const auto daily = store->eventWithIdentifier("local/calendar/daily.ics").value();
   ASSERT_TRUE(daily);
   ASSERT_FALSE(store->removeEvent(*daily, Span::thisEvent));
 
@@ -391,9 +391,10 @@ TEST_F(LocalStoreTest, AFileWithoutUidGetsOneWhenTheStoreWritesIt) {
     }
   }
   EXPECT_EQ(uids.size(), 2u);
-  EXPECT_EQ(
-      *store->eventWithIdentifier("local/calendar/single.ics")->calendarItemExternalIdentifier,
-      *single->calendarItemExternalIdentifier);
+  EXPECT_EQ(*store->eventWithIdentifier("local/calendar/single.ics")
+                 .value()
+                 ->calendarItemExternalIdentifier,
+            *single->calendarItemExternalIdentifier);
   EXPECT_EQ(window("2024-05-07T00:00:00Z", "2024-05-10T00:00:00Z").size(), 3u);
 }
 
@@ -411,12 +412,12 @@ TEST_F(LocalStoreTest, MovingIntoACalendarThatHoldsTheUidGivesTheCopyAUidOfItsOw
   ASSERT_FALSE(importEvents(folder.path(), other, invitation, ids));
   ASSERT_EQ(ids.size(), 2u);
 
-  auto event = store->eventWithIdentifier(ids[0]);
+  auto event = store->eventWithIdentifier(ids[0]).value();
   ASSERT_TRUE(event);
-  event->calendar = store->calendarWithIdentifier(other);
+  event->calendar = store->calendarWithIdentifier(other).value();
   ASSERT_FALSE(store->saveEvent(*event, Span::thisEvent));
   EXPECT_NE(*event->calendarItemExternalIdentifier, "invitation@example.com");
-  EXPECT_EQ(*store->eventWithIdentifier(ids[1])->calendarItemExternalIdentifier,
+  EXPECT_EQ(*store->eventWithIdentifier(ids[1]).value()->calendarItemExternalIdentifier,
             "invitation@example.com");
 
   const std::vector<Event> events = window("2024-05-07T00:00:00Z", "2024-05-08T00:00:00Z");
@@ -439,7 +440,7 @@ TEST_F(LocalStoreTest, UnknownTzidIsReadInTheLocalZoneNotLost) {
                    "DTEND;TZID=Europe/Berlin:20240501T120000\r\nEND:VEVENT\r\n"
                    "END:VCALENDAR\r\n",
                    ids));
-  const auto event = store->eventWithIdentifier(ids.at(0));
+  const auto event = store->eventWithIdentifier(ids.at(0)).value();
   ASSERT_TRUE(event);
   // Europe/Berlin comes from the system's zone data without a VTIMEZONE. West of Berlin the local
   // start falls after that end, and the event lasts no time.
@@ -488,7 +489,7 @@ TEST_F(LocalStoreTest, EveryWrittenFileReadsCleanlyWithLibical) {
   Event occurrence = window("2024-04-10T00:00:00Z", "2024-04-11T00:00:00Z").at(0);
   ASSERT_FALSE(store->removeEvent(occurrence, Span::thisEvent));
 
-  EXPECT_EQ(store->eventWithIdentifier(*timed.eventIdentifier)->title, "控制字符\n换行");
+  EXPECT_EQ(store->eventWithIdentifier(*timed.eventIdentifier).value()->title, "控制字符\n换行");
   for (const auto& entry :
        std::filesystem::directory_iterator(folder.path() / "local" / "calendar")) {
     if (entry.path().extension() != ".ics")

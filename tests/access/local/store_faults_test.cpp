@@ -1,9 +1,15 @@
 // Regression tests for faults of the local store found by running it as users and other tools do:
 // writers that died at the wrong moment, a folder that cannot be flushed, alarms read in the wrong
 // zone, and values a file cannot hold.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
 
 #include <atomic>
 #include <cerrno>
@@ -30,7 +36,48 @@ namespace {
 // Set by a test to make every fsync of a folder fail as a disk with I/O errors would.
 std::atomic<bool> failFolderFlush{false};
 
+// Set by a test to make every opening of a path that holds this text fail as a disk with I/O
+// errors would.
+std::atomic<const char*> failingPaths{nullptr};
+
+bool failsToOpen(const char* path) {
+  const char* failing = failingPaths.load();
+  if (!failing || !path || !std::strstr(path, failing))
+    return false;
+  errno = EIO;
+  return true;
+}
+
+template <typename Function>
+Function next(const char* name) {
+  return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
 }  // namespace
+
+// Take the place of the C library's in this test program.
+extern "C" DIR* opendir(const char* path) {
+  static const auto real = next<DIR* (*)(const char*)>("opendir");
+  return failsToOpen(path) ? nullptr : real(path);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+  static const auto real = next<int (*)(const char*, int, ...)>("open");
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(arguments, mode_t) : 0;
+  va_end(arguments);
+  return failsToOpen(path) ? -1 : real(path, flags, mode);
+}
+
+extern "C" int openat(int dirFd, const char* path, int flags, ...) {
+  static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(arguments, mode_t) : 0;
+  va_end(arguments);
+  return failsToOpen(path) ? -1 : real(dirFd, path, flags, mode);
+}
 
 // Takes the place of the C library's fsync in this test program.
 extern "C" int fsync(int fd) {
@@ -74,7 +121,10 @@ class StoreFaults : public ::testing::Test {
     ASSERT_FALSE(setAuthorization(root(), 3));
     ASSERT_FALSE(addCalendar(root(), NewCalendar{"Work", "Acme", std::nullopt, false}, work));
   }
-  void TearDown() override { failFolderFlush = false; }
+  void TearDown() override {
+    failFolderFlush = false;
+    failingPaths = nullptr;
+  }
 
   const fs::path& root() const { return folder.path(); }
 
@@ -82,7 +132,7 @@ class StoreFaults : public ::testing::Test {
   Event saved(const char* title, std::vector<Alarm> alarms = {}) {
     auto store = createLocalStore(root());
     Event event = store->newEvent();
-    event.calendar = store->defaultCalendarForNewEvents();
+    event.calendar = store->defaultCalendarForNewEvents().value();
     event.title = title;
     event.startDate = at("2024-05-01T09:00:00Z");
     event.endDate = at("2024-05-01T10:00:00Z");
@@ -93,8 +143,10 @@ class StoreFaults : public ::testing::Test {
 
   std::vector<Event> listed() {
     auto store = createLocalStore(root());
-    return store->eventsMatching(store->predicateForEvents(
-        at("2024-01-01T00:00:00Z"), at("2025-01-01T00:00:00Z"), std::nullopt));
+    return store
+        ->eventsMatching(store->predicateForEvents(at("2024-01-01T00:00:00Z"),
+                                                   at("2025-01-01T00:00:00Z"), std::nullopt))
+        .value();
   }
 
   TempStore folder;
@@ -176,7 +228,7 @@ TEST_F(StoreFaults, AnInterruptedCreationIsFinishedOrMadeAgain) {
       fs::copy(root() / "local", fresh.path() / "local", fs::copy_options::recursive);
 
     auto store = createLocalStore(fresh.path());
-    const auto calendar = store->defaultCalendarForNewEvents();
+    const auto calendar = store->defaultCalendarForNewEvents().value();
     ASSERT_TRUE(calendar);
     EXPECT_EQ(calendar->calendarIdentifier, "local/calendar");
     EXPECT_EQ(calendar->title, "日历");
@@ -226,7 +278,7 @@ TEST_F(StoreFaults, AbsoluteAlarmsAreWrittenInUtc) {
   ASSERT_EQ(ids.size(), 2u);
   for (const auto& [id, local] :
        {std::pair{ids[0], "2024-05-01T08:00:00"}, std::pair{ids[1], "2024-05-01T00:00:00"}}) {
-    const auto read = createLocalStore(root())->eventWithIdentifier(id);
+    const auto read = createLocalStore(root())->eventWithIdentifier(id).value();
     ASSERT_EQ(read->alarms.size(), 1u);
     ASSERT_TRUE(read->alarms[0].absoluteDate);
     EXPECT_EQ(formatDate(kFormatters, *read->alarms[0].absoluteDate), localText(local));
@@ -255,7 +307,7 @@ TEST_F(StoreFaults, ValuesAFileCannotHoldAreRefused) {
   for (const Case& each : cases) {
     SCOPED_TRACE(each.name);
     Event event = store->newEvent();
-    event.calendar = store->defaultCalendarForNewEvents();
+    event.calendar = store->defaultCalendarForNewEvents().value();
     event.startDate = at(each.start);
     event.endDate = *event.startDate + 3600.0;
     event.isAllDay = each.allDay;
@@ -264,6 +316,62 @@ TEST_F(StoreFaults, ValuesAFileCannotHoldAreRefused) {
     EXPECT_TRUE(store->saveEvent(event, Span::thisEvent));
   }
   EXPECT_EQ(eventFileNames(root() / "local/calendar").size(), 0u);
+}
+
+// A folder or file the disk could not read answered as if it were not there: list and calendars
+// said [], get and update "not found", delete "already gone". What tembra does not know it says.
+TEST_F(StoreFaults, WhatTheDiskCannotReadIsAFailureNotNothing) {
+  const std::string id = *saved("unread").eventIdentifier;
+  const std::string file = fs::path(id).filename().string();
+  const std::string calendar = (root() / fs::path(id).parent_path()).string();
+  const struct {
+    const char* name;
+    const char* failing;  // the text of the paths that cannot be opened
+    std::vector<std::string> words;
+    std::string out;  // how the output begins
+  } rows[] = {
+      {"list_of_an_unreadable_calendar",
+       calendar.c_str(),
+       {"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-02T00:00:00Z"},
+       "{\"error\":\"读取日历失败: 无法读取本地日历库: "},
+      {"list_of_an_unreadable_file",
+       file.c_str(),
+       {"list", "--from", "2024-05-01T00:00:00Z", "--to", "2024-05-02T00:00:00Z"},
+       "{\"error\":\"读取日历失败: 无法读取本地日历库: "},
+      {"calendars",
+       calendar.c_str(),
+       {"calendars"},
+       "{\"error\":\"读取日历失败: 无法读取本地日历库: "},
+      {"get", file.c_str(), {"get", "--id", id}, "{\"error\":\"读取日历失败: 无法读取本地日历库: "},
+      {"update",
+       file.c_str(),
+       {"update", "--input", R"({"id":")" + id + R"(","title":"x"})"},
+       "{\"error\":\"更新事件失败: 无法读取本地日历库: "},
+      {"delete",
+       file.c_str(),
+       {"delete", "--id", id},
+       "{\"error\":\"删除事件失败: 无法读取本地日历库: "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> words{"tembra"};
+    words.insert(words.end(), row.words.begin(), row.words.end());
+    const auto outcome = testing::capture([&](testing::CapturedOutput& output) {
+      failingPaths = row.failing;
+      const int status = runTembra(words, output, [&] { return createLocalStore(root()); });
+      failingPaths = nullptr;
+      if (status != 0)
+        throw testing::Ended{status};
+    });
+    failingPaths = nullptr;
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.out.starts_with(row.out)) << outcome.out;
+    EXPECT_NE(outcome.out.find("Input\\/output error"), std::string::npos) << outcome.out;
+  }
+  // Nothing was lost meanwhile, and a file that is no iCalendar is still only skipped.
+  write(root() / fs::path(id).parent_path() / "broken.ics", "not iCalendar");
+  ASSERT_EQ(listed().size(), 1u);
+  EXPECT_EQ(listed()[0].title, "unread");
 }
 
 }  // namespace
