@@ -10,7 +10,7 @@
 #include "access/local/event_files.h"
 #include "access/local/files.h"
 #include "access/local/ical.h"
-#include "access/local/index.h"
+#include "access/local/index_handle.h"
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "records/utf8.h"
@@ -155,21 +155,6 @@ std::optional<std::string> importedFiles(std::string_view text, std::vector<Impo
   return std::nullopt;
 }
 
-// Brings the store's index up to date with every calendar folder, for a writer under the store
-// lock. Should SQLite fail, the next run catches up instead; a damaged index is deleted, so that
-// the next run builds it anew.
-void updateIndex(const std::filesystem::path& root, Progress& progress) {
-  try {
-    Index index(root);
-    std::size_t done = 0;
-    index.afterEachRead([&] { progress.advance(++done); });
-    index.refresh(calendarPaths(root));
-  } catch (const sql::IndexFailure& failure) {
-    if (failure.damaged())
-      sql::removeDamaged(failure);
-  }
-}
-
 }  // namespace
 
 std::optional<std::string> importEvents(const std::filesystem::path& root,
@@ -219,7 +204,9 @@ std::optional<std::string> importEvents(const std::filesystem::path& root,
   // older than the check that saw it would be looked at again by the next run.
   std::this_thread::sleep_for(kCoarseTimeWithin + std::chrono::milliseconds(10));
   shown.step("indexing the files", files.size());
-  updateIndex(root, shown);
+  // Should SQLite fail, the next run catches up instead.
+  std::size_t indexed = 0;
+  IndexHandle(root).catchUp([&] { shown.advance(++indexed); });
   return std::nullopt;
 }
 
