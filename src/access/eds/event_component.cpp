@@ -149,6 +149,11 @@ std::optional<Extent> extentOf(ICalComponent* component, const Zones& zones) {
   return Extent{from, std::max(to.value_or(from), from)};
 }
 
+const char* uidOf(ICalComponent* component) {
+  const char* uid = i_cal_component_get_uid(component);
+  return uid ? uid : "";
+}
+
 bool hasProperty(ICalComponent* component, ICalPropertyKind kind) {
   const Ref<ICalProperty> property(i_cal_component_get_first_property(component, kind));
   return property != nullptr;

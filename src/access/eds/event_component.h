@@ -30,6 +30,8 @@ std::optional<Extent> extentOf(ICalComponent* component, const Zones& zones);
 // after its first.
 Instant dayAfter(const Zones& zones, ICalTime* date);
 
+// The component's UID; "" without one.
+const char* uidOf(ICalComponent* component);
 bool hasProperty(ICalComponent* component, ICalPropertyKind kind);
 // The component's SUMMARY, DESCRIPTION or LOCATION, as valid UTF-8.
 std::optional<std::string> textOf(ICalComponent* component, ICalPropertyKind kind);
