@@ -223,7 +223,8 @@ OccurrenceShift occurrenceShift(const Event& changed, const Event& named);
 // The events of a window with what occurrences share held once: the occurrences of a repeating
 // event differ only in their dates, so a year of a weekly series is one event and fifty dates.
 struct EventWindow {
-  struct Occurrence {
+  // One occurrence as the window lists it: its own dates, and the event that holds the rest.
+  struct Entry {
     std::optional<Instant> startDate;
     std::optional<Instant> endDate;
     std::optional<Instant> occurrenceDate;
@@ -232,7 +233,7 @@ struct EventWindow {
   };
   // Every field but the dates of an occurrence; their own dates are those of one of them.
   std::vector<Event> events;
-  std::vector<Occurrence> occurrences;  // in the store's order
+  std::vector<Entry> occurrences;  // in the store's order
 
   // One event per occurrence, as eventsMatching gives them.
   static EventWindow of(std::vector<Event> events);

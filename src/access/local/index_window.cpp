@@ -48,10 +48,10 @@ EventWindow Index::windowOnce(const std::map<std::string, Calendar>& calendars, 
   std::vector<AnsweredFile> files = readComponents(found, calendars, from, to);
   EventWindow& window = found.window;
   // Occurrences of calendars not asked for go, and only a series has occurrence dates.
-  std::erase_if(window.occurrences, [&](const EventWindow::Occurrence& occurrence) {
+  std::erase_if(window.occurrences, [&](const EventWindow::Entry& occurrence) {
     return files[occurrence.event].calendar == nullptr;
   });
-  for (EventWindow::Occurrence& occurrence : window.occurrences) {
+  for (EventWindow::Entry& occurrence : window.occurrences) {
     if (!window.events[occurrence.event].hasRecurrenceRules)
       occurrence.occurrenceDate.reset();
   }
