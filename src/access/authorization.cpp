@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <memory>
-#include <semaphore>
 
+#include "access/answer_signal.h"
 #include "cli/messages.h"
 #include "cli/process.h"
 
@@ -20,7 +20,7 @@ constexpr int kWriteOnly = 4;
 // Shared by the waiting caller and the completion, which may outlive the wait.
 struct PendingAnswer {
   std::atomic<bool> granted{false};
-  std::counting_semaphore<> answered{0};
+  AnswerSignal answered;
 };
 
 }  // namespace
@@ -54,14 +54,14 @@ AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater,
   auto pending = std::make_shared<PendingAnswer>();
   AccessCompletion completion = [pending](bool granted, std::optional<StoreError>) {
     pending->granted.store(granted);
-    pending->answered.release();
+    pending->answered.signal();
   };
   if (macOS14OrLater) {
     store.requestFullAccessToEvents(std::move(completion));
   } else {
     store.requestAccess(EntityType::event, std::move(completion));
   }
-  pending->answered.try_acquire_until(std::chrono::steady_clock::now() + deadline);
+  pending->answered.waitFor(deadline);
   const bool granted = pending->granted.load();
   // Here, on the caller's thread and before the command reads anything: the system's store made
   // before the grant would otherwise serve this whole run from its view without access.

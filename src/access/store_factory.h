@@ -23,7 +23,8 @@ std::optional<std::string> systemStoreProblem();
 // same arguments (argv ends with a null), so that a run over the local store never loads EDS's
 // libraries. tembra-eds is looked for where the installation puts it relative to this executable
 // (bin/tembra, libexec/tembra/tembra-eds), then beside it; returns only when neither starts.
-// Returns the message for a name no back-end has, or whose back-end is not installed.
+// Returns the message for a name no back-end has, or whose back-end is not installed. On macOS,
+// where the system's store is the only one, nothing is read and nothing happens.
 std::optional<std::string> handOverToChosenBackend(char** argv);
 
 }  // namespace tembra

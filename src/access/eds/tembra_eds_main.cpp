@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv) {
   tembra::keepStandardDescriptorsOpen();
-  tembra::muteLibraryWarnings();
+  tembra::silenceStandardError();
   tembra::StandardOutput output;
   return tembra::runTembra(std::vector<std::string>(argv, argv + argc), output,
                            tembra::eds::createEdsStore);

@@ -5,16 +5,18 @@
 #import <Foundation/Foundation.h>
 
 #include <atomic>
-#include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/colour_space.h"
 #include "access/event_pieces.h"
 #include "access/framework_series.h"
 #include "access/store_factory.h"
@@ -27,7 +29,8 @@ namespace tembra {
 namespace {
 
 // The framework reads at most four years of events per query and quietly cuts a longer window
-// short; longer windows are read in pieces of a little less.
+// short; longer windows are read in pieces of a little less, and only in the years windowPieces
+// reads.
 constexpr double kLongestQuery = 4 * 365 * 86400.0;
 
 // No NSString stands for text that is not UTF-8; callers take that as "no such thing".
@@ -79,15 +82,32 @@ StoreError storeError(NSError* _Nullable error) {
   return StoreError{error != nil ? utf8(error.localizedDescription) : std::string()};
 }
 
-// The calendar's colour belongs to the calendar (the Get rule): it is read, never released.
+struct ColorRelease {
+  void operator()(CGColorRef color) const { CGColorRelease(color); }
+};
+struct ColorSpaceRelease {
+  void operator()(CGColorSpaceRef space) const { CGColorSpaceRelease(space); }
+};
+static_assert(std::is_same_v<CGFloat, double>, "components are read as doubles");
+
+// The calendar's colour in sRGB, whatever colour space it was given in (Display P3, extended sRGB,
+// CMYK, grey), whose components would otherwise be read as if they were sRGB's. The colour belongs
+// to the calendar (the Get rule): it is read, never released; its converted copy is this
+// function's own (the Create rule).
 std::optional<std::vector<double>> colorComponents(CGColorRef _Nullable color) {
   if (color == nullptr)
     return std::nullopt;
-  const std::size_t count = CGColorGetNumberOfComponents(color);
-  const CGFloat* components = CGColorGetComponents(color);
+  const std::unique_ptr<CGColorSpace, ColorSpaceRelease> srgb(
+      CGColorSpaceCreateWithName(kCGColorSpaceSRGB));
+  const std::unique_ptr<CGColor, ColorRelease> converted(
+      srgb ? CGColorCreateCopyByMatchingToColorSpace(srgb.get(), kCGRenderingIntentDefault, color,
+                                                     nullptr)
+           : nullptr);
+  const CGFloat* components = converted ? CGColorGetComponents(converted.get()) : nullptr;
   if (components == nullptr)
-    return std::vector<double>{};
-  return std::vector<double>(components, components + count);
+    return srgbComponents(std::nullopt);
+  return srgbComponents(
+      std::span<const double>(components, CGColorGetNumberOfComponents(converted.get())));
 }
 
 Calendar calendarValue(EKCalendar* calendar) {
@@ -258,10 +278,21 @@ NSString* _Nullable nsText(const std::optional<std::string>& text) {
   return text ? nsString(*text) : nil;
 }
 
+// A calendar that cannot hold events (a reminders list) is no event calendar: the framework finds
+// it by its identifier all the same.
+bool holdsEvents(EKCalendar* calendar) {
+  return (calendar.allowedEntityTypes & EKEntityMaskEvent) != 0;
+}
+
+// The event calendar with the identifier; none for any other calendar.
 EKCalendar* _Nullable ekCalendar(EKEventStore* store, const std::string& identifier) {
-  if (NSString* text = nsString(identifier))
-    return [store calendarWithIdentifier:text];
-  return nil;
+  NSString* text = nsString(identifier);
+  if (text == nil)
+    return nil;
+  EKCalendar* calendar = [store calendarWithIdentifier:text];
+  if (calendar == nil || !holdsEvents(calendar))
+    return nil;
+  return calendar;
 }
 
 EKEvent* _Nullable ekEvent(EKEventStore* store, const std::string& identifier) {
@@ -331,34 +362,20 @@ std::string exceptionReason(NSException* exception) {
 
 // The framework's event store, reachable only through run(). A framework call may raise an
 // Objective-C exception (on dates far outside what the framework handles, for one), which would
-// end the run with no document; run() turns it into the failure value the store interface
-// promises. Unwinding is safe on both sides: in Objective-C++ ARC releases the references of the
-// frames an exception leaves (-fobjc-arc-exceptions is the default there), and on 64-bit macOS an
-// Objective-C exception unwinds C++ frames as a C++ exception does, destroying their values.
+// end the run with no document; guarded() and run() turn it into the failure value the store
+// interface promises. Unwinding is safe on both sides: in Objective-C++ ARC releases the references
+// of the frames an exception leaves (-fobjc-arc-exceptions is the default there), and on 64-bit
+// macOS an Objective-C exception unwinds C++ frames as a C++ exception does, destroying their
+// values.
 class FrameworkStore {
  public:
-  FrameworkStore() {
-    // Made at start-up, before the arguments are read; creating it asks the user nothing.
-    @autoreleasepool {
-      @try {
-        store_ = [[EKEventStore alloc] init];
-      } @catch (NSException* exception) {
-        unavailable_ = exceptionReason(exception);
-      } @catch (id) {
-      }
-    }
-  }
-
-  // body(store) in an autorelease pool of its own; caught(reason) in its place when the store
-  // could not be made or the framework raises while body runs.
+  // body() in an autorelease pool of its own; caught(reason) in its place when the framework raises
+  // while body runs. For the framework's class methods, which need no store.
   template <class Body, class Caught>
-  auto run(Body&& body, Caught&& caught) -> decltype(body(std::declval<EKEventStore*>())) {
+  static auto guarded(Body&& body, Caught&& caught) -> decltype(body()) {
     @autoreleasepool {
-      EKEventStore* store = store_;
-      if (store == nil)
-        return caught(unavailable_);
       @try {
-        return body(store);
+        return body();
       } @catch (NSException* exception) {
         return caught(exceptionReason(exception));
       } @catch (id) {
@@ -367,9 +384,52 @@ class FrameworkStore {
     }
   }
 
+  // body(store), guarded. The store is made by the first call that needs it, which comes after the
+  // run's first read of the authorization status: a store made earlier, while another run's
+  // question was still open, would keep the view without access it had then although the status
+  // this run reads says granted. caught(reason) in body's place when the store cannot be made.
+  template <class Body, class Caught>
+  auto run(Body&& body, Caught&& caught) -> decltype(body(std::declval<EKEventStore*>())) {
+    return guarded(
+        [&]() -> decltype(body(std::declval<EKEventStore*>())) {
+          if (store_ == nil)
+            store_ = [[EKEventStore alloc] init];
+          EKEventStore* store = store_;
+          if (store == nil)
+            return caught(std::string());
+          return body(store);
+        },
+        caught);
+  }
+
+  // A lookup: what body(store) found, or why the store could not answer (the framework raised,
+  // or no store could be made), never an empty answer in its place.
+  template <class Body>
+  auto lookup(Body&& body) -> Answer<decltype(body(std::declval<EKEventStore*>()))> {
+    using Found = decltype(body(std::declval<EKEventStore*>()));
+    return run([&](EKEventStore* store) -> Answer<Found> { return body(store); },
+               [](const std::string& reason) -> Answer<Found> { return StoreError{reason}; });
+  }
+
+  // After a grant: the store that asked keeps the view without access it was made with. A new
+  // store reads the calendars with the access just given; the old one is only reset where no new
+  // one can be made. Nothing fetched from the old store exists yet.
+  void renew() {
+    const bool renewed = guarded(
+        [&] {
+          EKEventStore* fresh = [[EKEventStore alloc] init];
+          if (fresh == nil)
+            return false;
+          store_ = fresh;
+          return true;
+        },
+        [](const std::string&) { return false; });
+    if (!renewed)
+      run([](EKEventStore* store) { [store reset]; }, [](const std::string&) {});
+  }
+
  private:
   EKEventStore* _Nullable store_ = nil;
-  std::string unavailable_;
 };
 
 // The completion of one permission request, run once: by the framework's answer, or by a failure
@@ -391,18 +451,19 @@ class OneAnswer {
 // Which question a request asks.
 enum class Question { fullAccessWhereItExists, accessToEvents };
 
-// Access that cannot be read is access that cannot be used.
-constexpr int kRestricted = 1;
+// A status the framework could not give: no code it defines, which status shows as "unknown" and
+// the access check asks about, as for any code it does not know.
+constexpr int kUnreadableStatus = -1;
 
 class EventKitStore final : public CalendarStore {
  public:
   int authorizationStatus(EntityType) override {
-    return framework_.run(
-        [](EKEventStore*) {
+    return FrameworkStore::guarded(
+        [] {
           return static_cast<int>(
               [EKEventStore authorizationStatusForEntityType:EKEntityTypeEvent]);
         },
-        [](const std::string&) { return kRestricted; });
+        [](const std::string&) { return kUnreadableStatus; });
   }
 
   void requestFullAccessToEvents(AccessCompletion completion) override {
@@ -413,96 +474,89 @@ class EventKitStore final : public CalendarStore {
     ask(Question::accessToEvents, std::move(completion));
   }
 
-  // The store was made before the user allowed access and keeps the empty view it had then; a
-  // reset makes it read the calendars anew. The access code calls this on the main thread, after
-  // its wait and before any read, so no object the reset would invalidate exists yet.
-  void accessGranted() override {
-    framework_.run([](EKEventStore* store) { [store reset]; }, [](const std::string&) {});
+  // The store that asked was made before the user allowed access and keeps the empty view it had
+  // then. The access code calls this on the main thread, after its wait and before any read.
+  void accessGranted() override { framework_.renew(); }
+
+  Answer<std::vector<Calendar>> calendars(EntityType) override {
+    return framework_.lookup([](EKEventStore* store) {
+      std::vector<Calendar> values;
+      for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent]) {
+        if (holdsEvents(calendar))
+          values.push_back(calendarValue(calendar));
+      }
+      return values;
+    });
   }
 
-  std::vector<Calendar> calendars(EntityType) override {
-    return framework_.run(
-        [](EKEventStore* store) {
-          std::vector<Calendar> values;
-          for (EKCalendar* calendar in [store calendarsForEntityType:EKEntityTypeEvent])
-            values.push_back(calendarValue(calendar));
-          return values;
-        },
-        [](const std::string&) { return std::vector<Calendar>(); });
+  Answer<std::optional<Calendar>> defaultCalendarForNewEvents() override {
+    return framework_.lookup([](EKEventStore* store) -> std::optional<Calendar> {
+      if (EKCalendar* calendar = store.defaultCalendarForNewEvents)
+        return calendarValue(calendar);
+      return std::nullopt;
+    });
   }
 
-  std::optional<Calendar> defaultCalendarForNewEvents() override {
-    return framework_.run(
-        [](EKEventStore* store) -> std::optional<Calendar> {
-          if (EKCalendar* calendar = store.defaultCalendarForNewEvents)
-            return calendarValue(calendar);
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  Answer<std::optional<Calendar>> calendarWithIdentifier(const std::string& identifier) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Calendar> {
+      if (EKCalendar* calendar = ekCalendar(store, identifier))
+        return calendarValue(calendar);
+      return std::nullopt;
+    });
   }
 
-  std::optional<Calendar> calendarWithIdentifier(const std::string& identifier) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Calendar> {
-          if (EKCalendar* calendar = ekCalendar(store, identifier))
-            return calendarValue(calendar);
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Calendar> { return std::nullopt; });
+  Answer<std::optional<Event>> eventWithIdentifier(const std::string& identifier) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Event> {
+      if (EKEvent* event = ekEvent(store, identifier)) {
+        CalendarValues calendars;
+        return eventValue(event, calendars, Keep::object);
+      }
+      return std::nullopt;
+    });
   }
 
-  std::optional<Event> eventWithIdentifier(const std::string& identifier) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Event> {
-          if (EKEvent* event = ekEvent(store, identifier)) {
-            CalendarValues calendars;
-            return eventValue(event, calendars, Keep::object);
-          }
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
+  Answer<std::optional<Event>> occurrenceWithIdentifier(const std::string& identifier,
+                                                        Instant occurrenceDate) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::optional<Event> {
+      EKEvent* series = ekEvent(store, identifier);
+      if (series == nil)
+        return std::nullopt;
+      CalendarValues calendars;
+      // An event that does not repeat is its own occurrence at its start.
+      if (!series.hasRecurrenceRules) {
+        NSDate* start = series.startDate;
+        if (start != nil && sameMillisecond(instant(start), occurrenceDate))
+          return eventValue(series, calendars, Keep::object);
+        return std::nullopt;
+      }
+      // The framework finds occurrences by where they lie now, not by their original start:
+      // windows around that start are searched, nearest first.
+      const Event seriesValue = eventValue(series, calendars, Keep::valuesOnly);
+      NSMutableArray<EKCalendar*>* calendar = nil;
+      if (EKCalendar* own = series.calendar) {
+        calendar = [NSMutableArray arrayWithCapacity:1];
+        [calendar addObject:own];
+      }
+      for (const auto& [from, to] : occurrenceSearchWindows(occurrenceDate)) {
+        @autoreleasepool {
+          NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
+                                                              endDate:nsDate(to)
+                                                            calendars:calendar];
+          NSArray<EKEvent*>* found = [store eventsMatchingPredicate:query];
+          std::vector<Event> values;
+          for (EKEvent* event in found)
+            values.push_back(eventValue(event, calendars, Keep::valuesOnly));
+          if (const auto index = occurrenceAmong(values, seriesValue, occurrenceDate))
+            return eventValue([found objectAtIndex:*index], calendars, Keep::object);
+        }
+      }
+      return std::nullopt;
+    });
   }
 
-  std::optional<Event> occurrenceWithIdentifier(const std::string& identifier,
-                                                Instant occurrenceDate) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::optional<Event> {
-          EKEvent* series = ekEvent(store, identifier);
-          if (series == nil)
-            return std::nullopt;
-          CalendarValues calendars;
-          // An event that does not repeat is its own occurrence at its start.
-          if (!series.hasRecurrenceRules) {
-            NSDate* start = series.startDate;
-            if (start != nil && sameMillisecond(instant(start), occurrenceDate))
-              return eventValue(series, calendars, Keep::object);
-            return std::nullopt;
-          }
-          // The framework finds occurrences by where they lie now, not by their original start:
-          // windows around that start are searched, nearest first.
-          const Event seriesValue = eventValue(series, calendars, Keep::valuesOnly);
-          NSMutableArray<EKCalendar*>* calendar = nil;
-          if (EKCalendar* own = series.calendar) {
-            calendar = [NSMutableArray arrayWithCapacity:1];
-            [calendar addObject:own];
-          }
-          for (const auto& [from, to] : occurrenceSearchWindows(occurrenceDate)) {
-            @autoreleasepool {
-              NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
-                                                                  endDate:nsDate(to)
-                                                                calendars:calendar];
-              NSArray<EKEvent*>* found = [store eventsMatchingPredicate:query];
-              std::vector<Event> values;
-              for (EKEvent* event in found)
-                values.push_back(eventValue(event, calendars, Keep::valuesOnly));
-              if (const auto index = occurrenceAmong(values, seriesValue, occurrenceDate))
-                return eventValue([found objectAtIndex:*index], calendars, Keep::object);
-            }
-          }
-          return std::nullopt;
-        },
-        [](const std::string&) -> std::optional<Event> { return std::nullopt; });
-  }
+  // A window reads only the years windowPieces reads: an event outside them would be saved and
+  // then never listed.
+  bool canKeep(const Event& event) override { return readByWindows(event); }
 
   // Refuses what the framework's rule object cannot hold, before anything is saved.
   std::optional<std::string> ruleProblem(const std::string& rule) override {
@@ -512,37 +566,43 @@ class EventKitStore final : public CalendarStore {
     return problem;
   }
 
-  std::vector<Event> eventsMatching(const EventPredicate& predicate) override {
-    return framework_.run(
-        [&](EKEventStore* store) -> std::vector<Event> {
-          NSMutableArray<EKCalendar*>* calendars = nil;
-          if (predicate.calendars) {
-            calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
-            for (const Calendar& calendar : *predicate.calendars) {
-              if (EKCalendar* found = ekCalendar(store, calendar.calendarIdentifier))
-                [calendars addObject:found];
-            }
-            // An empty list would mean every calendar to the framework.
-            if (calendars.count == 0)
-              return {};
-          }
+  Answer<std::vector<Event>> eventsMatching(const EventPredicate& predicate) override {
+    return framework_.lookup([&](EKEventStore* store) -> std::vector<Event> {
+      NSMutableArray<EKCalendar*>* calendars = nil;
+      if (predicate.calendars) {
+        calendars = [NSMutableArray arrayWithCapacity:predicate.calendars->size()];
+        for (const Calendar& calendar : *predicate.calendars) {
+          if (EKCalendar* found = ekCalendar(store, calendar.calendarIdentifier))
+            [calendars addObject:found];
+        }
+        // An empty list would mean every calendar to the framework.
+        if (calendars.count == 0)
+          return std::vector<Event>();
+      }
 
-          CalendarValues calendarValues;
-          return eventsInPieces(
-              predicate.startDate, predicate.endDate, kLongestQuery, [&](Instant from, Instant to) {
-                // What the framework made for this piece goes with the piece: only values stay.
-                @autoreleasepool {
-                  NSPredicate* query = [store predicateForEventsWithStartDate:nsDate(from)
-                                                                      endDate:nsDate(to)
-                                                                    calendars:calendars];
-                  std::vector<Event> events;
-                  for (EKEvent* event in [store eventsMatchingPredicate:query])
-                    events.push_back(eventValue(event, calendarValues, Keep::valuesOnly));
-                  return events;
-                }
-              });
-        },
-        [](const std::string&) { return std::vector<Event>(); });
+      CalendarValues calendarValues;
+      CalendarValues* values = &calendarValues;
+      return eventsInPieces(windowPieces(predicate.startDate, predicate.endDate, kLongestQuery),
+                            [&](Instant from, Instant to) {
+                              // Event by event: what the framework makes for one event goes with
+                              // it, and only values stay, however many events a piece holds.
+                              @autoreleasepool {
+                                NSPredicate* query =
+                                    [store predicateForEventsWithStartDate:nsDate(from)
+                                                                   endDate:nsDate(to)
+                                                                 calendars:calendars];
+                                std::vector<Event> events;
+                                std::vector<Event>* found = &events;
+                                EKEventSearchCallback each = ^(EKEvent* event, BOOL*) {
+                                  @autoreleasepool {
+                                    found->push_back(eventValue(event, *values, Keep::valuesOnly));
+                                  }
+                                };
+                                [store enumerateEventsMatchingPredicate:query usingBlock:each];
+                                return events;
+                              }
+                            });
+    });
   }
 
   Event newEvent() override {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "access/status_command.h"
 #include "cli/messages.h"
@@ -82,11 +81,6 @@ int runWithoutStore(const std::vector<std::string>& args, Output& output, std::s
     fail(output, problem, code);
   emit(output, statusRecord(kNoStoreStatus));
   return kExitSuccess;
-}
-
-void muteLibraryWarnings() {
-  if (std::FILE* sink = std::fopen("/dev/null", "w"))
-    stderr = sink;
 }
 
 }  // namespace tembra

@@ -33,10 +33,4 @@ int runTembra(std::vector<std::string> args, Output& output, const StoreFactory&
 int runWithoutStore(const std::vector<std::string>& args, Output& output, std::string_view problem,
                     int code);
 
-// Points stdio's stderr at /dev/null. Libraries print warnings about odd input there (libical on
-// a stray END line, GLib on a service's hiccup), and a host reads the one document on standard
-// output and nothing else. File descriptor 2 is left as it is, so a sanitizer's report still
-// shows.
-void muteLibraryWarnings();
-
 }  // namespace tembra

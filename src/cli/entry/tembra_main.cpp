@@ -7,7 +7,7 @@ int main(int argc, char** argv) {
   tembra::keepStandardDescriptorsOpen();
   // Before anything else: a run over another back-end is that back-end's executable's from here.
   const std::optional<std::string> problem = tembra::handOverToChosenBackend(argv);
-  tembra::muteLibraryWarnings();
+  tembra::silenceStandardError();
   tembra::StandardOutput output;
   std::vector<std::string> args(argv, argv + argc);
   if (problem)

@@ -14,6 +14,11 @@ enum EKEntityType : NSUInteger {
   EKEntityTypeReminder = 1,
 };
 
+enum EKEntityMask : NSUInteger {
+  EKEntityMaskEvent = 1 << EKEntityTypeEvent,
+  EKEntityMaskReminder = 1 << EKEntityTypeReminder,
+};
+
 enum EKSpan : NSInteger {
   EKSpanThisEvent = 0,
   EKSpanFutureEvents = 1,
@@ -48,7 +53,10 @@ enum EKWeekday : NSInteger {
 
 typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError* _Nullable error);
 
+@class EKEvent;
 @class EKEventStore;
+
+typedef void (^EKEventSearchCallback)(EKEvent* event, BOOL* stop);
 
 @interface EKObject : NSObject
 @end
@@ -63,6 +71,7 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
 @property(nonatomic, strong, null_unspecified) EKSource* source;
 @property(nonatomic, null_unspecified) CGColorRef CGColor TEMBRA_FIXTURE_MACOS(10.15);
 @property(nonatomic, readonly) BOOL allowsContentModifications;
+@property(nonatomic, readonly) EKEntityMask allowedEntityTypes TEMBRA_FIXTURE_MACOS(10.8);
 @end
 
 @interface EKAlarm : EKObject
@@ -146,6 +155,8 @@ typedef void (^EKEventStoreRequestAccessCompletionHandler)(BOOL granted, NSError
                                         endDate:(NSDate*)endDate
                                       calendars:(nullable NSArray<EKCalendar*>*)calendars;
 - (NSArray<EKEvent*>*)eventsMatchingPredicate:(NSPredicate*)predicate;
+- (void)enumerateEventsMatchingPredicate:(NSPredicate*)predicate
+                              usingBlock:(EKEventSearchCallback)block TEMBRA_FIXTURE_MACOS(10.8);
 - (BOOL)saveEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
 - (BOOL)removeEvent:(EKEvent*)event span:(EKSpan)span error:(NSError**)error;
 - (void)reset;
