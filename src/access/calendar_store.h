@@ -263,9 +263,9 @@ class CalendarStore {
  public:
   virtual ~CalendarStore() = default;
 
-  // The authorization code for events (0 not determined, 1 restricted, 2 denied, 3 full access,
-  // 4 write-only; other values are possible, and one the store cannot read is such a value).
-  // Asks the user nothing.
+  // The status code of the authorization state for events (statusCode of an AuthorizationState;
+  // other codes are possible, and one the store cannot read is kNoStateCode). Asks the user
+  // nothing.
   virtual int authorizationStatus(EntityType type) = 0;
   // Ask for full access to events. The completion runs once, on a thread other than the caller's,
   // possibly after the caller has stopped waiting.

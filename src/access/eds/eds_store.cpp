@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "access/authorization_state.h"
 #include "access/calendar_text.h"
 #include "access/eds/budget.h"
 #include "access/eds/calendar_reads.h"
@@ -24,9 +25,6 @@
 
 namespace tembra::eds {
 namespace {
-
-constexpr int kRestricted = 1;
-constexpr int kFullAccess = 3;
 
 Instant currentSecond() {
   return Instant{static_cast<double>(std::time(nullptr))};
@@ -77,7 +75,8 @@ class EdsStore final : public CalendarStore {
 
   // Granted when the registry answers on the session bus; `status` asks no more than that.
   int authorizationStatus(EntityType) override {
-    return calendars_.reachable() ? kFullAccess : kRestricted;
+    return statusCode(calendars_.reachable() ? AuthorizationState::fullAccess
+                                             : AuthorizationState::restricted);
   }
 
   // EDS asks the user nothing: the answer is what the status already says.

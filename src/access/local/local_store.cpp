@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "access/authorization_state.h"
 #include "access/local/admin.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"
@@ -21,10 +22,6 @@
 
 namespace tembra::local {
 namespace {
-
-constexpr int kRestricted = 1;
-constexpr int kDenied = 2;
-constexpr int kFullAccess = 3;
 
 // `changed` applied to `series` at `occurrence` (none: a new series), then the rule it sets, if
 // it sets one: a single event becomes a series from its start, and what the change saved is the
@@ -51,7 +48,7 @@ class LocalStore final : public CalendarStore {
 
   int authorizationStatus(EntityType) override {
     if (!open())
-      return kRestricted;
+      return statusCode(AuthorizationState::restricted);
     return settings_.authorization;
   }
 
@@ -516,7 +513,8 @@ class LocalStore final : public CalendarStore {
     std::optional<StoreError> error;
     if (open()) {
       granted = settings_.grantsAccess;
-      const int code = granted ? kFullAccess : kDenied;
+      const AuthorizationState answered =
+          granted ? AuthorizationState::fullAccess : AuthorizationState::denied;
       std::string lockError;
       auto lock = StoreLock::acquire(root_, lockError);
       if (!lock) {
@@ -524,7 +522,7 @@ class LocalStore final : public CalendarStore {
       } else {
         SettingsState state;
         Settings current = loadSettings(root_, &state);
-        current.authorization = code;
+        current.authorization = statusCode(answered);
         if (state == SettingsState::unreadable) {
           error = StoreError{kUnreadableSettings};
         } else if (auto saveError = saveSettings(root_, current)) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "access/authorization_state.h"
 #include "access/status_command.h"
 #include "cli/messages.h"
 #include "cli/process.h"
@@ -79,7 +80,7 @@ int runWithoutStore(const std::vector<std::string>& args, Output& output, std::s
   const CommandRow& row = commandNamed(args, output);
   if (row.run != runStatus)
     fail(output, problem, code);
-  emit(output, statusRecord(kNoStoreStatus));
+  emit(output, statusRecord(kNoStateCode));
   return kExitSuccess;
 }
 
