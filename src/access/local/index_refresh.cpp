@@ -372,7 +372,7 @@ void Index::readInOnce(const CalendarPath& calendar, const std::string& name, st
       component.notes = std::move(event.notes);
       component.location = std::move(event.location);
       component.allDay = event.isAllDay;
-      component.alarms = std::move(event.alarms);
+      component.alarms = encodeAlarms(event.alarms);
       if (event.lastModifiedDate)
         component.lastModified = event.lastModifiedDate->seconds;
       component.name = name;

@@ -75,7 +75,8 @@ class Parameters {
   int next_ = 1;
 };
 
-// Alarms as a column: "a<seconds>;" for an absolute date, "r<seconds>;" for an offset.
+}  // namespace
+
 std::string encodeAlarms(const std::vector<Alarm>& alarms) {
   std::string text;
   char buffer[64];
@@ -104,8 +105,6 @@ std::vector<Alarm> decodeAlarms(const std::string& text) {
   }
   return alarms;
 }
-
-}  // namespace
 
 FileRow FileRow::read(const sql::Statement& row) {
   Columns columns(row);
@@ -157,7 +156,7 @@ ComponentRow ComponentRow::read(const sql::Statement& row) {
   component.notes = columns.optionalText();
   component.location = columns.optionalText();
   component.allDay = columns.flag();
-  component.alarms = decodeAlarms(columns.text());
+  component.alarms = columns.text();
   component.lastModified = columns.optionalReal();
   component.name = columns.text();
   component.version = columns.version();
@@ -179,7 +178,7 @@ void ComponentRow::bind(sql::Statement& insert) const {
       .optionalText(notes)
       .optionalText(location)
       .integer(allDay)
-      .text(encodeAlarms(alarms))
+      .text(alarms)
       .optionalReal(lastModified)
       .text(name)
       .version(version)

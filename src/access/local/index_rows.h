@@ -64,7 +64,7 @@ struct ComponentRow {
   std::optional<double> horizon;
   std::optional<std::string> title, notes, location;
   bool allDay = false;
-  std::vector<Alarm> alarms;
+  std::string alarms;  // as encodeAlarms writes them: a few bytes each, held in the string itself
   std::optional<double> lastModified;
   std::string name;  // of its file
   FileVersion version;
@@ -97,6 +97,10 @@ struct OccurrenceRow {
 
 // Occurrences longer than this are found by a separate, small query; the others by their start.
 inline constexpr double kLongEvent = 8 * 86400.0;
+
+// Alarms as a column: "a<seconds>;" for an absolute date, "r<seconds>;" for an offset.
+std::string encodeAlarms(const std::vector<Alarm>& alarms);
+std::vector<Alarm> decodeAlarms(const std::string& text);
 
 // "INSERT INTO table(columns) VALUES (?, ...)" with a parameter for each column.
 std::string insertInto(const char* table, const char* columns);

@@ -112,7 +112,7 @@ std::vector<Index::AnsweredFile> Index::readComponents(
     event.notes = std::move(row.notes);
     event.location = std::move(row.location);
     event.isAllDay = row.allDay;
-    event.alarms = std::move(row.alarms);
+    event.alarms = decodeAlarms(row.alarms);
     if (row.lastModified)
       event.lastModifiedDate = Instant{*row.lastModified};
     event.recurrenceRule = std::move(row.rule);
