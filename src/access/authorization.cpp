@@ -11,12 +11,6 @@
 namespace tembra {
 namespace {
 
-constexpr int kNotDetermined = 0;
-constexpr int kRestricted = 1;
-constexpr int kDenied = 2;
-constexpr int kFullAccess = 3;
-constexpr int kWriteOnly = 4;
-
 // Shared by the waiting caller and the completion, which may outlive the wait.
 struct PendingAnswer {
   std::atomic<bool> granted{false};
@@ -25,30 +19,14 @@ struct PendingAnswer {
 
 }  // namespace
 
-std::string authorizationStatusString(int code, bool macOS14OrLater) {
-  switch (code) {
-    case kNotDetermined:
-      return "notDetermined";
-    case kRestricted:
-      return "restricted";
-    case kDenied:
-      return "denied";
-    case kFullAccess:
-      return macOS14OrLater ? "fullAccess" : "authorized";
-    case kWriteOnly:
-      return macOS14OrLater ? "writeOnly" : "unknown";
-    default:
-      return "unknown";
-  }
-}
-
 AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater,
                                std::chrono::milliseconds deadline) {
   const int code = store.authorizationStatus(EntityType::event);
   const std::string text = authorizationStatusString(code, macOS14OrLater);
-  if (code == kRestricted || code == kDenied)
+  const std::optional<AuthorizationState> state = authorizationState(code);
+  if (state == AuthorizationState::restricted || state == AuthorizationState::denied)
     return {false, text};
-  if (code == kFullAccess)
+  if (state == AuthorizationState::fullAccess)
     return {true, text};
 
   auto pending = std::make_shared<PendingAnswer>();

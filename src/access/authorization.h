@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string>
 
+#include "access/authorization_state.h"
 #include "access/calendar_store.h"
 
 namespace tembra {
@@ -18,18 +19,10 @@ struct AccessResult {
 
 inline constexpr std::chrono::milliseconds kAccessRequestDeadline = std::chrono::seconds(120);
 
-// True on macOS 14 and later, where full access replaced plain access; asked anew at each call.
-// Off macOS the program follows the rules of macOS 14 and later.
-bool runningMacOS14OrLater();
-
-// "notDetermined", "restricted", "denied", "fullAccess" (or "authorized" before macOS 14),
-// "writeOnly" (or "unknown" before macOS 14), and "unknown" for any other code.
-std::string authorizationStatusString(int code, bool macOS14OrLater = runningMacOS14OrLater());
-
-// Reads the status and, for codes other than 1, 2 and 3, asks the store and waits at most
-// `deadline` for the answer; after an answer "granted" it calls the store's accessGranted before
-// returning. Never ends the process; an answer that comes after the deadline counts as a refusal
-// and touches nothing the caller has released.
+// Reads the status and, but for restricted, denied and full access, asks the store and waits at
+// most `deadline` for the answer; after an answer "granted" it calls the store's accessGranted
+// before returning. Never ends the process; an answer that comes after the deadline counts as a
+// refusal and touches nothing the caller has released.
 AccessResult requestFullAccess(CalendarStore& store, bool macOS14OrLater = runningMacOS14OrLater(),
                                std::chrono::milliseconds deadline = kAccessRequestDeadline);
 

@@ -20,7 +20,7 @@ EventWindow EventWindow::of(std::vector<Event> events) {
 std::vector<Event> EventWindow::expanded() const {
   std::vector<Event> all;
   all.reserve(occurrences.size());
-  for (const Occurrence& occurrence : occurrences) {
+  for (const Entry& occurrence : occurrences) {
     Event& event = all.emplace_back(events[occurrence.event]);
     event.startDate = occurrence.startDate;
     event.endDate = occurrence.endDate;
@@ -82,7 +82,7 @@ void sortInWindowOrder(std::vector<Event>& events) {
 
 void sortInWindowOrder(EventWindow& window) {
   std::stable_sort(window.occurrences.begin(), window.occurrences.end(),
-                   [&](const EventWindow::Occurrence& a, const EventWindow::Occurrence& b) {
+                   [&](const EventWindow::Entry& a, const EventWindow::Entry& b) {
                      if (a.startDate != b.startDate)
                        return a.startDate < b.startDate;
                      if (a.endDate != b.endDate)

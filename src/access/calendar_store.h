@@ -231,7 +231,8 @@ OccurrenceShift occurrenceShift(const Event& changed, const Event& named);
 // The events of a window with what occurrences share held once: the occurrences of a repeating
 // event differ only in their dates, so a year of a weekly series is one event and fifty dates.
 struct EventWindow {
-  struct Occurrence {
+  // One occurrence as the window lists it: its own dates, and the event that holds the rest.
+  struct Entry {
     std::optional<Instant> startDate;
     std::optional<Instant> endDate;
     std::optional<Instant> occurrenceDate;
@@ -240,7 +241,7 @@ struct EventWindow {
   };
   // Every field but the dates of an occurrence; their own dates are those of one of them.
   std::vector<Event> events;
-  std::vector<Occurrence> occurrences;  // in the store's order
+  std::vector<Entry> occurrences;  // in the store's order
 
   // One event per occurrence, as eventsMatching gives them.
   static EventWindow of(std::vector<Event> events);
@@ -270,9 +271,9 @@ class CalendarStore {
  public:
   virtual ~CalendarStore() = default;
 
-  // The authorization code for events (0 not determined, 1 restricted, 2 denied, 3 full access,
-  // 4 write-only; other values are possible, and one the store cannot read is such a value).
-  // Asks the user nothing.
+  // The status code of the authorization state for events (statusCode of an AuthorizationState;
+  // other codes are possible, and one the store cannot read is kNoStateCode). Asks the user
+  // nothing.
   virtual int authorizationStatus(EntityType type) = 0;
   // Ask for full access to events. The completion runs once, on a thread other than the caller's,
   // possibly after the caller has stopped waiting.

@@ -8,7 +8,7 @@ namespace tembra {
 
 Json statusRecord(int code) {
   Json record = Json::object();
-  record["granted"] = code == 3;
+  record["granted"] = authorizationState(code) == AuthorizationState::fullAccess;
   record["status"] = authorizationStatusString(code);
   return record;
 }

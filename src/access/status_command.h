@@ -7,10 +7,7 @@ namespace tembra {
 
 struct Process;
 
-// A status code that no store reports: the state of a run whose store could not be chosen.
-inline constexpr int kNoStoreStatus = -1;
-
-// {"granted": code == 3, "status": text of the code}.
+// {"granted": the code is full access's, "status": text of the code}.
 Json statusRecord(int code);
 
 // Emits the status record of the store's code; always succeeds.

@@ -56,7 +56,4 @@ inline constexpr std::string_view kInputOccurrenceNeedsDate = "occurrence 需要
 inline constexpr std::string_view kInputSpan = "span 只能是 this、future 或 all";
 inline constexpr std::string_view kRecurrenceProblem = "recurrence 不是可用的重复规则: ";
 
-// A command word whose body this build does not have yet.
-inline constexpr std::string_view kNotAvailableYet = "该命令尚未提供";
-
 }  // namespace tembra::messages

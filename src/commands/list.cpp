@@ -66,7 +66,7 @@ void runList(Process& process) {
   DateAppender dates;
   text += '[';
   bool first = true;
-  for (const EventWindow::Occurrence& occurrence : window.occurrences) {
+  for (const EventWindow::Entry& occurrence : window.occurrences) {
     // A moved occurrence stands apart from its series; the host sees the series' occurrences only,
     // unless it asks for every one.
     if (occurrence.isDetached && keys == OccurrenceKeys::omitted)

@@ -1,7 +1,7 @@
 // One event series as an EDS calendar holds it: the master VEVENT and its detached instances
 // (VEVENTs with a RECURRENCE-ID), all of one UID. Occurrences of the rule come from EDS's own
-// recurrence generator; what tembra reports of an occurrence, and how it writes an event into a
-// component, is here too.
+// recurrence generator (series.cpp); changes that reach beyond one occurrence are made in copies
+// of the components (series_changes.cpp).
 #pragma once
 
 #include <libecal/libecal.h>
@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "access/calendar_store.h"
+#include "access/eds/event_component.h"
 #include "access/eds/glib_handles.h"
 #include "access/eds/times.h"
 
 namespace tembra::eds {
-
-// The earliest instant EDS's dates reach: 0001-01-01T00:00:00Z.
-inline constexpr Instant kEarliest{-62135596800};
 
 // One occurrence of the series, or the one event of a series that does not repeat.
 struct Occurrence {
@@ -106,9 +104,9 @@ class Series {
   Series(std::vector<Ref<ICalComponent>> components, Zones zones)
       : components_(std::move(components)), zones_(zones) {}
 
-  // The start and end of the occurrences of the rule that overlap [from, to], as the generator
-  // gives them.
-  std::vector<std::pair<Instant, Instant>> ruleSpans(Instant from, Instant to) const;
+  // The extents of the occurrences of the rule that overlap [from, to], as the generator gives
+  // them.
+  std::vector<Extent> ruleExtents(Instant from, Instant to) const;
   std::optional<Occurrence> single(ICalComponent* component, bool detached) const;
   ICalComponent* detachedAt(Instant originalStart) const;
   // A series of copies of the components, for a change to be made in.
@@ -127,7 +125,7 @@ class Series {
   bool places(Instant originalStart) const;
   // Where the rules and RDATEs place the occurrence of the original start; none when they place
   // none there.
-  std::optional<std::pair<Instant, Instant>> ruleSpanAt(Instant originalStart) const;
+  std::optional<Extent> ruleExtentAt(Instant originalStart) const;
 
   std::vector<Ref<ICalComponent>> components_;
   Zones zones_;
@@ -136,17 +134,6 @@ class Series {
   std::string uid_;
 };
 
-// Removes every property of the kind from the component.
-void removeAll(ICalComponent* component, ICalPropertyKind kind);
-
-// Writes the event's texts, dates, all-day flag and alarms into the component. Only what differs
-// from `stored` (the component's event as it stood) is rewritten, so that the rest keeps its form;
-// without `stored` every field is written. Dates keep the zone the component's DTSTART is written
-// in; they are written in UTC for a new or formerly all-day event. DTSTAMP and LAST-MODIFIED
-// become `now`.
-void writeEvent(ICalComponent* component, const Event& event, const std::optional<Event>& stored,
-                const Zones& zones, Instant now);
-
 // Gives the master the rule (RRULE value text) in place of its RRULEs, its UNTIL in the form of
 // DTSTART (a date for a series of days, else UTC, or local time for a floating DTSTART, as RFC 5545
 // asks). False, with nothing changed, for a rule libical does not read.
@@ -154,14 +141,5 @@ bool setRule(ICalComponent* master, const std::string& rule, const Zones& zones)
 
 // Why EDS cannot keep the rule (RRULE value text), in the user's words; none when it can.
 std::optional<std::string> ruleProblem(const std::string& rule);
-
-// A new VEVENT with the UID holding the event, its dates in UTC.
-Ref<ICalComponent> newComponent(const std::string& uid, const Event& event, const Zones& zones,
-                                Instant now);
-
-// True when EDS keeps the event's dates and alarms so that they read back as saved: from
-// 0001-01-02 to 3000-12-29 (a margin for the local zone and all-day dates inside the years 0001 to
-// 3000), relative alarms within an int of seconds.
-bool canHold(const Event& event);
 
 }  // namespace tembra::eds

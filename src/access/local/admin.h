@@ -1,6 +1,6 @@
-// Administration of a local store: creating it and changing what its settings hold. Used by
-// tembra-store and, for the creation on first use, by the store itself. Each operation takes the
-// store lock and returns an error text on failure.
+// Administration of a local store: creating it, changing what its settings hold and rebuilding its
+// index. Used by tembra-store and, for the creation on first use, by the store itself. Each
+// operation takes the store lock and returns an error text on failure.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "access/local/files.h"
 #include "access/local/index.h"
 
 namespace tembra::local {
@@ -27,6 +28,10 @@ inline constexpr const char* kCreationFolder = ".creating";
 // Creates the store when the folder is missing or empty: with the starter calendar as the default
 // calendar, or with no calendar at all when `empty`. A store that exists is left as it is.
 std::optional<std::string> createStoreIfAbsent(const std::filesystem::path& root, bool empty);
+
+// Creates the store when it is absent, then takes its lock and finishes what dead writers left.
+std::optional<std::string> lockStore(const std::filesystem::path& root,
+                                     std::optional<StoreLock>& lock);
 
 struct NewCalendar {
   std::string title;
@@ -54,18 +59,6 @@ class Progress {
   // `done` items of the current step are through.
   virtual void advance(std::size_t /*done*/) {}
 };
-
-// Adds the events of iCalendar text to a calendar, read-only or not, as a sync filling it would:
-// one file per UID holding its VEVENTs and the VTIMEZONEs they use, every property kept as given
-// (an event without a UID gets one). A UID the calendar already holds replaces that file. Nothing
-// is written when any part of the text cannot be stored. Each file is replaced whole, and every
-// one is on disk once it succeeds; the index then holds them, so that the next run reads none.
-// `ids` receives the event identifiers. Its time grows with the events of the text and of the
-// calendar, not with their product.
-std::optional<std::string> importEvents(const std::filesystem::path& root,
-                                        const std::string& calendarId, std::string_view text,
-                                        std::vector<std::string>& ids,
-                                        Progress* progress = nullptr);
 
 // Deletes the store's index and builds it again from every event file: for changes the index
 // cannot notice, such as a file rewritten in place by a tool that leaves its folder's time alone.

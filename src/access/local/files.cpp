@@ -13,8 +13,6 @@
 #include <memory>
 #include <random>
 
-#include "cli/output.h"
-
 namespace tembra::local {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -274,6 +272,21 @@ std::optional<std::string> makeFolders(const std::filesystem::path& dir, mode_t 
 
 namespace {
 
+// Writes every byte to a file just created, going on after short writes and interruptions; false
+// on any other error. (A regular file never asks to be waited for, as a pipe may.)
+bool writeWhole(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 // The temporary file that will replace `name` in the folder: with the mode and group of the file
 // it replaces, or the mode of a new file of the folder.
 UniqueFd createReplacement(const std::filesystem::path& dir, const std::string& name,
@@ -304,7 +317,7 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& dir,
     UniqueFd fd = createReplacement(dir, name, temporary);
     if (!fd)
       return systemError("cannot create " + temporary.string());
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+    if (!writeWhole(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
       std::string error = systemError("cannot write " + temporary.string());
       ::unlink(temporary.c_str());
       return error;
@@ -341,7 +354,7 @@ std::optional<std::string> FolderWrite::add(const std::string& name, std::string
   if (!fd)
     return systemError("cannot create " + path.string());
   pending_.emplace_back(temporary, name);
-  bool written = writeAll(fd.get(), bytes);
+  bool written = writeWhole(fd.get(), bytes);
 #if !defined(__linux__)
   // Elsewhere no call flushes one file system: each file is flushed by itself.
   written = written && ::fsync(fd.get()) == 0;

@@ -56,14 +56,6 @@ std::size_t Outline::count(std::string_view name) const {
                     [&](const OutlinedComponent& component) { return component.name == name; }));
 }
 
-std::optional<std::size_t> Outline::lineOfUid(std::string_view uid) const {
-  for (const OutlinedComponent& component : components) {
-    if (!uid.empty() && component.uid == uid)
-      return component.line;
-  }
-  return std::nullopt;
-}
-
 Outline outlineOf(std::string_view text) {
   Outline outline;
   struct Open {

@@ -31,8 +31,6 @@ struct Outline {
   std::optional<BadLine> firstBadLine;
   // Counts the components of that name.
   std::size_t count(std::string_view name) const;
-  // The line of the component with that UID, when one has it.
-  std::optional<std::size_t> lineOfUid(std::string_view uid) const;
 };
 
 // Lines end with CRLF or LF; a line that begins with a space or a tab continues the one before

@@ -75,20 +75,42 @@ class Index {
   Census census();
 
  private:
-  struct Folder;
-  struct Batch;
-  struct Plan;
+  // A calendar folder, open for the whole run.
+  struct Folder {
+    CalendarPath path;
+    UniqueFd fd;  // closed: the folder could not be opened
+  };
+  using FileNames = std::vector<std::pair<CalendarPath, std::string>>;
 
   Folder& folder(const CalendarPath& calendar);
+
+  // Refreshing (index_refresh.cpp).
+  struct Batch;
+  struct Plan;
   void carryOut(const Plan& plan, std::int64_t now, Batch& batch);
+  // Reads the files into the index again, in one transaction.
+  void readAgain(const FileNames& files);
   void readIn(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
               std::int64_t now, Batch& batch);
   void readInOnce(const CalendarPath& calendar, const std::string& name, std::uint64_t listed,
                   std::int64_t now, Batch& batch);
   void dropFile(std::int64_t id);
   void flush(Batch& batch);
+
+  // The window's steps (index_window.cpp).
+  struct Found;
+  struct AnsweredFile;
+  // The window once, from one state of the index; empty, with the files that changed since they
+  // were read in `stale`, when it cannot answer from them.
   EventWindow windowOnce(const std::map<std::string, Calendar>& calendars, Instant from, Instant to,
-                         std::vector<std::pair<CalendarPath, std::string>>& stale);
+                         FileNames& stale);
+  Found occurrencesIn(Instant from, Instant to);
+  std::vector<AnsweredFile> readComponents(Found& found,
+                                           const std::map<std::string, Calendar>& calendars,
+                                           Instant from, Instant to);
+  FileNames changedSinceRead(std::vector<AnsweredFile> files);
+  void addOpenSeries(EventWindow& window, const std::map<std::string, Calendar>& calendars,
+                     Instant from, Instant to);
 
   std::filesystem::path root_;
   sql::Database db_;

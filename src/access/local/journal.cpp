@@ -11,6 +11,7 @@
 #include "access/local/layout.h"
 #include "access/local/series.h"
 #include "access/local/settings.h"
+#include "access/local/store_messages.h"
 
 namespace tembra::local {
 namespace {
@@ -82,6 +83,19 @@ std::optional<std::string> beginMove(const std::filesystem::path& root, const Mo
 
 std::optional<std::string> endMove(const std::filesystem::path& root) {
   return removeFile(root, kMoveJournalName);
+}
+
+std::optional<StoreError> journalledMove(const std::filesystem::path& root, const Move& move,
+                                         const MoveStep& arrive, const MoveStep& leave) {
+  if (auto error = beginMove(root, move))
+    return StoreError{kWriteFailed + *error};
+  if (auto error = arrive())
+    return error;
+  if (auto error = leave())
+    return error;
+  if (auto error = endMove(root))
+    return StoreError{kWriteFailed + *error};
+  return std::nullopt;
 }
 
 bool moveUnfinished(const std::filesystem::path& root) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,15 @@ struct Move {
 std::optional<std::string> beginMove(const std::filesystem::path& root, const Move& move);
 // Removes the journal once both halves of the move are done.
 std::optional<std::string> endMove(const std::filesystem::path& root);
+
+// A move carried out under the journal: it is written first, then `arrive` writes the event into
+// its new calendar and `leave` takes it out of the old one, and then it goes. A failed step keeps
+// the journal too: the new file may be in place although its folder could not be flushed, and the
+// next writer finishes the move, or drops it when the file is not there. Returns the error of the
+// journal or of the step that failed.
+using MoveStep = std::function<std::optional<StoreError>()>;
+std::optional<StoreError> journalledMove(const std::filesystem::path& root, const Move& move,
+                                         const MoveStep& arrive, const MoveStep& leave);
 
 // True when a move was begun and not ended.
 bool moveUnfinished(const std::filesystem::path& root);

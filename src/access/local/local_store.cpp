@@ -8,36 +8,20 @@
 #include <map>
 #include <thread>
 
+#include "access/authorization_state.h"
 #include "access/local/admin.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"
-#include "access/local/index.h"
+#include "access/local/index_handle.h"
 #include "access/local/journal.h"
 #include "access/local/layout.h"
 #include "access/local/settings.h"
+#include "access/local/store_messages.h"
 #include "access/store_factory.h"
 #include "records/utf8.h"
 
 namespace tembra::local {
 namespace {
-
-// The store's descriptions of refused writes, shown to the user after the command's own words.
-const std::string kNoSuchEvent = "事件不存在或已删除";
-const std::string kNoSuchCalendar = "日历不存在或已删除";
-const std::string kUnreadableFile = "事件文件无法解析，未作更改: ";
-const std::string kWriteFailed = "无法写入本地日历库: ";
-const std::string kStoreUnavailable = "找不到本地日历库（请设置 TEMBRA_STORE 或 HOME）";
-const std::string kReadFailed = "无法读取本地日历库: ";
-const std::string kUnreadableSettings = "本地日历库的设置文件无法读取，未作更改";
-const std::string kUnkeptRule = "本地日历库无法保存这个重复规则";
-const std::string kUnstorableDate = "日期超出本地日历库能保存的范围（0000 至 9999 年）";
-// An event that is no longer there, since another client removed or moved it.
-const StoreError kGone{kNoSuchEvent, true};
-const std::string kRelativeStore = "本地日历库的位置（TEMBRA_STORE）必须是绝对路径: ";
-
-constexpr int kRestricted = 1;
-constexpr int kDenied = 2;
-constexpr int kFullAccess = 3;
 
 // `changed` applied to `series` at `occurrence` (none: a new series), then the rule it sets, if
 // it sets one: a single event becomes a series from its start, and what the change saved is the
@@ -60,11 +44,11 @@ std::optional<StoreError> applyChange(Series& series, const Event& changed,
 
 class LocalStore final : public CalendarStore {
  public:
-  explicit LocalStore(std::filesystem::path root) : root_(std::move(root)) {}
+  explicit LocalStore(std::filesystem::path root) : root_(std::move(root)), index_(root_) {}
 
   int authorizationStatus(EntityType) override {
     if (!open())
-      return kRestricted;
+      return statusCode(AuthorizationState::restricted);
     return settings_.authorization;
   }
 
@@ -196,13 +180,8 @@ class LocalStore final : public CalendarStore {
     std::map<std::string, Calendar> byId;
     for (const Calendar& calendar : calendars)
       byId.emplace(calendar.calendarIdentifier, calendar);
-    if (Index* current = index()) {
-      try {
-        return current->window(byId, predicate.startDate, predicate.endDate);
-      } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure, false);
-      }
-    }
+    if (auto window = index_.window(byId, predicate.startDate, predicate.endDate))
+      return std::move(*window);
     return EventWindow::of(
         eventsInWindow(root_, calendars, predicate.startDate, predicate.endDate));
   }
@@ -289,7 +268,8 @@ class LocalStore final : public CalendarStore {
         series->exclude(*occurrence, currentSecond());
         return storeOrRemove(*path, *series);
       };
-      if (auto error = journalledMove(move, targetPath, name, moved, leave))
+      if (auto error = journalledMove(
+              root_, move, [&] { return writeSeries(targetPath, name, moved); }, leave))
         return error;
       event = eventFrom(moved, *saved, targetPath.id() + "/" + name, *target);
       return std::nullopt;
@@ -366,13 +346,8 @@ class LocalStore final : public CalendarStore {
     const bool moving = moveUnfinished(root_);
     if (auto error = finishInterruptedWrites(root_))
       return StoreError{kWriteFailed + *error};
-    if (moving && index_) {
-      try {
-        index_->refresh(calendarPaths(root_));
-      } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure, true);
-      }
-    }
+    if (moving)
+      index_.refreshIfOpen();
     return std::nullopt;
   }
 
@@ -432,7 +407,8 @@ class LocalStore final : public CalendarStore {
     const std::string name = fileNameForUid(series.uid(), folderOf(targetPath));
     const Move move{path.id(), targetPath.id() + "/" + name, std::nullopt};
     const auto leave = [&] { return deleteEventFile(path.calendar, path.file); };
-    if (auto error = journalledMove(move, targetPath, name, series, leave))
+    if (auto error = journalledMove(
+            root_, move, [&] { return writeSeries(targetPath, name, series); }, leave))
       return error;
     const auto again = series.occurrenceAt(saved.originalStart);
     event = eventFrom(series, again ? *again : saved, targetPath.id() + "/" + name, target);
@@ -459,7 +435,8 @@ class LocalStore final : public CalendarStore {
     const std::string name = fileNameForUid(part->uid(), folderOf(targetPath));
     const Move move{path.id(), targetPath.id() + "/" + name, named.originalStart, true};
     const auto leave = [&] { return storeOrRemove(path, series); };
-    if (auto error = journalledMove(move, targetPath, name, *part, leave))
+    if (auto error = journalledMove(
+            root_, move, [&] { return writeSeries(targetPath, name, *part); }, leave))
       return error;
     event = eventFrom(*part, *saved, targetPath.id() + "/" + name, target);
     return std::nullopt;
@@ -477,27 +454,7 @@ class LocalStore final : public CalendarStore {
     if (auto error = writeFileAtomically(folderOf(calendar), name, series.text())) {
       return StoreError{kWriteFailed + *error};
     }
-    recordInIndex(calendar, name);
-    return std::nullopt;
-  }
-
-  // A move into another calendar: the series is written there as `name`, then `leave` takes the
-  // event out of its old calendar. The move is journalled first, so that a writer that dies in
-  // between leaves the next one a move to finish. A failed write keeps the journal too: its new
-  // file may be in place although the folder could not be flushed, and the next run finishes the
-  // move, or drops it when the file is not there.
-  template <typename Leave>
-  std::optional<StoreError> journalledMove(const Move& move, const CalendarPath& target,
-                                           const std::string& name, const Series& series,
-                                           const Leave& leave) {
-    if (auto error = beginMove(root_, move))
-      return StoreError{kWriteFailed + *error};
-    if (auto error = writeSeries(target, name, series))
-      return error;
-    if (auto error = leave())
-      return error;
-    if (auto error = endMove(root_))
-      return StoreError{kWriteFailed + *error};
+    index_.record(calendar, name);
     return std::nullopt;
   }
 
@@ -511,53 +468,8 @@ class LocalStore final : public CalendarStore {
   std::optional<StoreError> deleteEventFile(const CalendarPath& calendar, const std::string& name) {
     if (auto error = removeFile(folderOf(calendar), name))
       return StoreError{kWriteFailed + *error};
-    recordInIndex(calendar, name);
+    index_.record(calendar, name);
     return std::nullopt;
-  }
-
-  // The index learns of the store's own writes at once, so that the next run need not read the
-  // file again. Should that fail, the index is dropped: the next run catches up from the files.
-  void recordInIndex(const CalendarPath& calendar, const std::string& name) {
-    if (!index_)
-      return;
-    try {
-      index_->record(calendar, name);
-    } catch (const sql::IndexFailure& failure) {
-      dropIndex(failure, true);
-    }
-  }
-
-  // Stops using the index; a damaged one is deleted so that the next use builds it anew. Other
-  // failures (the index busy for too long, a full disk) leave the file to the next run. Deleting
-  // takes the store lock, unless the caller holds it (`locked`: a second flock of this process
-  // would wait on the first for ever), so that no other process deletes or builds meanwhile.
-  void dropIndex(const sql::IndexFailure& failure, bool locked) {
-    index_.reset();
-    if (!failure.damaged())
-      return;
-    std::optional<StoreLock> lock;
-    std::string ignored;
-    if (!locked && !(lock = StoreLock::acquire(root_, ignored)))
-      return;
-    sql::removeDamaged(failure);
-  }
-
-  // The index, opened once and brought up to date at each use; none when SQLite cannot serve it,
-  // in which case the files are read directly. A damaged index is deleted and built again.
-  Index* index() {
-    const std::vector<CalendarPath> paths = calendarPaths(root_);
-    for (int attempt = 0; attempt < 2 && !indexFailed_; ++attempt) {
-      try {
-        if (!index_)
-          index_ = std::make_unique<Index>(root_);
-        index_->refresh(paths);
-        return index_.get();
-      } catch (const sql::IndexFailure& failure) {
-        dropIndex(failure, false);
-      }
-    }
-    indexFailed_ = true;
-    return nullptr;
   }
 
   static Instant currentSecond() { return Instant{static_cast<double>(std::time(nullptr))}; }
@@ -598,7 +510,8 @@ class LocalStore final : public CalendarStore {
     std::optional<StoreError> error;
     if (open()) {
       granted = settings_.grantsAccess;
-      const int code = granted ? kFullAccess : kDenied;
+      const AuthorizationState answered =
+          granted ? AuthorizationState::fullAccess : AuthorizationState::denied;
       std::string lockError;
       auto lock = StoreLock::acquire(root_, lockError);
       if (!lock) {
@@ -606,7 +519,7 @@ class LocalStore final : public CalendarStore {
       } else {
         SettingsState state;
         Settings current = loadSettings(root_, &state);
-        current.authorization = code;
+        current.authorization = statusCode(answered);
         if (state == SettingsState::unreadable) {
           error = StoreError{kUnreadableSettings};
         } else if (auto saveError = saveSettings(root_, current)) {
@@ -624,8 +537,7 @@ class LocalStore final : public CalendarStore {
   }
 
   std::filesystem::path root_;
-  std::unique_ptr<Index> index_;
-  bool indexFailed_ = false;
+  IndexHandle index_;
   bool opened_ = false;
   bool usable_ = false;
   std::string openProblem_;  // why the store could not be opened

@@ -1,6 +1,7 @@
 // One event series as one iCalendar file holds it: a VEVENT, for a repeating event its
-// RECURRENCE-ID overrides, and the VTIMEZONEs they use. Reads occurrences out of it and writes
-// changes into it, keeping every property it does not model as it was.
+// RECURRENCE-ID overrides, and the VTIMEZONEs they use. Reads occurrences out of it
+// (series_read.cpp) and writes changes into it (series_edit.cpp), keeping every property it does
+// not model as it was.
 #pragma once
 
 #include <cstdint>

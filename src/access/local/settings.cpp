@@ -2,17 +2,14 @@
 #include "access/local/settings.h"
 
 #include <algorithm>
-#include <array>
 
 #include <nlohmann/json.hpp>
 
+#include "access/authorization_state.h"
 #include "access/local/files.h"
 
 namespace tembra::local {
 namespace {
-
-constexpr std::array<const char*, 5> kAuthorizationNames = {"notDetermined", "restricted", "denied",
-                                                            "fullAccess", "writeOnly"};
 
 using nlohmann::json;
 
@@ -34,17 +31,17 @@ bool Settings::isReadOnly(const std::string& calendarId) const {
 }
 
 std::optional<int> authorizationCode(const std::string& name) {
-  for (std::size_t code = 0; code < kAuthorizationNames.size(); ++code) {
-    if (name == kAuthorizationNames[code])
-      return static_cast<int>(code);
+  for (int code = 0; const std::optional<AuthorizationState> state = authorizationState(code);
+       ++code) {
+    if (name == stateName(*state))
+      return code;
   }
   return std::nullopt;
 }
 
 std::string authorizationName(int code) {
-  if (code < 0 || code >= static_cast<int>(kAuthorizationNames.size()))
-    return "notDetermined";
-  return kAuthorizationNames[static_cast<std::size_t>(code)];
+  return std::string(
+      stateName(authorizationState(code).value_or(AuthorizationState::notDetermined)));
 }
 
 Settings loadSettings(const std::filesystem::path& root, SettingsState* state) {

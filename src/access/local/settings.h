@@ -23,7 +23,8 @@ struct Settings {
   bool isReadOnly(const std::string& calendarId) const;
 };
 
-// The names of the five authorization codes, as the settings file and tembra-store write them.
+// The names of the five authorization states' codes, as the settings file and tembra-store write
+// them (stateName).
 std::optional<int> authorizationCode(const std::string& name);
 std::string authorizationName(int code);
 

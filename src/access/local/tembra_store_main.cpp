@@ -14,6 +14,7 @@
 
 #include "access/local/admin.h"
 #include "access/local/console.h"
+#include "access/local/import.h"
 #include "access/local/layout.h"
 #include "access/local/local_store.h"
 #include "access/local/settings.h"

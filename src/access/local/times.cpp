@@ -66,7 +66,7 @@ std::string localZoneName() {
   return machineZone().identity;
 }
 
-const ZoneRules& localZone() {
+const ZoneRules& localRules() {
   static const std::unique_ptr<ZoneRules> own = []() -> std::unique_ptr<ZoneRules> {
     const ZoneSetting& setting = machineZone();
     if (setting.kind == ZoneSetting::Kind::posix)
@@ -129,14 +129,14 @@ const ZoneRules& TimeReader::zoneFor(const std::string& tzid) const {
     return *system;
   const auto known = ownZones_.find(tzid);
   if (known != ownZones_.end())
-    return known->second ? *known->second : localZone();
+    return known->second ? *known->second : localRules();
   std::unique_ptr<ZoneRules> own;
   if (icaltimezone* zone = icalcomponent_get_timezone(calendar_, tzid.c_str())) {
     own = std::make_unique<VtimezoneRules>(zone);
   }
   const ZoneRules* rules = own.get();
   ownZones_.emplace(tzid, std::move(own));
-  return rules ? *rules : localZone();
+  return rules ? *rules : localRules();
 }
 
 std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
@@ -167,7 +167,7 @@ std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
   const char* tzidText = tzid ? icalparameter_get_tzid(tzid) : nullptr;
   if (result.time.is_date) {
     result.form = TimeForm::date;
-    result.rules = &localZone();
+    result.rules = &localRules();
   } else if (icaltime_is_utc(result.time)) {
     result.form = TimeForm::utc;
     result.rules = &utcRules();
@@ -177,7 +177,7 @@ std::optional<TimeValue> TimeReader::read(icalproperty* property) const {
     result.rules = &zoneFor(*result.tzid);
   } else {
     result.form = TimeForm::floating;
-    result.rules = &localZone();
+    result.rules = &localRules();
   }
   result.time.zone = nullptr;
   return result;
@@ -259,7 +259,7 @@ TimeValue timeLike(const TimeValue& like, Instant instant) {
 TimeValue dateValue(icaltimetype date) {
   TimeValue value;
   value.form = TimeForm::date;
-  value.rules = &localZone();
+  value.rules = &localRules();
   value.time = wallTime(wallSeconds(date) / 86400 * 86400, true);
   return value;
 }
@@ -274,12 +274,12 @@ TimeValue utcValue(Instant instant) {
 
 icaltimetype localDate(Instant instant) {
   const std::int64_t utc = floorSeconds(instant);
-  return wallTime(utc + localZone().offsetAt(utc), true);
+  return wallTime(utc + localRules().offsetAt(utc), true);
 }
 
 Instant localMidnight(icaltimetype date) {
   date.is_date = 1;
-  return Instant{static_cast<double>(localZone().utcOf(wallSeconds(date)))};
+  return Instant{static_cast<double>(localRules().utcOf(wallSeconds(date)))};
 }
 
 icaltimetype addDays(icaltimetype date, int days) {

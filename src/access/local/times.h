@@ -17,7 +17,7 @@ namespace tembra::local {
 
 // The zone of the machine the store lives on ($TZ, else /etc/localtime), or UTC. Floating times,
 // all-day dates and TZIDs that name no known zone are read in it.
-const ZoneRules& localZone();
+const ZoneRules& localRules();
 // The name of that zone ("UTC" for every name of UTC).
 std::string localZoneName();
 

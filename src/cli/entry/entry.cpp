@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "access/authorization_state.h"
 #include "access/status_command.h"
 #include "cli/messages.h"
 #include "cli/process.h"
@@ -60,10 +61,6 @@ const CommandRow& commandNamed(const std::vector<std::string>& args, Output& out
 
 }  // namespace
 
-std::span<const CommandRow> commandTable() {
-  return kCommands;
-}
-
 int runTembra(std::vector<std::string> args, Output& output, const StoreFactory& makeStore) {
   Process process{
       .formatters = Formatters{},
@@ -83,7 +80,7 @@ int runWithoutStore(const std::vector<std::string>& args, Output& output, std::s
   const CommandRow& row = commandNamed(args, output);
   if (row.run != runStatus)
     fail(output, problem, code);
-  emit(output, statusRecord(kNoStoreStatus));
+  emit(output, statusRecord(kNoStateCode));
   return kExitSuccess;
 }
 

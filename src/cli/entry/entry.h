@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,9 +20,6 @@ struct CommandRow {
   std::string_view word;
   void (*run)(Process&);
 };
-
-// The nine command words, in the order they are compared.
-std::span<const CommandRow> commandTable();
 
 using StoreFactory = std::function<std::unique_ptr<CalendarStore>()>;
 

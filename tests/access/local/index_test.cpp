@@ -18,6 +18,7 @@
 #include "access/local/checksum_vfs.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"
+#include "access/local/import.h"
 #include "access/local/local_store.h"
 #include "support/black_box.h"
 #include "support/store_generator.h"

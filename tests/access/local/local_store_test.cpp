@@ -14,6 +14,7 @@
 #include "access/local/admin.h"
 #include "access/local/files.h"
 #include "access/local/ical.h"
+#include "access/local/import.h"
 #include "records/dates.h"
 #include "support/black_box.h"
 #include "support/formatters.h"

@@ -15,6 +15,7 @@
 #include "access/local/admin.h"
 #include "access/local/event_files.h"
 #include "access/local/files.h"
+#include "access/local/import.h"
 #include "access/local/journal.h"
 #include "access/local/local_store.h"
 #include "access/local/settings.h"
