@@ -92,13 +92,14 @@ class Series {
 
   // Writes the event's texts, times, all-day flag and alarms into the occurrence's component:
   // for an occurrence of a repeating series an override (made when there is none), else the
-  // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED and
-  // DTSTAMP are set to now. Returns the occurrence as it now stands; none, with nothing changed,
-  // when a date or an alarm could not be written as it is in the zone the event keeps.
+  // VEVENT itself. Only what differs from the stored values is rewritten; LAST-MODIFIED is set
+  // to now, and DTSTAMP too unless a clock ahead of this one made it later. Returns the
+  // occurrence as it now stands; none, with nothing changed, when a date or an alarm could not be
+  // written as it is in the zone the event keeps.
   std::optional<Occurrence> apply(const Event& event, const std::optional<Occurrence>& occurrence,
                                   Instant now);
   // Removes one occurrence of a repeating series: an EXDATE, and its override if it has one; the
-  // series' LAST-MODIFIED and DTSTAMP become now.
+  // series' LAST-MODIFIED and DTSTAMP become now, as for apply.
   void exclude(const Occurrence& occurrence, Instant now);
   // Gives every VEVENT of the series this UID, replacing the one it had (or had not).
   void setUid(const std::string& uid);

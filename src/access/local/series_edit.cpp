@@ -60,6 +60,20 @@ void setUtcStamp(icalcomponent* component, icalproperty_kind kind, Instant now) 
   icalcomponent_add_property(component, timeProperty(kind, utcValue(now)));
 }
 
+// DTSTAMP becomes now, unless a clock ahead of this one stamped the component later: a stamp set
+// back could make it lose to another copy of the series beside it in the file (`supersedes`), which
+// would hide the change behind that copy.
+void restamp(icalcomponent* component, Instant now) {
+  icalproperty* stamp = timeProperty(ICAL_DTSTAMP_PROPERTY, utcValue(now));
+  if (icalcomponent_get_first_property(component, ICAL_DTSTAMP_PROPERTY) &&
+      icaltime_compare(icalcomponent_get_dtstamp(component), icalproperty_get_dtstamp(stamp)) > 0) {
+    icalproperty_free(stamp);
+    return;
+  }
+  ical::removeAll(component, ICAL_DTSTAMP_PROPERTY);
+  icalcomponent_add_property(component, stamp);
+}
+
 void setTime(icalcomponent* component, icalproperty_kind kind, const TimeValue& value) {
   ical::removeAll(component, kind);
   icalcomponent_add_property(component, timeProperty(kind, value));
@@ -222,7 +236,7 @@ void Series::writeFields(icalcomponent* target, const Event& event,
   if (!icalcomponent_get_first_property(target, ICAL_CREATED_PROPERTY) && !stored) {
     setUtcStamp(target, ICAL_CREATED_PROPERTY, now);
   }
-  setUtcStamp(target, ICAL_DTSTAMP_PROPERTY, now);
+  restamp(target, now);
   setUtcStamp(target, ICAL_LASTMODIFIED_PROPERTY, now);
 }
 
@@ -293,7 +307,7 @@ void Series::exclude(const Occurrence& occurrence, Instant now) {
     icalcomponent_add_property(
         master_,
         timeProperty(ICAL_EXDATE_PROPERTY, timeLike(extent->start, occurrence.originalStart)));
-    setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+    restamp(master_, now);
     setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
   }
 }
@@ -448,7 +462,7 @@ void Series::endBefore(Instant originalStart, Instant now) {
       icalcomponent_free(override);
     }
   }
-  setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+  restamp(master_, now);
   setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
 }
 
@@ -558,7 +572,7 @@ bool Series::setRule(const std::string& rule, Instant now) {
       icalcomponent_free(override);
     }
   }
-  setUtcStamp(master_, ICAL_DTSTAMP_PROPERTY, now);
+  restamp(master_, now);
   setUtcStamp(master_, ICAL_LASTMODIFIED_PROPERTY, now);
   return true;
 }

@@ -184,6 +184,60 @@ TEST(OtherToolsFilePeriods, AnAllDayAlarmFromTheEndCountsFromItsMidnightAndStays
       << *text;
 }
 
+// Two copies of a series stamped by a clock ahead of this one (another device's): the one read is
+// the one changed, and the change stays the one read, since its DTSTAMP is not set back.
+struct AheadStamps {
+  const char* name;
+  std::string events;
+  friend void PrintTo(const AheadStamps& file, std::ostream* out) { *out << file.name; }
+};
+
+const AheadStamps kAheadStamps[] = {
+    {"same_stamp_first_wins",
+     "BEGIN:VEVENT\r\nUID:other-1\r\nDTSTAMP:20990101T000000Z\r\n" + kHour +
+         "RRULE:FREQ=DAILY;COUNT=3\r\nSUMMARY:Standup\r\nEND:VEVENT\r\n"
+         "BEGIN:VEVENT\r\nUID:other-1\r\nDTSTAMP:20990101T000000Z\r\n" +
+         kHour + "RRULE:FREQ=DAILY;COUNT=3\r\nSUMMARY:Old\r\nEND:VEVENT\r\n"},
+    {"later_stamp_wins", "BEGIN:VEVENT\r\nUID:other-1\r\nDTSTAMP:20980101T000000Z\r\n" + kHour +
+                             "RRULE:FREQ=DAILY;COUNT=3\r\nSUMMARY:Old\r\nEND:VEVENT\r\n"
+                             "BEGIN:VEVENT\r\nUID:other-1\r\nDTSTAMP:20990101T000000Z\r\n" +
+                             kHour +
+                             "RRULE:FREQ=DAILY;COUNT=3\r\nSUMMARY:Standup\r\nEND:VEVENT\r\n"},
+};
+
+class OtherToolsAheadStamps : public ::testing::TestWithParam<AheadStamps> {};
+
+TEST_P(OtherToolsAheadStamps, ChangesStayTheSeriesRead) {
+  TempStore store;
+  store.adminOk({"set-access", "fullAccess"});
+  std::ofstream(store.path() / "local/calendar/ahead.ics", std::ios::binary)
+      << calendarOf(GetParam().events);
+  const std::string id = "local/calendar/ahead.ics";
+  ASSERT_EQ(json::parse(store.tembra({"get", "--id", id}).out)["title"], "Standup");
+
+  const json titled = {{"id", id}, {"title", "Retro"}, {"span", "all"}};
+  ASSERT_EQ(store.tembra({"update", "--input", titled.dump()}).status, 0);
+  EXPECT_EQ(json::parse(store.tembra({"get", "--id", id}).out)["title"], "Retro");
+
+  // An occurrence removed stamps the series too.
+  ASSERT_EQ(
+      store.tembra({"delete", "--id", id, "--occurrence", "2024-05-02T09:00:00Z", "--span", "this"})
+          .status,
+      0);
+  const json listed = json::parse(
+      store.tembra({"list", "--from", "2024-04-01T00:00:00Z", "--to", "2024-07-01T00:00:00Z"}).out);
+  std::vector<std::string> starts;
+  for (const json& event : listed) {
+    starts.push_back(event["start"]);
+    EXPECT_EQ(event["title"], "Retro");
+  }
+  EXPECT_EQ(starts,
+            (std::vector<std::string>{"2024-05-01T09:00:00.000Z", "2024-05-03T09:00:00.000Z"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OtherToolsAheadStamps, ::testing::ValuesIn(kAheadStamps),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // The lines of a file but those of the named properties, which a save rewrites.
 std::vector<std::string> linesBut(const std::string& text, const std::vector<std::string>& names) {
   std::vector<std::string> kept;
