@@ -16,18 +16,6 @@ struct StringFree {
 };
 using OwnedString = std::unique_ptr<char, StringFree>;
 
-// True when a content line opens the component keyword at `line`, e.g. "BEGIN:" (iCalendar
-// names are case-insensitive; folded continuation lines start with a blank and never match).
-bool startsWithName(std::string_view line, std::string_view keyword) {
-  if (line.size() < keyword.size())
-    return false;
-  for (std::size_t i = 0; i < keyword.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(line[i])) != keyword[i])
-      return false;
-  }
-  return true;
-}
-
 // The text as it reads after libical has written and read it again: its writer leaves out
 // backspaces, form feeds and carriage returns, its parser takes blanks off both ends.
 std::string asLibicalKeeps(std::string_view content) {
@@ -87,24 +75,6 @@ void dayTriggersAsMidnight(icalcomponent* calendar) {
 }
 
 }  // namespace
-
-bool nestsWithin(std::string_view text, int limit) {
-  int depth = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = text.find('\n', at);
-    const std::string_view line = text.substr(at, end == std::string_view::npos ? end : end - at);
-    if (startsWithName(line, "BEGIN:")) {
-      if (++depth > limit)
-        return false;
-    } else if (startsWithName(line, "END:") && depth > 0) {
-      --depth;
-    }
-    if (end == std::string_view::npos)
-      break;
-    at = end + 1;
-  }
-  return true;
-}
 
 namespace {
 

@@ -28,9 +28,6 @@ using RecurIterator = std::unique_ptr<icalrecur_iterator, RecurIteratorFree>;
 // VALARM (or VTIMEZONE, STANDARD); the limit leaves room for extensions and none for abuse.
 inline constexpr int kMaxNesting = 32;
 
-// True when no component of the text opens more than `limit` levels deep.
-bool nestsWithin(std::string_view text, int limit);
-
 // Parses iCalendar text into its VCALENDAR; null when the text holds none or nests deeper than
 // kMaxNesting. A content line that libical cannot read on its own (an empty value, a property name
 // it does not know, a value or parameter it refuses, an X-LIC-ERROR another program left) is set

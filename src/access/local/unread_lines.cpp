@@ -161,12 +161,51 @@ std::optional<std::string> unreadLine(icalproperty* property) {
 }
 
 std::string nameOfLine(std::string_view line) {
-  std::string name(writtenName(unfolded(line)));
+  const std::string whole = unfolded(line);
+  // libical's parser ends the name at the first ';' or ':' outside quotes and not after a
+  // backslash (never at the first character), then takes the blanks off its end: it reads
+  // "BEGIN\t:VALARM" as the start of a VALARM. A line without either has no name.
+  std::size_t end = std::string::npos;
+  bool quoted = false;
+  for (std::size_t at = 1; at < whole.size(); ++at) {
+    if (whole[at - 1] == '\\')
+      continue;
+    if (whole[at] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (whole[at] == ';' || whole[at] == ':')) {
+      end = at;
+      break;
+    }
+  }
+  if (end == std::string::npos)
+    return {};
+  std::string name = whole.substr(0, end);
+  while (!name.empty() &&
+         std::string_view(" \t\n\v\f\r").find(name.back()) != std::string_view::npos)
+    name.pop_back();
   for (char& c : name) {
     if (c >= 'a' && c <= 'z')
       c = static_cast<char>(c - 'a' + 'A');
   }
   return name;
+}
+
+bool nestsWithin(std::string_view text, int limit) {
+  int depth = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const ContentLine line = contentLineAt(text, at);
+    // Only BEGIN and END lines count, and only those can begin with these letters.
+    if (!line.raw.empty() &&
+        std::string_view("BbEe").find(line.raw.front()) != std::string_view::npos) {
+      const std::string name = nameOfLine(line.raw);
+      if (name == "BEGIN" && ++depth > limit)
+        return false;
+      if (name == "END" && depth > 0)
+        --depth;
+    }
+    at = line.next;
+  }
+  return true;
 }
 
 bool lineHasValue(std::string_view line) {

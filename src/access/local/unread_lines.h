@@ -30,9 +30,13 @@ std::string withUnreadLinesRestored(std::string text);
 // The line a placeholder holds, without its line break; none for every other property.
 std::optional<std::string> unreadLine(icalproperty* property);
 
-// The property name a content line begins with, in upper case ("DESCRIPTION" for
-// "description;LANGUAGE=en:x").
+// The property name a content line begins with as libical's parser reads it, in upper case
+// ("DESCRIPTION" for "description;LANGUAGE=en:x", "BEGIN" for "BEGIN\t:VALARM").
 std::string nameOfLine(std::string_view line);
+
+// True when no component of the text opens more than `limit` levels deep, its BEGIN and END lines
+// read as libical's parser reads them (folded, or with blanks before the colon).
+bool nestsWithin(std::string_view text, int limit);
 
 // True when the content line's value, after the first colon outside quotes, holds more than blanks.
 bool lineHasValue(std::string_view line);

@@ -28,15 +28,16 @@ void write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A VEVENT holding `depth` components nested one in the next; libical frees, checks and writes
-// components recursively, so 280,000 levels overflowed the stack of every reader.
-std::string deeplyNested(int depth) {
+// A VEVENT holding `depth` components nested one in the next, each opened by the line `begin`;
+// libical frees, checks and writes components recursively, so 280,000 levels overflowed the stack
+// of every reader.
+std::string deeplyNested(int depth, const std::string& begin = "BEGIN:X-A\r\n") {
   std::string text =
       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:x\r\nBEGIN:VEVENT\r\nUID:deep\r\n"
       "DTSTAMP:20250301T000000Z\r\nDTSTART:20250301T100000Z\r\n";
   text.reserve(text.size() + static_cast<std::size_t>(depth) * 20);
   for (int i = 0; i < depth; ++i)
-    text += "BEGIN:X-A\r\n";
+    text += begin;
   for (int i = 0; i < depth; ++i)
     text += "END:X-A\r\n";
   return text + "END:VEVENT\r\nEND:VCALENDAR\r\n";
@@ -57,6 +58,15 @@ struct Hostile {
 
 const Hostile kHostile[] = {
     {"deep_nesting", [](const fs::path& root) { write(root / kBadId, deeplyNested(280'000)); },
+     kBadId, 0},
+    // Lines libical's parser reads as BEGIN all the same.
+    {"deep_nesting_blank_before_colon",
+     [](const fs::path& root) { write(root / kBadId, deeplyNested(280'000, "BEGIN\t:X-A\r\n")); },
+     kBadId, 0},
+    {"deep_nesting_folded",
+     [](const fs::path& root) {
+       write(root / kBadId, deeplyNested(280'000, "BEG\r\n IN:X-A\r\n"));
+     },
      kBadId, 0},
     {"end_before_begin",  // libical warns of it on stdio's stderr
      [](const fs::path& root) {

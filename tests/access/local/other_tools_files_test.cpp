@@ -60,6 +60,11 @@ const OtherFile kFiles[] = {
          "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DATE-TIME:00000000T000000\r\n"
          "DESCRIPTION:Reminder\r\nEND:VALARM\r\nEND:VEVENT\r\n",
      kOneHour, "Standup"},
+    {"blank_before_a_colon",  // libical reads "BEGIN\t:" as BEGIN, so its END is not left over
+     "BEGIN:VEVENT\r\n" + kEvent +
+         "DESCRIPTION:\r\nBEGIN\t:X-EXTRA\r\nX-NOTE:kept\r\nEND:X-EXTRA\r\n" + kHour +
+         "END:VEVENT\r\n",
+     kOneHour, "Standup"},
     {"rdate_periods",
      "BEGIN:VEVENT\r\n" + kEvent + kHour +
          "RDATE;VALUE=PERIOD:20240601T090000Z/20240601T120000Z,20240602T090000Z/PT30M\r\n"
