@@ -13,61 +13,54 @@ IndexHandle::~IndexHandle() = default;
 std::optional<EventWindow> IndexHandle::window(const std::map<std::string, Calendar>& calendars,
                                                Instant from, Instant to) {
   Index* current = upToDate();
-  if (!current)
-    return std::nullopt;
-  try {
-    return current->window(calendars, from, to);
-  } catch (const sql::IndexFailure& failure) {
-    drop(failure, false);
-  }
-  return std::nullopt;
+  std::optional<EventWindow> found;
+  if (current)
+    guarded(false, [&] { found = current->window(calendars, from, to); });
+  return found;
 }
 
 Index* IndexHandle::upToDate() {
   // A damaged index is deleted and built again at once; one that fails twice is given up.
   const std::vector<CalendarPath> paths = calendarPaths(root_);
   for (int attempt = 0; attempt < 2 && !failed_; ++attempt) {
-    try {
-      if (!index_)
-        index_ = std::make_unique<Index>(root_);
-      index_->refresh(paths);
+    if (guarded(false, [&] { opened().refresh(paths); }))
       return index_.get();
-    } catch (const sql::IndexFailure& failure) {
-      drop(failure, false);
-    }
   }
   failed_ = true;
   return nullptr;
 }
 
 void IndexHandle::record(const CalendarPath& calendar, const std::string& name) {
-  if (!index_)
-    return;
-  try {
-    index_->record(calendar, name);
-  } catch (const sql::IndexFailure& failure) {
-    drop(failure, true);
-  }
+  if (index_)
+    guarded(true, [&] { index_->record(calendar, name); });
 }
 
 void IndexHandle::refreshIfOpen() {
-  if (!index_)
-    return;
-  try {
-    index_->refresh(calendarPaths(root_));
-  } catch (const sql::IndexFailure& failure) {
-    drop(failure, true);
-  }
+  if (index_)
+    guarded(true, [&] { index_->refresh(calendarPaths(root_)); });
 }
 
 void IndexHandle::catchUp(std::function<void()> afterEachRead) {
+  guarded(true, [&] {
+    Index& index = opened();
+    index.afterEachRead(std::move(afterEachRead));
+    index.refresh(calendarPaths(root_));
+  });
+}
+
+Index& IndexHandle::opened() {
+  if (!index_)
+    index_ = std::make_unique<Index>(root_);
+  return *index_;
+}
+
+bool IndexHandle::guarded(bool locked, const std::function<void()>& use) {
   try {
-    if (!index_)
-      index_ = std::make_unique<Index>(root_);
-    index_->afterEachRead(std::move(afterEachRead));
-    index_->refresh(calendarPaths(root_));
+    use();
+    return true;
   } catch (const sql::IndexFailure& failure) {
-    drop(failure, true);
+    drop(failure, locked);
+    return false;
   }
 }
 

@@ -35,6 +35,11 @@ class IndexHandle {
  private:
   // The index, opened once and brought up to date at each use; none when SQLite cannot serve it.
   Index* upToDate();
+  // The index, opened if it is not yet.
+  Index& opened();
+  // Runs a use of the index; false, with the index dropped, when SQLite failed it. `locked`: the
+  // caller holds the store lock (see drop).
+  bool guarded(bool locked, const std::function<void()>& use);
   // Stops using the index; a damaged one is deleted. Deleting takes the store lock, unless the
   // caller holds it (`locked`: a second flock of this process would wait on the first for ever),
   // so that no other process deletes or builds meanwhile.
